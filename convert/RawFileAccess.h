@@ -1,0 +1,99 @@
+#pragma once
+
+// The raw-file access component: the only way the program reads an
+// acquisition. The program creates documents through CreateRawFileDocument;
+// every other object is handed out by a document. Any operation may throw an
+// Error. Objects handed out by a document must not outlive it.
+
+#include "Seam.h"
+
+#include <QString>
+#include <QtGlobal>
+
+#include <memory>
+#include <vector>
+
+class FileHeaderInfo
+{
+public:
+    virtual ~FileHeaderInfo() = default;
+    // Days since 1899-12-30 00:00 local time; the fraction is the time of day.
+    virtual double CreationDate() = 0;
+};
+
+class SampleInfoRecord
+{
+public:
+    virtual ~SampleInfoRecord() = default;
+    virtual QString Comment() = 0;
+    virtual QString InstrumentMethod() = 0;
+    virtual QString DataPath() = 0;
+    virtual QString Position() = 0;
+    virtual QString SampleName() = 0;
+    // index 1: operator, index 2: instrument
+    virtual QString UserText(int index) = 0;
+};
+
+class ScanFilter
+{
+public:
+    virtual ~ScanFilter() = default;
+    virtual QString Text() = 0;
+};
+
+class FilterCollection
+{
+public:
+    virtual ~FilterCollection() = default;
+    // n is the 1-based spectrum number.
+    virtual std::unique_ptr<ScanFilter> ScanNumber(qint32 n) = 0;
+};
+
+// Row 0 (masses) and row 1 (intensities) of a spectrum, equally long.
+struct SpectrumPoints
+{
+    std::vector<double> masses;
+    std::vector<double> intensities;
+
+    // The index of the last point; -1 for an empty spectrum.
+    qsizetype UpperBound() const { return qsizetype(masses.size()) - 1; }
+};
+
+class SpectrumData
+{
+public:
+    virtual ~SpectrumData() = default;
+    virtual SpectrumPoints Points() = 0;
+};
+
+class SpectrumCollection
+{
+public:
+    virtual ~SpectrumCollection() = default;
+    virtual std::unique_ptr<SpectrumData> Item(qint32 n) = 0;
+    virtual qint32 Count() = 0;
+    // Start time of spectrum n in minutes.
+    virtual double StartTime(qint32 n) = 0;
+};
+
+class DetectorChannel
+{
+public:
+    virtual ~DetectorChannel() = default;
+    virtual std::unique_ptr<FilterCollection> Filters() = 0;
+    virtual std::unique_ptr<SpectrumCollection> Spectra(int index) = 0;
+};
+
+class RawFileDocument
+{
+public:
+    virtual ~RawFileDocument() = default;
+    virtual void Close() = 0;
+    virtual void Open(const QString &path) = 0;
+    virtual std::unique_ptr<FileHeaderInfo> FileHeader() = 0;
+    virtual std::unique_ptr<SampleInfoRecord> SampleInfo() = 0;
+    virtual std::unique_ptr<DetectorChannel> Detector(int type, int index) = 0;
+};
+
+// Creates an unopened document. Tests replace it with an in-memory component.
+extern Seam<std::unique_ptr<RawFileDocument>()> CreateRawFileDocument;

@@ -1,0 +1,133 @@
+#include "RegionalSettings.h"
+
+#include "DateValue.h"
+#include "Errors.h"
+
+#include <QLocale>
+
+#include <cmath>
+#include <optional>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// Calls f(position, length) for each run of one unquoted pattern letter.
+template <typename Function>
+void ForEachPatternRun(const QString &format, QChar letter, Function f)
+{
+    bool quoted = false;
+    for (qsizetype i = 0; i < format.size();) {
+        if (format[i] == u'\'') {
+            quoted = !quoted;
+            ++i;
+            continue;
+        }
+        qsizetype end = i + 1;
+        if (!quoted && format[i] == letter) {
+            while (end < format.size() && format[end] == letter)
+                ++end;
+            f(i, end - i);
+        }
+        i = end;
+    }
+}
+
+// Some locales write two-digit years; a date must survive the trip to text
+// and back, so the year is always written in full.
+QString ShortDateFormat()
+{
+    const QString original = QLocale().dateFormat(QLocale::ShortFormat);
+    QString format = original;
+    qsizetype shift = 0;
+    ForEachPatternRun(original, u'y', [&](qsizetype at, qsizetype length) {
+        if (length == 2) {
+            format.insert(at + shift, u"yy"_s);
+            shift += 2;
+        }
+    });
+    return format;
+}
+
+// The long time format carries a zone name, which the header has no use for.
+QString LongTimeFormat()
+{
+    QString format = QLocale().timeFormat(QLocale::LongFormat);
+    QString withoutZone;
+    qsizetype copied = 0;
+    ForEachPatternRun(format, u't', [&](qsizetype at, qsizetype length) {
+        withoutZone += format.mid(copied, at - copied);
+        copied = at + length;
+    });
+    withoutZone += format.mid(copied);
+    return withoutZone.simplified();
+}
+
+QString DateTimeFormat()
+{
+    return ShortDateFormat() + u' ' + LongTimeFormat();
+}
+
+std::optional<double> ParseNumber(const QString &text)
+{
+    QLocale locale;
+    locale.setNumberOptions(QLocale::RejectGroupSeparator);
+    bool ok = false;
+    const double value = locale.toDouble(text.trimmed(), &ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+QString DateToText(double dateValue)
+{
+    const QDateTime dateTime = DateTimeOfDateValue(dateValue);
+    const QLocale locale;
+    if (dateTime.date() == DateValueOrigin())
+        return locale.toString(dateTime.time(), LongTimeFormat());
+    if (dateTime.time() == QTime(0, 0))
+        return locale.toString(dateTime.date(), ShortDateFormat());
+    return locale.toString(dateTime, DateTimeFormat());
+}
+
+double TextToDate(const QString &text)
+{
+    const QLocale locale;
+    const QString trimmed = text.trimmed();
+    const QDateTime dateTime = locale.toDateTime(trimmed, DateTimeFormat());
+    if (dateTime.isValid())
+        return DateValueOfDateTime(dateTime.date(), dateTime.time());
+    const QDate date = locale.toDate(trimmed, ShortDateFormat());
+    if (date.isValid())
+        return DateValueOfDateTime(date, QTime(0, 0));
+    const QTime time = locale.toTime(trimmed, LongTimeFormat());
+    if (time.isValid())
+        return DateValueOfDateTime(DateValueOrigin(), time);
+    throw Error(ErrorNumber::TypeMismatch, u"Type mismatch: \"%1\" is not a date."_s.arg(text));
+}
+
+QString NumberToText(double value)
+{
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    return locale.toString(value == 0.0 ? 0.0 : value, 'G', 15);
+}
+
+bool IsNumeric(const QString &text)
+{
+    return ParseNumber(text).has_value();
+}
+
+double TextToNumber(const QString &text)
+{
+    if (const std::optional<double> value = ParseNumber(text))
+        return *value;
+    throw Error(ErrorNumber::TypeMismatch, u"Type mismatch: \"%1\" is not a number."_s.arg(text));
+}
+
+QString DecimalSeparator()
+{
+    return QLocale().decimalPoint();
+}

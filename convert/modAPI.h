@@ -1,0 +1,35 @@
+#pragma once
+
+// Everything the program asks of the operating system, each behind one
+// replaceable function so that tests (and the window mode) can put their own
+// in its place.
+
+#include "Seam.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QtGlobal>
+
+namespace modAPI {
+
+enum class TimeZoneId : quint32 { Unknown = 0, Standard = 1, Daylight = 2, Invalid = 0xFFFFFFFF };
+
+// The local zone's rules as the operating system reports them. Biases are in
+// minutes: UTC = local time + Bias (+ DaylightBias during daylight time).
+struct TimeZoneInformation
+{
+    TimeZoneId Id = TimeZoneId::Unknown;
+    qint32 Bias = 0;
+    qint32 StandardBias = 0;
+    bool HasDaylightRule = false;
+    qint32 DaylightBias = 0;
+};
+
+// The zone data in force at a local date and time (no zone attached).
+extern Seam<TimeZoneInformation(const QDateTime &localTime)> GetTimeZoneInformation;
+
+// Shows a modal message with an information icon and a single OK button.
+// Only the window mode shows messages; it installs the real one.
+extern Seam<void(const QString &text, const QString &title)> ShowInformation;
+
+} // namespace modAPI

@@ -1,0 +1,25 @@
+# Shared by the scripts: installs missing Debian packages and builds.
+
+BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev zlib1g-dev libmsnumpress-dev fonts-liberation2"
+
+# apt-get install whatever of the named packages is not installed yet.
+install_missing() {
+    local missing=()
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
+            || missing+=("$package")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "Installing: ${missing[*]}"
+        apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    fi
+}
+
+# configure_and_build BUILD_DIR [CMAKE_ARGS...]
+configure_and_build() {
+    local dir="$1"
+    shift
+    cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+    cmake --build "$dir" --parallel "$(nproc)"
+}

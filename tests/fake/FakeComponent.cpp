@@ -1,0 +1,253 @@
+#include "FakeComponent.h"
+
+using namespace Qt::Literals::StringLiterals;
+
+struct FakeComponent::State
+{
+    QHash<QString, FakeAcquisition> files;
+    QStringList calls;
+    QString failingOperation;
+    int failingCall = 0;
+    ErrorNumber failingNumber = ErrorNumber::InvalidFileFormat;
+    int openDocuments = 0;
+    int liveObjects = 0;
+
+    void call(const QString &operation)
+    {
+        calls.append(operation);
+        if (operation == failingOperation && calls.count(operation) == failingCall)
+            throw Error(failingNumber,
+                        u"Fake component: %1 failed at call %2."_s.arg(operation).arg(failingCall));
+    }
+};
+
+namespace {
+
+using State = FakeComponent::State;
+
+// Base of every fake object: counts itself while alive.
+class Tracked
+{
+public:
+    explicit Tracked(std::shared_ptr<State> state) : m_state(std::move(state))
+    {
+        ++m_state->liveObjects;
+    }
+    ~Tracked() { --m_state->liveObjects; }
+    Tracked(const Tracked &) = delete;
+    Tracked &operator=(const Tracked &) = delete;
+
+protected:
+    State &state() const { return *m_state; }
+    const std::shared_ptr<State> &sharedState() const { return m_state; }
+
+private:
+    std::shared_ptr<State> m_state;
+};
+
+class FakeFileHeader : public FileHeaderInfo, Tracked
+{
+public:
+    FakeFileHeader(std::shared_ptr<State> s, const FakeAcquisition &a) : Tracked(std::move(s)), m_a(a) {}
+    double CreationDate() override { state().call(u"CreationDate"_s); return m_a.creationDate; }
+
+private:
+    const FakeAcquisition &m_a;
+};
+
+class FakeSampleInfo : public SampleInfoRecord, Tracked
+{
+public:
+    FakeSampleInfo(std::shared_ptr<State> s, const FakeAcquisition &a) : Tracked(std::move(s)), m_a(a) {}
+    QString Comment() override { return get(u"Comment"_s, m_a.comment); }
+    QString InstrumentMethod() override { return get(u"InstrumentMethod"_s, m_a.instrumentMethod); }
+    QString DataPath() override { return get(u"DataPath"_s, m_a.dataPath); }
+    QString Position() override { return get(u"Position"_s, m_a.position); }
+    QString SampleName() override { return get(u"SampleName"_s, m_a.sampleName); }
+    QString UserText(int index) override
+    {
+        return get(u"UserText"_s, index == 1 ? m_a.userText1 : m_a.userText2);
+    }
+
+private:
+    QString get(const QString &operation, const QString &value)
+    {
+        state().call(operation);
+        return value;
+    }
+    const FakeAcquisition &m_a;
+};
+
+class FakeScanFilter : public ScanFilter, Tracked
+{
+public:
+    FakeScanFilter(std::shared_ptr<State> s, QString text) : Tracked(std::move(s)), m_text(std::move(text)) {}
+    QString Text() override { state().call(u"Text"_s); return m_text; }
+
+private:
+    QString m_text;
+};
+
+const FakeSpectrum &SpectrumOf(const FakeAcquisition &a, qint32 n)
+{
+    if (n < 1 || size_t(n) > a.spectra.size())
+        throw Error(ErrorNumber::InvalidArgument, u"Fake component: no spectrum %1."_s.arg(n));
+    return a.spectra[size_t(n) - 1];
+}
+
+class FakeFilters : public FilterCollection, Tracked
+{
+public:
+    FakeFilters(std::shared_ptr<State> s, const FakeAcquisition &a) : Tracked(std::move(s)), m_a(a) {}
+    std::unique_ptr<ScanFilter> ScanNumber(qint32 n) override
+    {
+        state().call(u"ScanNumber"_s);
+        return std::make_unique<FakeScanFilter>(sharedState(), SpectrumOf(m_a, n).filter);
+    }
+
+private:
+    const FakeAcquisition &m_a;
+};
+
+class FakeSpectrumData : public SpectrumData, Tracked
+{
+public:
+    FakeSpectrumData(std::shared_ptr<State> s, const FakeSpectrum &sp) : Tracked(std::move(s)), m_spectrum(sp) {}
+    SpectrumPoints Points() override
+    {
+        state().call(u"Points"_s);
+        return {m_spectrum.masses, m_spectrum.intensities};
+    }
+
+private:
+    const FakeSpectrum &m_spectrum;
+};
+
+class FakeSpectra : public SpectrumCollection, Tracked
+{
+public:
+    FakeSpectra(std::shared_ptr<State> s, const FakeAcquisition &a) : Tracked(std::move(s)), m_a(a) {}
+    std::unique_ptr<SpectrumData> Item(qint32 n) override
+    {
+        state().call(u"Item"_s);
+        return std::make_unique<FakeSpectrumData>(sharedState(), SpectrumOf(m_a, n));
+    }
+    qint32 Count() override
+    {
+        state().call(u"Count"_s);
+        return m_a.count.value_or(qint32(m_a.spectra.size()));
+    }
+    double StartTime(qint32 n) override
+    {
+        state().call(u"StartTime"_s);
+        return SpectrumOf(m_a, n).startTime;
+    }
+
+private:
+    const FakeAcquisition &m_a;
+};
+
+class FakeDetector : public DetectorChannel, Tracked
+{
+public:
+    FakeDetector(std::shared_ptr<State> s, const FakeAcquisition &a) : Tracked(std::move(s)), m_a(a) {}
+    std::unique_ptr<FilterCollection> Filters() override
+    {
+        state().call(u"Filters"_s);
+        return std::make_unique<FakeFilters>(sharedState(), m_a);
+    }
+    std::unique_ptr<SpectrumCollection> Spectra(int) override
+    {
+        state().call(u"Spectra"_s);
+        return std::make_unique<FakeSpectra>(sharedState(), m_a);
+    }
+
+private:
+    const FakeAcquisition &m_a;
+};
+
+class FakeDocument : public RawFileDocument, Tracked
+{
+public:
+    using Tracked::Tracked;
+    ~FakeDocument() override
+    {
+        if (m_open)
+            --state().openDocuments;
+    }
+    void Close() override
+    {
+        state().call(u"Close"_s);
+        if (m_open)
+            --state().openDocuments;
+        m_open = false;
+    }
+    void Open(const QString &path) override
+    {
+        state().call(u"Open"_s);
+        const auto found = state().files.constFind(path);
+        if (found == state().files.cend())
+            throw Error(ErrorNumber::FileNotFound, u"Fake component: no file %1."_s.arg(path));
+        m_acquisition = &found.value();
+        m_open = true;
+        ++state().openDocuments;
+    }
+    std::unique_ptr<FileHeaderInfo> FileHeader() override
+    {
+        state().call(u"FileHeader"_s);
+        return std::make_unique<FakeFileHeader>(sharedState(), acquisition());
+    }
+    std::unique_ptr<SampleInfoRecord> SampleInfo() override
+    {
+        state().call(u"SampleInfo"_s);
+        return std::make_unique<FakeSampleInfo>(sharedState(), acquisition());
+    }
+    std::unique_ptr<DetectorChannel> Detector(int, int) override
+    {
+        state().call(u"Detector"_s);
+        return std::make_unique<FakeDetector>(sharedState(), acquisition());
+    }
+
+private:
+    const FakeAcquisition &acquisition() const
+    {
+        if (!m_acquisition)
+            throw Error(ErrorNumber::InvalidArgument, u"Fake component: document not open."_s);
+        return *m_acquisition;
+    }
+    const FakeAcquisition *m_acquisition = nullptr;
+    bool m_open = false;
+};
+
+} // namespace
+
+FakeComponent::FakeComponent() : m_state(std::make_shared<State>())
+{
+    CreateRawFileDocument.replace([state = m_state]() -> std::unique_ptr<RawFileDocument> {
+        state->call(u"CreateRawFileDocument"_s);
+        return std::make_unique<FakeDocument>(state);
+    });
+}
+
+FakeComponent::~FakeComponent()
+{
+    CreateRawFileDocument.replace({});
+}
+
+void FakeComponent::add(const QString &path, FakeAcquisition acquisition)
+{
+    m_state->files.insert(path, std::move(acquisition));
+}
+
+void FakeComponent::failAt(const QString &operation, int call, ErrorNumber number)
+{
+    m_state->failingOperation = operation;
+    m_state->failingCall = call;
+    m_state->failingNumber = number;
+}
+
+const QStringList &FakeComponent::calls() const { return m_state->calls; }
+int FakeComponent::count(const QString &operation) const { return int(m_state->calls.count(operation)); }
+void FakeComponent::clearCalls() { m_state->calls.clear(); }
+int FakeComponent::openDocuments() const { return m_state->openDocuments; }
+int FakeComponent::liveObjects() const { return m_state->liveObjects; }

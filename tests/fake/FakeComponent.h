@@ -1,0 +1,68 @@
+#pragma once
+
+// An in-memory raw-file access component for tests: acquisitions built in
+// code, registered under a path. It records every operation called, can fail
+// at a chosen operation and call, and counts what is still open or alive.
+
+#include "Errors.h"
+#include "RawFileAccess.h"
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+struct FakeSpectrum
+{
+    QString filter;
+    double startTime = 0; // minutes
+    std::vector<double> masses;
+    std::vector<double> intensities;
+};
+
+struct FakeAcquisition
+{
+    double creationDate = 0;
+    QString comment;
+    QString instrumentMethod;
+    QString dataPath;
+    QString position;
+    QString sampleName;
+    QString userText1;
+    QString userText2;
+    std::vector<FakeSpectrum> spectra;
+    std::optional<qint32> count; // what Count reports, when not spectra.size()
+};
+
+class FakeComponent
+{
+public:
+    // Installs itself as the program's component until destroyed.
+    FakeComponent();
+    ~FakeComponent();
+    FakeComponent(const FakeComponent &) = delete;
+    FakeComponent &operator=(const FakeComponent &) = delete;
+
+    // Open fails for a path that was not added.
+    void add(const QString &path, FakeAcquisition acquisition);
+
+    // The call-th call (1-based) of the operation throws an Error.
+    void failAt(const QString &operation, int call,
+                ErrorNumber number = ErrorNumber::InvalidFileFormat);
+
+    // Operation names in call order, e.g. "Open", "SampleInfo", "UserText".
+    const QStringList &calls() const;
+    int count(const QString &operation) const;
+    void clearCalls();
+
+    int openDocuments() const; // opened and not yet closed
+    int liveObjects() const;   // handed out and not yet released
+
+    struct State;
+
+private:
+    std::shared_ptr<State> m_state;
+};

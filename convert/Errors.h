@@ -14,6 +14,7 @@ enum class ErrorNumber : int {
     TypeMismatch = 13,
     BadFileName = 52,
     FileNotFound = 53,
+    DeviceIO = 57,
     DiskFull = 61,
     PermissionDenied = 70,
     PathNotFound = 76,

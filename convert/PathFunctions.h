@@ -7,3 +7,11 @@
 
 // The text after the last backslash; the whole text when there is none.
 QString FileNameOfPath(const QString &path);
+
+// rawPath with its last three characters replaced by extension, whatever they
+// are ("run7.RAW" gives "run7.asc"). Throws an invalid-argument Error for a
+// path of fewer than three characters.
+QString SiblingPath(const QString &rawPath, const QString &extension);
+
+// Whether the two paths name one existing file.
+bool IsSameFile(const QString &path, const QString &otherPath);

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "SampleHeader.h"
+
+#include <QString>
+
+// Writes the .asc text file of the acquisition at rawPath: the header lines,
+// then its ms and SIM spectra. modeLetter "N" reads the header from the
+// acquisition; any other text writes the header passed in. The injection
+// time is always recomputed from header.CreationDateTime. Every intensity is
+// divided by scaling. Returns false after any failure, with the lines written
+// before it left in the file; shows a success message unless BatchMode.
+bool ConvertRawFile(const QString &rawPath, const QString &modeLetter, SampleHeader &header, double scaling);

@@ -1,0 +1,111 @@
+#include "TextFileWriter.h"
+
+#include "Errors.h"
+#include "PathFunctions.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStringEncoder>
+
+#include <cstring>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// Large enough that writing costs few system calls.
+constexpr qsizetype BufferSize = 4 << 20;
+
+ErrorNumber OpenErrorNumber(const QString &path)
+{
+    if (!QFileInfo(path).absoluteDir().exists())
+        return ErrorNumber::PathNotFound;
+    return ErrorNumber::PermissionDenied;
+}
+
+} // namespace
+
+TextFileWriter::TextFileWriter(const QString &path)
+    : m_file(std::make_unique<QFile>(path)), m_buffer(std::make_unique<char[]>(BufferSize))
+{
+    if (path.isEmpty())
+        throw Error(ErrorNumber::BadFileName, u"Bad file name: the output file has no name."_s);
+    if (!m_file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        throw Error(OpenErrorNumber(path),
+                    u"Cannot create %1: %2"_s.arg(QDir::toNativeSeparators(path), m_file->errorString()));
+}
+
+TextFileWriter::~TextFileWriter()
+{
+    // Reached without Close only after a failure: what was written before it
+    // stays in the file, so the buffer still goes out, as far as it can.
+    if (m_file && m_file->isOpen() && m_used > 0)
+        m_file->write(m_buffer.get(), m_used);
+}
+
+TextFileWriter::TextFileWriter(TextFileWriter &&) noexcept = default;
+
+void TextFileWriter::Write(std::string_view bytes)
+{
+    char *at = Reserve(qsizetype(bytes.size()));
+    std::memcpy(at, bytes.data(), bytes.size());
+    Commit(at + bytes.size());
+}
+
+void TextFileWriter::WriteLine(std::string_view bytes)
+{
+    Write(bytes);
+    EndLine();
+}
+
+void TextFileWriter::WriteLine(const QString &text)
+{
+    const QByteArray bytes = EncodeText(text);
+    WriteLine(std::string_view(bytes.constData(), size_t(bytes.size())));
+}
+
+char *TextFileWriter::Reserve(qsizetype size)
+{
+    if (m_used + size > BufferSize)
+        Flush();
+    if (size > BufferSize)
+        Fail(u"a single piece of text is larger than the write buffer"_s);
+    return m_buffer.get() + m_used;
+}
+
+void TextFileWriter::Flush()
+{
+    if (m_used > 0 && m_file->write(m_buffer.get(), m_used) != m_used)
+        Fail(m_file->errorString());
+    m_used = 0;
+}
+
+void TextFileWriter::Close()
+{
+    Flush();
+    m_file->close();
+    if (m_file->error() != QFileDevice::NoError)
+        Fail(m_file->errorString());
+}
+
+void TextFileWriter::Fail(const QString &what) const
+{
+    throw Error(ErrorNumber::DeviceIO,
+                u"Cannot write %1: %2"_s.arg(QDir::toNativeSeparators(m_file->fileName()), what));
+}
+
+TextFileWriter CreateOutputBeside(const QString &rawPath, const QString &extension)
+{
+    const QString path = SiblingPath(rawPath, extension);
+    if (IsSameFile(path, rawPath))
+        throw Error(ErrorNumber::PermissionDenied,
+                    u"Permission denied: the output file %1 is the acquisition itself."_s.arg(
+                        QDir::toNativeSeparators(path)));
+    return TextFileWriter(path);
+}
+
+QByteArray EncodeText(const QString &text)
+{
+    QStringEncoder encoder(QStringEncoder::System);
+    return encoder.encode(text);
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QFile>
+#include <QString>
+
+#include <memory>
+#include <string_view>
+
+// One output text file: 8-bit text in the system code page, lines ended by
+// CR LF, written through one large buffer. Every failure throws an Error
+// naming the file. The file is closed when the writer goes, on every path.
+class TextFileWriter
+{
+public:
+    // Creates the file, emptying an existing one.
+    explicit TextFileWriter(const QString &path);
+    ~TextFileWriter();
+    TextFileWriter(TextFileWriter &&) noexcept;
+    TextFileWriter(const TextFileWriter &) = delete;
+    TextFileWriter &operator=(const TextFileWriter &) = delete;
+
+    void Write(std::string_view bytes);
+    void WriteLine(std::string_view bytes);
+    // Encodes the text into the system code page first.
+    void WriteLine(const QString &text);
+    void EndLine() { Write(LineEnd); }
+
+    // Room for at least `size` bytes at the returned position; hand the end
+    // of what was put there to Commit. For formatting numbers in place.
+    char *Reserve(qsizetype size);
+    void Commit(char *end) { m_used = end - m_buffer.get(); }
+
+    // Writes what is buffered and closes the file.
+    void Close();
+
+    static constexpr std::string_view LineEnd = "\r\n";
+
+private:
+    void Flush();
+    [[noreturn]] void Fail(const QString &what) const;
+
+    std::unique_ptr<QFile> m_file;
+    std::unique_ptr<char[]> m_buffer;
+    qsizetype m_used = 0;
+};
+
+// Creates the output file named after rawPath with its last three characters
+// replaced by extension. Refuses, before touching anything, a name that is
+// the acquisition itself: creating it would empty the input.
+TextFileWriter CreateOutputBeside(const QString &rawPath, const QString &extension);
+
+// The text in the system's 8-bit code page.
+QByteArray EncodeText(const QString &text);

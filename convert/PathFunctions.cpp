@@ -12,6 +12,22 @@ QString FileNameOfPath(const QString &path)
     return path.mid(lastBackslash + 1);
 }
 
+QString LastFolderOfPath(QString folderPath)
+{
+    if (!folderPath.endsWith(u'\\'))
+        folderPath.append(u'\\');
+    if (folderPath.size() < 2)
+        throw Error(ErrorNumber::InvalidArgument,
+                    u"Invalid procedure call or argument: \"\\\" has no folder name."_s);
+    // Only one of the trailing backslashes goes: three leave two, and an
+    // empty name between them.
+    if (folderPath.endsWith(u"\\\\"))
+        folderPath.chop(1);
+    const qsizetype last = folderPath.size() - 1;
+    const qsizetype previous = folderPath.first(last).lastIndexOf(u'\\');
+    return folderPath.mid(previous + 1, last - previous - 1);
+}
+
 QString SiblingPath(const QString &rawPath, const QString &extension)
 {
     if (rawPath.size() < 3)

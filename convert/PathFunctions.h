@@ -8,6 +8,13 @@
 // The text after the last backslash; the whole text when there is none.
 QString FileNameOfPath(const QString &path);
 
+// The name of the last folder of a folder path: the text between the last
+// two backslashes, after one backslash is appended when missing and one of
+// two trailing backslashes dropped. "C:\data\batch1" and "C:\data\batch1\"
+// give "batch1", "C:\" gives "C:". Throws an invalid-argument Error for the
+// text that is a single backslash (the empty text included).
+QString LastFolderOfPath(QString folderPath);
+
 // rawPath with its last three characters replaced by extension, whatever they
 // are ("run7.RAW" gives "run7.asc"). Throws an invalid-argument Error for a
 // path of fewer than three characters.

@@ -1,0 +1,105 @@
+#include "OpcDescriptor.h"
+
+#include "Errors.h"
+#include "PathFunctions.h"
+#include "RawFileAccess.h"
+#include "TextFileWriter.h"
+
+#include <array>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// Each value is read from the component just before its line is written, so
+// a failing read leaves exactly the lines before it in the file.
+using ValueOf = QString (*)(SampleInfoRecord &);
+
+QString Nothing(SampleInfoRecord &) { return {}; }
+QString Position(SampleInfoRecord &info) { return info.Position(); }
+QString Operator(SampleInfoRecord &info) { return info.UserText(1); }
+QString SampleName(SampleInfoRecord &info) { return info.SampleName(); }
+QString DataPath(SampleInfoRecord &info) { return info.DataPath(); }
+QString BatchName(SampleInfoRecord &info) { return LastFolderOfPath(info.DataPath() + u'\\'); }
+QString BatchNameB(SampleInfoRecord &info) { return BatchName(info) + u".b"_s; }
+
+// The method file's name with its four-character extension replaced by "M":
+// "C:\methods\lipids.meth" gives "lipids.M".
+QString MethodName(SampleInfoRecord &info)
+{
+    const QString method = info.InstrumentMethod();
+    const qsizetype kept = info.InstrumentMethod().size() - 4;
+    if (kept < 0)
+        throw Error(ErrorNumber::InvalidArgument,
+                    u"Invalid procedure call or argument: the method path \"%1\" is too short."_s.arg(method));
+    return FileNameOfPath(method.left(kept) + u'M');
+}
+
+struct DescriptorLine
+{
+    QStringView key;
+    ValueOf value;
+};
+
+// The readers of the descriptor expect these keys, blanks and spelling included.
+constexpr std::array<DescriptorLine, 22> DescriptorLines{{
+    {u"TuneDate = ", Nothing},
+    {u"Batch = ", BatchNameB},
+    {u"AlsBottle = ", Position},
+    {u"Method = ", MethodName},
+    {u"DilFactor = ", Nothing},
+    {u"Amount = ", Nothing},
+    {u"Operator = ", Operator},
+    {u"LabSmpID = ", SampleName},
+    {u"ClientSmpID = ", SampleName},
+    {u"QCType = ", Nothing},
+    {u"SpikeFile = ", Nothing},
+    {u"SubList = ", Nothing},
+    {u"SampleType = ", Nothing},
+    {u"CalLevel = ", Nothing},
+    {u"SpikeRecMode = ", Nothing},
+    {u"SpikeSample = ", Nothing},
+    {u"SampleInfo = ", SampleName},
+    {u"Ws = ", Nothing},
+    {u"Vt = ", Nothing},
+    {u"Data Path = ", DataPath},
+    {u"Batchname = ", BatchNameB},
+    {u"batchnme = ", BatchName},
+}};
+
+// A failure is already being reported; the document's own failure to close
+// adds nothing to it.
+void CloseAfterFailure(RawFileDocument &document) noexcept
+{
+    try {
+        document.Close();
+    } catch (...) {
+    }
+}
+
+} // namespace
+
+bool WriteOpcFile(const QString &rawPath)
+{
+    std::unique_ptr<RawFileDocument> document;
+    bool open = false;
+    try {
+        document = CreateRawFileDocument();
+        document->Open(rawPath);
+        open = true;
+        const std::unique_ptr<SampleInfoRecord> sampleInfo = document->SampleInfo();
+        TextFileWriter descriptor = CreateOutputBeside(rawPath, u"opc"_s);
+        for (const DescriptorLine &line : DescriptorLines)
+            descriptor.WriteLine(line.key + line.value(*sampleInfo));
+        descriptor.Close();
+        open = false;
+        document->Close();
+        return true;
+    } catch (...) {
+        // The writer and the sample information are gone by now: the lines
+        // written so far are in the file, and the file is closed.
+        if (open)
+            CloseAfterFailure(*document);
+        return false;
+    }
+}

@@ -16,8 +16,7 @@ struct FakeComponent::State
     {
         calls.append(operation);
         if (operation == failingOperation && calls.count(operation) == failingCall)
-            throw Error(failingNumber,
-                        u"Fake component: %1 failed at call %2."_s.arg(operation).arg(failingCall));
+            throw Error(failingNumber, FakeComponent::FailureDescription(operation, failingCall));
     }
 };
 
@@ -244,6 +243,11 @@ void FakeComponent::failAt(const QString &operation, int call, ErrorNumber numbe
     m_state->failingOperation = operation;
     m_state->failingCall = call;
     m_state->failingNumber = number;
+}
+
+QString FakeComponent::FailureDescription(const QString &operation, int call)
+{
+    return u"Fake component: %1 failed at call %2."_s.arg(operation).arg(call);
 }
 
 const QStringList &FakeComponent::calls() const { return m_state->calls; }

@@ -54,6 +54,9 @@ public:
                 ErrorNumber number = ErrorNumber::InvalidFileFormat);
 
     // Operation names in call order, e.g. "Open", "SampleInfo", "UserText".
+    // The description of the Error that failAt makes the call throw.
+    static QString FailureDescription(const QString &operation, int call);
+
     const QStringList &calls() const;
     int count(const QString &operation) const;
     void clearCalls();

@@ -1,0 +1,168 @@
+#include "FakeComponent.h"
+#include "FaultSweep.h"
+#include "OpcDescriptor.h"
+#include "SampleHeader.h"
+#include "ScopedReplacement.h"
+#include "modAPI.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <optional>
+
+using namespace Qt::Literals::StringLiterals;
+
+// Every component call of each procedure made to fail in turn, each outcome
+// held against the failure rules: readers pass the failure on unchanged,
+// writers return false with exactly the lines before the failure in the file.
+class TestFaultSweep : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void readSampleHeader();
+    void writeOpcFile();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<ScopedReplacement<void(const QString &, const QString &)>> m_messages;
+    int m_messagesShown = 0;
+};
+
+static FakeAcquisition Representative()
+{
+    FakeAcquisition a;
+    a.creationDate = 38061.43283564815;
+    a.comment = u"QC run"_s;
+    a.instrumentMethod = u"C:\\methods\\lipids.meth"_s;
+    a.dataPath = u"D:\\results\\run7"_s;
+    a.position = u"12"_s;
+    a.sampleName = u"QC-3"_s;
+    a.userText1 = u"analyst"_s;
+    a.userText2 = u"Orbit 2"_s;
+    a.spectra = {{u"FTMS + p ESI Full ms [100.00-1000.00]"_s, 0.5, {100.5, 200.25}, {10, 0}},
+                 {u"FTMS + p ESI SIM ms [300.00-310.00]"_s, 0.75, {305.125}, {42}}};
+    return a;
+}
+
+static QByteArray ContentOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+static void Replace(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+// The first count lines of a CR LF text.
+static QByteArray FirstLines(const QByteArray &text, int count)
+{
+    qsizetype end = 0;
+    for (int line = 0; line < count; ++line)
+        end = text.indexOf("\r\n", end) + 2;
+    return text.first(end);
+}
+
+void TestFaultSweep::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_messagesShown = 0;
+    m_messages = std::make_unique<ScopedReplacement<void(const QString &, const QString &)>>(
+        modAPI::ShowInformation, [this](const QString &, const QString &) { ++m_messagesShown; });
+}
+
+void TestFaultSweep::cleanup()
+{
+    m_messages.reset();
+    m_dir.reset();
+}
+
+void TestFaultSweep::readSampleHeader()
+{
+    const QString rawPath = m_dir->filePath(u"s01.raw"_s);
+    const auto prepare = [&](FakeComponent &component) { component.add(rawPath, Representative()); };
+    const auto run = [&]() -> std::optional<Error> {
+        try {
+            ReadSampleHeader(rawPath);
+            return std::nullopt;
+        } catch (const Error &error) {
+            return error;
+        }
+    };
+    const auto check = [&](const FaultCase &fault, FakeComponent &component, std::optional<Error> failure) {
+        QCOMPARE(failure.has_value(), !fault.none());
+        if (failure) {
+            QCOMPARE(failure->number(), InjectedErrorNumber);
+            QCOMPARE(failure->description(), FakeComponent::FailureDescription(fault.operation, fault.call));
+            QCOMPARE(component.calls().size(), fault.position + 1);
+        }
+        QCOMPARE(component.liveObjects(), 0);
+    };
+    QCOMPARE(SweepFaults(prepare, run, check).size(), 13);
+    QCOMPARE(m_messagesShown, 0);
+}
+
+// The line whose value a read is for, in read order.
+static const QList<std::pair<QString, int>> LineOfRead{
+    {u"DataPath"_s, 2},   {u"Position"_s, 3},   {u"InstrumentMethod"_s, 4}, {u"InstrumentMethod"_s, 4},
+    {u"UserText"_s, 7},   {u"SampleName"_s, 8}, {u"SampleName"_s, 9},       {u"SampleName"_s, 17},
+    {u"DataPath"_s, 20},  {u"DataPath"_s, 21},  {u"DataPath"_s, 22}};
+
+// How many lines stay in the descriptor after the fault: none for a fault
+// before the file is created (an old file stays as it was), all 22 for one
+// after the last line.
+static std::optional<int> LinesBefore(const FaultCase &fault)
+{
+    int seen = 0;
+    for (const auto &[operation, line] : LineOfRead)
+        if (operation == fault.operation && ++seen == fault.call)
+            return line - 1;
+    if (fault.operation == u"Close"_s)
+        return 22;
+    return std::nullopt;
+}
+
+void TestFaultSweep::writeOpcFile()
+{
+    const QString rawPath = m_dir->filePath(u"s01.raw"_s);
+    const QString opcPath = m_dir->filePath(u"s01.opc"_s);
+    const QByteArray oldDescriptor = "from an earlier run\r\n";
+    QByteArray complete;
+    qsizetype openAt = 0;
+
+    const auto prepare = [&](FakeComponent &component) {
+        component.add(rawPath, Representative());
+        Replace(opcPath, oldDescriptor);
+    };
+    const auto run = [&] { return WriteOpcFile(rawPath); };
+    const auto check = [&](const FaultCase &fault, FakeComponent &component, bool written) {
+        QCOMPARE(written, fault.none());
+        if (fault.none()) {
+            complete = ContentOf(opcPath);
+            openAt = component.calls().indexOf(u"Open"_s);
+            QCOMPARE(complete.count("\r\n"), 22);
+        } else {
+            const std::optional<int> lines = LinesBefore(fault);
+            QCOMPARE(ContentOf(opcPath), lines ? FirstLines(complete, *lines) : oldDescriptor);
+        }
+        // Once open, the document is closed again on every path.
+        const bool opened = fault.none() || fault.position > openAt;
+        QCOMPARE(component.calls().last() == u"Close"_s, opened);
+        QCOMPARE(component.openDocuments(), 0);
+        QCOMPARE(component.liveObjects(), 0);
+        QCOMPARE(m_messagesShown, 0);
+    };
+    QCOMPARE(SweepFaults(prepare, run, check).size(), 15);
+}
+
+QTEST_APPLESS_MAIN(TestFaultSweep)
+#include "tst_faultsweep.moc"

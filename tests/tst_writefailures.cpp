@@ -1,0 +1,234 @@
+#include "Errors.h"
+#include "FakeComponent.h"
+#include "OpcDescriptor.h"
+#include "TextFileWriter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <optional>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace std::string_view_literals;
+
+// The writers on folders that refuse what they write: one that does not
+// exist, a read-only one and a full one. Read-only and full folders are
+// small file systems mounted in a mount namespace of this process alone, so
+// they hold for root as well and vanish with the process.
+class TestWriteFailures : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Folder { Missing, ReadOnly, Full };
+    enum class Writer { TextFile, Descriptor };
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void refusedFolder_data();
+    void refusedFolder();
+    void fullDeviceFailsTheWrite();
+
+private:
+    void prepare(Folder folder, QString &rawPath);
+    void mountTmpfs(const QString &where, const char *options);
+
+    bool m_privateMounts = false;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QStringList m_mounts;
+    QString m_lockedFolder;
+};
+
+Q_DECLARE_METATYPE(TestWriteFailures::Folder)
+Q_DECLARE_METATYPE(TestWriteFailures::Writer)
+
+static const QByteArray AcquisitionBytes = "acquisition bytes, never to be touched";
+
+static void WriteBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+static QByteArray ContentOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void TestWriteFailures::initTestCase()
+{
+    m_privateMounts = unshare(CLONE_NEWNS) == 0 && mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    if (!m_privateMounts)
+        qInfo("No mount namespace of our own: read-only and full folders are imitated where possible.");
+}
+
+void TestWriteFailures::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+}
+
+void TestWriteFailures::cleanup()
+{
+    for (const QString &where : std::as_const(m_mounts))
+        umount2(QFile::encodeName(where).constData(), MNT_DETACH);
+    m_mounts.clear();
+    if (!m_lockedFolder.isEmpty())
+        chmod(QFile::encodeName(m_lockedFolder).constData(), 0700);
+    m_lockedFolder.clear();
+    m_dir.reset();
+}
+
+void TestWriteFailures::mountTmpfs(const QString &where, const char *options)
+{
+    QVERIFY(QDir().mkpath(where));
+    QVERIFY2(mount("tmpfs", QFile::encodeName(where).constData(), "tmpfs", 0, options) == 0, strerror(errno));
+    m_mounts.append(where);
+}
+
+// Makes the folder and the acquisition in it; rawPath stays empty when no
+// folder can refuse this process.
+void TestWriteFailures::prepare(Folder folder, QString &rawPath)
+{
+    switch (folder) {
+    case Folder::Missing:
+        rawPath = m_dir->filePath(u"absent/s01.raw"_s);
+        return;
+    case Folder::ReadOnly: {
+        const QString where = m_dir->filePath(u"read-only"_s);
+        if (m_privateMounts) {
+            mountTmpfs(where, "size=64k");
+            WriteBytes(where + u"/s01.raw"_s, AcquisitionBytes);
+            QVERIFY2(mount(nullptr, QFile::encodeName(where).constData(), nullptr, MS_REMOUNT | MS_RDONLY,
+                           nullptr) == 0,
+                     strerror(errno));
+        } else if (geteuid() != 0) {
+            QVERIFY(QDir().mkpath(where));
+            WriteBytes(where + u"/s01.raw"_s, AcquisitionBytes);
+            QCOMPARE(chmod(QFile::encodeName(where).constData(), 0500), 0);
+            m_lockedFolder = where;
+        } else {
+            return;
+        }
+        rawPath = where + u"/s01.raw"_s;
+        return;
+    }
+    case Folder::Full: {
+        const QString where = m_dir->filePath(u"full"_s);
+        rawPath = where + u"/s01.raw"_s;
+        if (m_privateMounts) {
+            mountTmpfs(where, "size=64k");
+            WriteBytes(rawPath, AcquisitionBytes);
+            QFile filler(where + u"/filler"_s);
+            QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+            const QByteArray block(4096, 'f');
+            while (filler.write(block) > 0) {
+            }
+        } else {
+            // Every write to the full device fails for want of space.
+            QVERIFY(QDir().mkpath(where));
+            WriteBytes(rawPath, AcquisitionBytes);
+            for (const char *extension : {"asc", "opc"})
+                QVERIFY(QFile::link(u"/dev/full"_s, where + u"/s01."_s + QLatin1StringView(extension)));
+        }
+        return;
+    }
+    }
+}
+
+void TestWriteFailures::refusedFolder_data()
+{
+    QTest::addColumn<Folder>("folder");
+    QTest::addColumn<Writer>("writer");
+    QTest::addColumn<ErrorNumber>("number");
+
+    QTest::newRow("missing folder, text file") << Folder::Missing << Writer::TextFile << ErrorNumber::PathNotFound;
+    QTest::newRow("missing folder, descriptor") << Folder::Missing << Writer::Descriptor << ErrorNumber::PathNotFound;
+    QTest::newRow("read-only folder, text file")
+        << Folder::ReadOnly << Writer::TextFile << ErrorNumber::PermissionDenied;
+    QTest::newRow("read-only folder, descriptor")
+        << Folder::ReadOnly << Writer::Descriptor << ErrorNumber::PermissionDenied;
+    QTest::newRow("full folder, text file") << Folder::Full << Writer::TextFile << ErrorNumber::DeviceIO;
+    QTest::newRow("full folder, descriptor") << Folder::Full << Writer::Descriptor << ErrorNumber::DeviceIO;
+}
+
+// The writer fails clearly, the descriptor writer returns false with the
+// document closed, and the acquisition is as it was.
+void TestWriteFailures::refusedFolder()
+{
+    QFETCH(Folder, folder);
+    QFETCH(Writer, writer);
+    QFETCH(ErrorNumber, number);
+
+    QString rawPath;
+    prepare(folder, rawPath);
+    if (QTest::currentTestFailed())
+        return;
+    if (rawPath.isEmpty())
+        QSKIP("Running as root without a mount namespace of its own: no folder refuses root.");
+    const bool acquisitionExists = QFile::exists(rawPath);
+
+    if (writer == Writer::TextFile) {
+        std::optional<Error> failure;
+        try {
+            TextFileWriter asc = CreateOutputBeside(rawPath, u"asc"_s);
+            for (int line = 0; line < 20000; ++line)
+                asc.WriteLine("123.456\t7890.1"sv);
+            asc.Close();
+        } catch (const Error &error) {
+            failure = error;
+        }
+        QVERIFY(failure);
+        QCOMPARE(failure->number(), number);
+        const QString ascPath = rawPath.first(rawPath.size() - 3) + u"asc"_s;
+        QVERIFY2(failure->description().contains(QDir::toNativeSeparators(ascPath)),
+                 qPrintable(failure->description()));
+    } else {
+        FakeComponent component;
+        FakeAcquisition acquisition;
+        acquisition.dataPath = u"D:\\results\\run7"_s;
+        acquisition.instrumentMethod = u"C:\\methods\\lipids.meth"_s;
+        component.add(rawPath, acquisition);
+        QVERIFY(!WriteOpcFile(rawPath));
+        QCOMPARE(component.calls().last(), u"Close"_s);
+        QCOMPARE(component.openDocuments(), 0);
+        QCOMPARE(component.liveObjects(), 0);
+    }
+
+    if (acquisitionExists)
+        QCOMPARE(ContentOf(rawPath), AcquisitionBytes);
+    else
+        QVERIFY(!QFileInfo::exists(QFileInfo(rawPath).path()));
+}
+
+// The full device, present on every Linux system, takes the opening but no
+// byte: a writer that loses its output must say so.
+void TestWriteFailures::fullDeviceFailsTheWrite()
+{
+    if (!QFileInfo::exists(u"/dev/full"_s))
+        QSKIP("This system has no /dev/full.");
+    TextFileWriter writer(u"/dev/full"_s);
+    writer.WriteLine("a line that cannot be written"sv);
+    try {
+        writer.Close();
+        QFAIL("no failure");
+    } catch (const Error &error) {
+        QCOMPARE(error.number(), ErrorNumber::DeviceIO);
+        QVERIFY2(error.description().startsWith(u"Cannot write /dev/full: "_s), qPrintable(error.description()));
+    }
+}
+
+QTEST_APPLESS_MAIN(TestWriteFailures)
+#include "tst_writefailures.moc"

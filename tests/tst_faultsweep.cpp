@@ -2,10 +2,10 @@
 #include "FaultSweep.h"
 #include "OpcDescriptor.h"
 #include "SampleHeader.h"
+#include "TestFiles.h"
 #include "ScopedReplacement.h"
 #include "modAPI.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -35,31 +35,10 @@ private:
 
 static FakeAcquisition Representative()
 {
-    FakeAcquisition a;
-    a.creationDate = 38061.43283564815;
-    a.comment = u"QC run"_s;
-    a.instrumentMethod = u"C:\\methods\\lipids.meth"_s;
-    a.dataPath = u"D:\\results\\run7"_s;
-    a.position = u"12"_s;
-    a.sampleName = u"QC-3"_s;
-    a.userText1 = u"analyst"_s;
-    a.userText2 = u"Orbit 2"_s;
+    FakeAcquisition a = ExampleAcquisition();
     a.spectra = {{u"FTMS + p ESI Full ms [100.00-1000.00]"_s, 0.5, {100.5, 200.25}, {10, 0}},
                  {u"FTMS + p ESI SIM ms [300.00-310.00]"_s, 0.75, {305.125}, {42}}};
     return a;
-}
-
-static QByteArray ContentOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-static void Replace(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
 }
 
 // The first count lines of a CR LF text.
@@ -141,7 +120,7 @@ void TestFaultSweep::writeOpcFile()
 
     const auto prepare = [&](FakeComponent &component) {
         component.add(rawPath, Representative());
-        Replace(opcPath, oldDescriptor);
+        QVERIFY(WriteBytes(opcPath, oldDescriptor));
     };
     const auto run = [&] { return WriteOpcFile(rawPath); };
     const auto check = [&](const FaultCase &fault, FakeComponent &component, bool written) {

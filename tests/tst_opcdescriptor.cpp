@@ -2,6 +2,7 @@
 #include "FakeComponent.h"
 #include "OpcDescriptor.h"
 #include "PathFunctions.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,24 +33,9 @@ private Q_SLOTS:
 
 private:
     QString pathInTemp(const QString &name) const { return m_dir->filePath(name); }
-    static QByteArray contentOf(const QString &path);
-    static void writeFile(const QString &path, const QByteArray &bytes);
 
     std::unique_ptr<QTemporaryDir> m_dir;
 };
-
-static FakeAcquisition Example()
-{
-    FakeAcquisition a;
-    a.dataPath = u"D:\\results\\run7"_s;
-    a.position = u"12"_s;
-    a.instrumentMethod = u"C:\\methods\\lipids.meth"_s;
-    a.userText1 = u"analyst"_s;
-    a.sampleName = u"QC-3"_s;
-    a.comment = u"not written"_s;
-    a.userText2 = u"not written"_s;
-    return a;
-}
 
 static const QByteArray ExampleFile = "TuneDate = \r\n"
                                       "Batch = run7.b\r\n"
@@ -88,21 +74,6 @@ void TestOpcDescriptor::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-}
-
-QByteArray TestOpcDescriptor::contentOf(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return "<missing>";
-    return file.readAll();
-}
-
-void TestOpcDescriptor::writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
 }
 
 void TestOpcDescriptor::lastFolderOfPath_data()
@@ -149,9 +120,9 @@ void TestOpcDescriptor::writesTheExample()
 {
     FakeComponent component;
     const QString rawPath = pathInTemp(u"s01.raw"_s);
-    component.add(rawPath, Example());
+    component.add(rawPath, ExampleAcquisition());
     QVERIFY(WriteOpcFile(rawPath));
-    QCOMPARE(contentOf(pathInTemp(u"s01.opc"_s)), ExampleFile);
+    QCOMPARE(ContentOf(pathInTemp(u"s01.opc"_s)), ExampleFile);
     QCOMPARE(component.openDocuments(), 0);
     QCOMPARE(component.liveObjects(), 0);
 }
@@ -202,14 +173,14 @@ void TestOpcDescriptor::writes()
     QFETCH(QByteArray, expected);
 
     FakeComponent component;
-    FakeAcquisition acquisition = Example();
+    FakeAcquisition acquisition = ExampleAcquisition();
     acquisition.dataPath = dataPath;
     acquisition.instrumentMethod = method;
     const QString rawPath = pathInTemp(u"s01.raw"_s);
     component.add(rawPath, acquisition);
 
     QCOMPARE(WriteOpcFile(rawPath), success);
-    QCOMPARE(contentOf(pathInTemp(u"s01.opc"_s)), expected);
+    QCOMPARE(ContentOf(pathInTemp(u"s01.opc"_s)), expected);
     QCOMPARE(component.calls().last(), u"Close"_s);
     QCOMPARE(component.openDocuments(), 0);
     QCOMPARE(component.liveObjects(), 0);
@@ -236,12 +207,12 @@ void TestOpcDescriptor::failsBeforeCreating()
     FakeComponent component;
     const QString rawPath = rawName.size() < 3 ? rawName : pathInTemp(rawName);
     if (known)
-        component.add(rawPath, Example());
+        component.add(rawPath, ExampleAcquisition());
     const QByteArray before = "kept as it was\r\n";
-    writeFile(pathInTemp(descriptorName), before);
+    QVERIFY(WriteBytes(pathInTemp(descriptorName), before));
 
     QVERIFY(!WriteOpcFile(rawPath));
-    QCOMPARE(contentOf(pathInTemp(descriptorName)), before);
+    QCOMPARE(ContentOf(pathInTemp(descriptorName)), before);
     QCOMPARE(component.openDocuments(), 0);
     QCOMPARE(component.liveObjects(), 0);
     QCOMPARE(component.count(u"Close"_s), known ? 1 : 0);
@@ -252,11 +223,11 @@ void TestOpcDescriptor::secondRunRewrites()
 {
     FakeComponent component;
     const QString rawPath = pathInTemp(u"s01.raw"_s);
-    component.add(rawPath, Example());
-    writeFile(pathInTemp(u"s01.opc"_s), QByteArray(10000, 'x'));
+    component.add(rawPath, ExampleAcquisition());
+    QVERIFY(WriteBytes(pathInTemp(u"s01.opc"_s), QByteArray(10000, 'x')));
     QVERIFY(WriteOpcFile(rawPath));
     QVERIFY(WriteOpcFile(rawPath));
-    QCOMPARE(contentOf(pathInTemp(u"s01.opc"_s)), ExampleFile);
+    QCOMPARE(ContentOf(pathInTemp(u"s01.opc"_s)), ExampleFile);
 }
 
 void TestOpcDescriptor::anyExtensionCaseGivesLowerCaseOpc_data()
@@ -272,20 +243,20 @@ void TestOpcDescriptor::anyExtensionCaseGivesLowerCaseOpc()
     QFETCH(QString, rawName);
     FakeComponent component;
     const QString rawPath = pathInTemp(rawName);
-    component.add(rawPath, Example());
+    component.add(rawPath, ExampleAcquisition());
     const QByteArray acquisition = "acquisition bytes";
-    writeFile(rawPath, acquisition);
+    QVERIFY(WriteBytes(rawPath, acquisition));
 
     QVERIFY(WriteOpcFile(rawPath));
-    QCOMPARE(contentOf(pathInTemp(rawName.first(rawName.size() - 3) + u"opc"_s)), ExampleFile);
-    QCOMPARE(contentOf(rawPath), acquisition);
+    QCOMPARE(ContentOf(pathInTemp(rawName.first(rawName.size() - 3) + u"opc"_s)), ExampleFile);
+    QCOMPARE(ContentOf(rawPath), acquisition);
 }
 
 void TestOpcDescriptor::readsEachValueOncePerLine()
 {
     FakeComponent component;
     const QString rawPath = pathInTemp(u"s01.raw"_s);
-    component.add(rawPath, Example());
+    component.add(rawPath, ExampleAcquisition());
     QVERIFY(WriteOpcFile(rawPath));
     const QStringList expected{u"CreateRawFileDocument"_s, u"Open"_s, u"SampleInfo"_s,
                                u"DataPath"_s,  // line 2

@@ -26,20 +26,6 @@ private Q_SLOTS:
 
 static const QString RawPath = u"C:\\data\\run7.raw"_s;
 
-static FakeAcquisition Acquisition()
-{
-    FakeAcquisition a;
-    a.creationDate = 38061.43283564815;
-    a.comment = u" QC run, blank "_s;
-    a.instrumentMethod = u"C:\\methods\\lipids.meth"_s;
-    a.dataPath = u"D:\\results\\run7"_s;
-    a.position = u"12"_s;
-    a.sampleName = u"QC-3"_s;
-    a.userText1 = u"analyst"_s;
-    a.userText2 = u"Orbit 2"_s;
-    return a;
-}
-
 void TestSampleHeader::fileNameOfPath_data()
 {
     QTest::addColumn<QString>("path");
@@ -65,7 +51,7 @@ void TestSampleHeader::fileNameOfPath()
 void TestSampleHeader::readsEveryField()
 {
     FakeComponent component;
-    component.add(RawPath, Acquisition());
+    component.add(RawPath, ExampleAcquisition());
 
     const SampleHeader header = ReadSampleHeader(RawPath);
     QCOMPARE(header.CreationDateTime, u"15.03.2004 10:23:17"_s);
@@ -85,7 +71,7 @@ void TestSampleHeader::readsEveryField()
 void TestSampleHeader::callsTheComponentInOrder()
 {
     FakeComponent component;
-    component.add(RawPath, Acquisition());
+    component.add(RawPath, ExampleAcquisition());
     ReadSampleHeader(RawPath);
     const QStringList expected{u"CreateRawFileDocument"_s, u"Open"_s, u"SampleInfo"_s, u"Position"_s,
                                u"SampleName"_s, u"Comment"_s, u"InstrumentMethod"_s, u"UserText"_s,
@@ -97,7 +83,7 @@ void TestSampleHeader::callsTheComponentInOrder()
 void TestSampleHeader::midnightGivesTheDateAlone()
 {
     FakeComponent component;
-    FakeAcquisition a = Acquisition();
+    FakeAcquisition a = ExampleAcquisition();
     a.creationDate = 38061.0;
     a.instrumentMethod = u"lipids.meth"_s;
     component.add(RawPath, a);
@@ -123,7 +109,7 @@ void TestSampleHeader::failurePassesThrough()
     QFETCH(QString, operation);
     QFETCH(int, call);
     FakeComponent component;
-    component.add(RawPath, Acquisition());
+    component.add(RawPath, ExampleAcquisition());
     component.failAt(operation, call, ErrorNumber::PermissionDenied);
     try {
         ReadSampleHeader(RawPath);

@@ -1,6 +1,7 @@
 #include "Errors.h"
 #include "FakeComponent.h"
 #include "OpcDescriptor.h"
+#include "TestFiles.h"
 #include "TextFileWriter.h"
 
 #include <QDir>
@@ -54,19 +55,6 @@ Q_DECLARE_METATYPE(TestWriteFailures::Writer)
 
 static const QByteArray AcquisitionBytes = "acquisition bytes, never to be touched";
 
-static void WriteBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-static QByteArray ContentOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
 void TestWriteFailures::initTestCase()
 {
     m_privateMounts = unshare(CLONE_NEWNS) == 0 && mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
@@ -110,13 +98,13 @@ void TestWriteFailures::prepare(Folder folder, QString &rawPath)
         const QString where = m_dir->filePath(u"read-only"_s);
         if (m_privateMounts) {
             mountTmpfs(where, "size=64k");
-            WriteBytes(where + u"/s01.raw"_s, AcquisitionBytes);
+            QVERIFY(WriteBytes(where + u"/s01.raw"_s, AcquisitionBytes));
             QVERIFY2(mount(nullptr, QFile::encodeName(where).constData(), nullptr, MS_REMOUNT | MS_RDONLY,
                            nullptr) == 0,
                      strerror(errno));
         } else if (geteuid() != 0) {
             QVERIFY(QDir().mkpath(where));
-            WriteBytes(where + u"/s01.raw"_s, AcquisitionBytes);
+            QVERIFY(WriteBytes(where + u"/s01.raw"_s, AcquisitionBytes));
             QCOMPARE(chmod(QFile::encodeName(where).constData(), 0500), 0);
             m_lockedFolder = where;
         } else {
@@ -130,7 +118,7 @@ void TestWriteFailures::prepare(Folder folder, QString &rawPath)
         rawPath = where + u"/s01.raw"_s;
         if (m_privateMounts) {
             mountTmpfs(where, "size=64k");
-            WriteBytes(rawPath, AcquisitionBytes);
+            QVERIFY(WriteBytes(rawPath, AcquisitionBytes));
             QFile filler(where + u"/filler"_s);
             QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
             const QByteArray block(4096, 'f');
@@ -139,7 +127,7 @@ void TestWriteFailures::prepare(Folder folder, QString &rawPath)
         } else {
             // Every write to the full device fails for want of space.
             QVERIFY(QDir().mkpath(where));
-            WriteBytes(rawPath, AcquisitionBytes);
+            QVERIFY(WriteBytes(rawPath, AcquisitionBytes));
             for (const char *extension : {"asc", "opc"})
                 QVERIFY(QFile::link(u"/dev/full"_s, where + u"/s01."_s + QLatin1StringView(extension)));
         }
@@ -197,10 +185,7 @@ void TestWriteFailures::refusedFolder()
                  qPrintable(failure->description()));
     } else {
         FakeComponent component;
-        FakeAcquisition acquisition;
-        acquisition.dataPath = u"D:\\results\\run7"_s;
-        acquisition.instrumentMethod = u"C:\\methods\\lipids.meth"_s;
-        component.add(rawPath, acquisition);
+        component.add(rawPath, ExampleAcquisition());
         QVERIFY(!WriteOpcFile(rawPath));
         QCOMPARE(component.calls().last(), u"Close"_s);
         QCOMPARE(component.openDocuments(), 0);

@@ -220,6 +220,20 @@ private:
 
 } // namespace
 
+FakeAcquisition ExampleAcquisition()
+{
+    FakeAcquisition a;
+    a.creationDate = 38061.43283564815;
+    a.comment = u" QC run, blank "_s;
+    a.instrumentMethod = u"C:\\methods\\lipids.meth"_s;
+    a.dataPath = u"D:\\results\\run7"_s;
+    a.position = u"12"_s;
+    a.sampleName = u"QC-3"_s;
+    a.userText1 = u"analyst"_s;
+    a.userText2 = u"Orbit 2"_s;
+    return a;
+}
+
 FakeComponent::FakeComponent() : m_state(std::make_shared<State>())
 {
     CreateRawFileDocument.replace([state = m_state]() -> std::unique_ptr<RawFileDocument> {

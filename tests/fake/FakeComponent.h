@@ -37,6 +37,11 @@ struct FakeAcquisition
     std::optional<qint32> count; // what Count reports, when not spectra.size()
 };
 
+// The acquisition of the documented examples: data path "D:\results\run7",
+// position "12", method "C:\methods\lipids.meth", operator "analyst",
+// sample "QC-3", created 2004-03-15 10:23:17; no spectra.
+FakeAcquisition ExampleAcquisition();
+
 class FakeComponent
 {
 public:

@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+#include <cstring>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -50,14 +52,24 @@ private:
     QString m_lockedFolder;
 };
 
-Q_DECLARE_METATYPE(TestWriteFailures::Folder)
-Q_DECLARE_METATYPE(TestWriteFailures::Writer)
-
 static const QByteArray AcquisitionBytes = "acquisition bytes, never to be touched";
+
+// Mounting needs a namespace of our own and the right to mount a tmpfs in it;
+// a container may grant the one and not the other.
+static bool CanMountPrivately()
+{
+    if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return false;
+    QTemporaryDir probe;
+    const QByteArray where = QFile::encodeName(probe.path());
+    if (!probe.isValid() || mount("tmpfs", where.constData(), "tmpfs", 0, "size=64k") != 0)
+        return false;
+    return umount2(where.constData(), MNT_DETACH) == 0;
+}
 
 void TestWriteFailures::initTestCase()
 {
-    m_privateMounts = unshare(CLONE_NEWNS) == 0 && mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    m_privateMounts = CanMountPrivately();
     if (!m_privateMounts)
         qInfo("No mount namespace of our own: read-only and full folders are imitated where possible.");
 }

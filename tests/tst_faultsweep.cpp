@@ -36,8 +36,9 @@ private:
 static FakeAcquisition Representative()
 {
     FakeAcquisition a = ExampleAcquisition();
-    a.spectra = {{u"FTMS + p ESI Full ms [100.00-1000.00]"_s, 0.5, {100.5, 200.25}, {10, 0}},
-                 {u"FTMS + p ESI SIM ms [300.00-310.00]"_s, 0.75, {305.125}, {42}}};
+    // One spectrum of each section, for the writers that read spectra.
+    a.spectra = {{u"positive full ms scan"_s, 0.5, {100.5, 200.25}, {10, 0}},
+                 {u"positive SIM scan"_s, 0.75, {305.125}, {42}}};
     return a;
 }
 

@@ -2,6 +2,11 @@
 
 #include <QTimeZone>
 
+#include <chrono>
+#include <thread>
+
+using namespace Qt::Literals::StringLiterals;
+
 namespace modAPI {
 namespace {
 
@@ -28,5 +33,15 @@ TimeZoneInformation SystemTimeZoneAt(const QDateTime &localTime)
 Seam<TimeZoneInformation(const QDateTime &)> GetTimeZoneInformation{SystemTimeZoneAt};
 
 Seam<void(const QString &, const QString &)> ShowInformation{[](const QString &, const QString &) {}};
+
+Seam<void(int)> Sleep{[](int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }};
+
+Seam<QString()> TransferFolder{[] {
+#ifdef Q_OS_WIN
+    return u"c:\\quorvane\\data\\transfer\\"_s;
+#else
+    return u"/quorvane/data/transfer/"_s;
+#endif
+}};
 
 } // namespace modAPI

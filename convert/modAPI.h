@@ -32,4 +32,11 @@ extern Seam<TimeZoneInformation(const QDateTime &localTime)> GetTimeZoneInformat
 // Only the window mode shows messages; it installs the real one.
 extern Seam<void(const QString &text, const QString &title)> ShowInformation;
 
+// Blocks the one thread for the given time.
+extern Seam<void(int milliseconds)> Sleep;
+
+// The laboratory's transfer folder, trailing separator included. Start-up
+// only makes sure that it exists.
+extern Seam<QString()> TransferFolder;
+
 } // namespace modAPI

@@ -1,8 +1,10 @@
 #include "frmMain.h"
 
-using namespace Qt::Literals::StringLiterals;
+#include "ui_frmMain.h"
 
-frmMain::frmMain(QWidget *parent) : QWidget(parent)
+frmMain::frmMain(QWidget *parent) : QWidget(parent), ui(std::make_unique<Ui::frmMain>())
 {
-    setWindowTitle(u"Quorvane to Text V 7b"_s);
+    ui->setupUi(this);
 }
+
+frmMain::~frmMain() = default;

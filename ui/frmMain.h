@@ -2,11 +2,22 @@
 
 #include <QWidget>
 
-// The program's only window.
+#include <memory>
+
+namespace Ui {
+class frmMain;
+}
+
+// The program's only window: one RAW file, its sample header, the scaling
+// factor and the four command buttons. The layout lives in frmMain.ui.
 class frmMain : public QWidget
 {
     Q_OBJECT
 
 public:
     explicit frmMain(QWidget *parent = nullptr);
+    ~frmMain() override;
+
+private:
+    std::unique_ptr<Ui::frmMain> ui;
 };

@@ -1,0 +1,51 @@
+#include "ArgumentText.h"
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <QStringList>
+#endif
+
+namespace {
+
+bool IsBlank(QChar c)
+{
+    return c == u' ' || c == u'\t';
+}
+
+} // namespace
+
+QString ArgumentTextOfCommandLine(const QString &commandLine)
+{
+    qsizetype position = 0;
+    bool quoted = false;
+    for (; position < commandLine.size(); ++position) {
+        const QChar c = commandLine.at(position);
+        if (c == u'"')
+            quoted = !quoted;
+        else if (!quoted && IsBlank(c))
+            break;
+    }
+    while (position < commandLine.size() && IsBlank(commandLine.at(position)))
+        ++position;
+    return commandLine.mid(position);
+}
+
+#ifdef Q_OS_WIN
+
+QString ArgumentText(int, char *[])
+{
+    return ArgumentTextOfCommandLine(QString::fromWCharArray(GetCommandLineW()));
+}
+
+#else
+
+QString ArgumentText(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return arguments.join(u' ');
+}
+
+#endif

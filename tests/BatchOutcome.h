@@ -1,0 +1,64 @@
+#pragma once
+
+// What an unattended run must leave behind for one RAW path: its exit status
+// and the .asc file beside the path. The expected outcome comes from running
+// the conversion in this process with the values the command line stands
+// for, so the run can be checked on any acquisition the conversion reads.
+
+#include "AscConversion.h"
+#include "BatchMode.h"
+#include "PathFunctions.h"
+#include "SampleHeader.h"
+
+#include <QByteArray>
+#include <QDebug>
+#include <QFile>
+#include <QString>
+
+#include <optional>
+
+struct BatchOutcome
+{
+    int exitStatus = -1;
+    std::optional<QByteArray> asc; // none when no .asc was written
+
+    friend bool operator==(const BatchOutcome &, const BatchOutcome &) = default;
+};
+
+inline QDebug operator<<(QDebug debug, const BatchOutcome &outcome)
+{
+    QDebugStateSaver saver(debug);
+    debug.nospace() << "exit status " << outcome.exitStatus << ", ";
+    if (outcome.asc)
+        debug << "an .asc of " << outcome.asc->size() << " bytes";
+    else
+        debug << "no .asc";
+    return debug;
+}
+
+// Removes the .asc beside rawPath and gives its content.
+inline std::optional<QByteArray> TakeAscBeside(const QString &rawPath)
+{
+    using namespace Qt::Literals::StringLiterals;
+    if (rawPath.size() < 3)
+        return std::nullopt;
+    QFile file(SiblingPath(rawPath, u"asc"_s));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray content = file.readAll();
+    file.remove();
+    return content;
+}
+
+// Converts rawPath here as batch mode must: mode "N", an empty header, the
+// scaling factor 1, no message. Takes the .asc it writes away again.
+inline BatchOutcome ExpectedBatchOutcome(const QString &rawPath)
+{
+    using namespace Qt::Literals::StringLiterals;
+    const bool wasBatchMode = BatchMode;
+    BatchMode = true;
+    SampleHeader header;
+    const bool converted = ConvertRawFile(rawPath, u"N"_s, header, 1.0);
+    BatchMode = wasBatchMode;
+    return {converted ? 0 : 1, TakeAscBeside(rawPath)};
+}

@@ -1,0 +1,185 @@
+// Runs the real program as a user's script would: on a machine without a
+// display, with the argument on its command line.
+#include "BatchOutcome.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <map>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace Qt::Literals::StringLiterals;
+
+class TestBatchRun : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void batchRun_data();
+    void batchRun();
+    void windowModeNeedsADisplay();
+    void windowModeKeepsRunning();
+
+private:
+    struct Run
+    {
+        std::unique_ptr<QProcess> process;
+        QElapsedTimer clock;
+        qint64 milliseconds = 0;
+    };
+
+    void start(const QString &name, const QStringList &arguments, const QProcessEnvironment &environment);
+    Run &finish(const QString &name);
+
+    QTemporaryDir m_temporary;
+    QString m_dir;
+    std::map<QString, Run> m_runs;
+};
+
+static QProcessEnvironment WithoutDisplay()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : {u"DISPLAY"_s, u"WAYLAND_DISPLAY"_s, u"QT_QPA_PLATFORM"_s})
+        environment.remove(name);
+    return environment;
+}
+
+static QString Fixture()
+{
+    return QStringLiteral(QUORVANE_SOURCE_DIR "/examples/demo.raw");
+}
+
+static bool HaveFixture()
+{
+    return QFileInfo::exists(Fixture());
+}
+
+// Each row: the arguments, with {dir} for a folder whose name holds a blank,
+// and the RAW path they name, or that they are refused.
+static const struct
+{
+    const char *name;
+    QStringList arguments;
+    QString path;
+    bool refused;
+} BatchRows[] = {
+    {"fixture, quoted path with blanks", {u"\"{dir}/demo"_s, u"run.raw\""_s}, u"{dir}/demo run.raw"_s, false},
+    {"file that does not exist", {u"{dir}/missing.raw"_s}, u"{dir}/missing.raw"_s, false},
+    {"only quotes", {u"\"\""_s}, QString(), false},
+    {"semicolon and factor", {u"{dir}/demo run.raw;2"_s}, u"{dir}/demo run.raw"_s, true},
+};
+
+void TestBatchRun::start(const QString &name, const QStringList &arguments,
+                         const QProcessEnvironment &environment)
+{
+    Run &run = m_runs[name];
+    run.process = std::make_unique<QProcess>();
+    run.process->setProcessEnvironment(environment);
+    run.process->setWorkingDirectory(m_dir);
+    run.clock.start();
+    run.process->start(QStringLiteral(QUORVANE_PROGRAM), arguments);
+}
+
+TestBatchRun::Run &TestBatchRun::finish(const QString &name)
+{
+    Run &run = m_runs[name];
+    if (run.process->state() != QProcess::NotRunning && run.process->waitForFinished(30000))
+        run.milliseconds = run.clock.elapsed();
+    return run;
+}
+
+// The runs wait five seconds each, so they all start together.
+void TestBatchRun::initTestCase()
+{
+    QVERIFY(m_temporary.isValid());
+    m_dir = m_temporary.filePath(u"batch folder"_s);
+    QVERIFY(QDir().mkpath(m_dir));
+    const QString copy = m_dir + u"/demo run.raw"_s;
+    if (HaveFixture())
+        QVERIFY(QFile::copy(Fixture(), copy));
+    else
+        qInfo("No fixture acquisition at %s: the runs check what holds without one", qPrintable(Fixture()));
+
+    for (const auto &row : BatchRows) {
+        QStringList arguments = row.arguments;
+        arguments.replaceInStrings(u"{dir}"_s, m_dir);
+        start(QString::fromLatin1(row.name), arguments, WithoutDisplay());
+    }
+    QProcessEnvironment offscreen = QProcessEnvironment::systemEnvironment();
+    offscreen.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+    start(u"window, offscreen"_s, {}, offscreen);
+    start(u"window, no display"_s, {}, WithoutDisplay());
+    for (auto &[name, run] : m_runs)
+        QVERIFY(run.process->waitForStarted());
+}
+
+void TestBatchRun::cleanupTestCase()
+{
+    for (auto &[name, run] : m_runs) {
+        run.process->kill();
+        run.process->waitForFinished();
+    }
+}
+
+void TestBatchRun::batchRun_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("refused");
+    for (const auto &row : BatchRows)
+        QTest::newRow(row.name) << QString(row.path).replace(u"{dir}"_s, m_dir) << row.refused;
+}
+
+void TestBatchRun::batchRun()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, refused);
+    Run &run = finish(QString::fromLatin1(QTest::currentDataTag()));
+
+    QCOMPARE(run.process->state(), QProcess::NotRunning);
+    QCOMPARE(run.process->exitStatus(), QProcess::NormalExit);
+    QVERIFY2(run.milliseconds >= 5000, qPrintable(u"ended after %1 ms"_s.arg(run.milliseconds)));
+    // Had the run made a window, the missing display would have stopped it
+    // with a complaint on its error output.
+    QCOMPARE(run.process->readAllStandardError(), QByteArray());
+    QCOMPARE(run.process->readAllStandardOutput(), QByteArray());
+
+    if (refused) {
+        QCOMPARE(run.process->exitCode(), 2);
+        QVERIFY2(!TakeAscBeside(path), "a refused argument converts nothing");
+        return;
+    }
+    const BatchOutcome outcome{run.process->exitCode(), TakeAscBeside(path)};
+    const BatchOutcome expected = ExpectedBatchOutcome(path);
+    if (path.endsWith(u"demo run.raw"_s) && HaveFixture())
+        QCOMPARE(expected.exitStatus, 0);
+    QCOMPARE(outcome, expected);
+}
+
+// Shows that the check above would see a window: without a display the
+// toolkit refuses to start and says so.
+void TestBatchRun::windowModeNeedsADisplay()
+{
+    Run &run = finish(u"window, no display"_s);
+    QCOMPARE(run.process->state(), QProcess::NotRunning);
+    QVERIFY(run.process->exitStatus() != QProcess::NormalExit || run.process->exitCode() != 0);
+    QVERIFY(!run.process->readAllStandardError().isEmpty());
+}
+
+// Without an argument the window opens and the program lives on after
+// start-up, here for as long as the batch runs took.
+void TestBatchRun::windowModeKeepsRunning()
+{
+    Run &run = m_runs[u"window, offscreen"_s];
+    QVERIFY(run.clock.elapsed() >= 5000);
+    QCOMPARE(run.process->state(), QProcess::Running);
+}
+
+QTEST_GUILESS_MAIN(TestBatchRun)
+#include "tst_batchrun.moc"

@@ -1,0 +1,301 @@
+#include "ArgumentText.h"
+#include "BatchOutcome.h"
+#include "FakeComponent.h"
+#include "ScopedReplacement.h"
+#include "modAPI.h"
+#include "modMain.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <stdexcept>
+#include <vector>
+
+using namespace Qt::Literals::StringLiterals;
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void cleanup() { BatchMode = false; }
+
+    void stripQuotes_data();
+    void stripQuotes();
+    void parseCommandLine_data();
+    void parseCommandLine();
+    void argumentTextOfCommandLine_data();
+    void argumentTextOfCommandLine();
+    void argumentTextJoinsArguments_data();
+    void argumentTextJoinsArguments();
+    void ensureTransferFolder_data();
+    void ensureTransferFolder();
+    void ensureTransferFolderSwallowsFailures();
+    void batchMode_data();
+    void batchMode();
+};
+
+// argv as the C runtime hands it to main: the program's name first.
+class CommandLine
+{
+public:
+    explicit CommandLine(const QStringList &arguments)
+    {
+        m_storage.push_back(QByteArrayLiteral("quorvane-to-text"));
+        for (const QString &argument : arguments)
+            m_storage.push_back(argument.toLocal8Bit());
+        for (QByteArray &argument : m_storage)
+            m_argv.push_back(argument.data());
+        m_argv.push_back(nullptr);
+    }
+    int argc() const { return int(m_storage.size()); }
+    char **argv() { return m_argv.data(); }
+
+private:
+    std::vector<QByteArray> m_storage;
+    std::vector<char *> m_argv;
+};
+
+void TestStartup::stripQuotes_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("stripped");
+
+    QTest::newRow("no quotes") << u"C:\\data\\run 7.raw"_s << u"C:\\data\\run 7.raw"_s;
+    QTest::newRow("enclosed") << u"\"C:\\data\\run 7.raw\""_s << u"C:\\data\\run 7.raw"_s;
+    QTest::newRow("in the middle") << u"C:\\da\"ta\\run\" 7.raw"_s << u"C:\\data\\run 7.raw"_s;
+    QTest::newRow("doubled") << u"\"\"C:\\x.raw\"\""_s << u"C:\\x.raw"_s;
+    QTest::newRow("single, unbalanced") << u"\"C:\\x.raw"_s << u"C:\\x.raw"_s;
+    QTest::newRow("two quoted paths") << u"\"C:\\a b.raw\" \"D:\\c d.raw\""_s << u"C:\\a b.raw D:\\c d.raw"_s;
+    QTest::newRow("only quotes") << u"\"\""_s << QString();
+    QTest::newRow("empty") << QString() << QString();
+    QTest::newRow("escaped quote keeps the backslash") << u"C:\\x\\\".raw"_s << u"C:\\x\\.raw"_s;
+    QTest::newRow("typographic quotes stay") << u"\u201CC:\\x.raw\u201D"_s << u"\u201CC:\\x.raw\u201D"_s;
+    QTest::newRow("apostrophes stay") << u"'C:\\x.raw'"_s << u"'C:\\x.raw'"_s;
+}
+
+void TestStartup::stripQuotes()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, stripped);
+    const QString original = text;
+    QCOMPARE(StripQuotes(text), stripped);
+    QCOMPARE(text, original);
+}
+
+void TestStartup::parseCommandLine_data()
+{
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("path") << u"C:\\data\\run7.raw"_s << true;
+    QTest::newRow("path with blanks") << u"C:\\my data\\run 7.raw"_s << true;
+    QTest::newRow("two paths") << u"C:\\a.raw D:\\b.raw"_s << true;
+    QTest::newRow("empty") << QString() << true;
+    QTest::newRow("comma") << u"C:\\data\\run7.raw,2"_s << true;
+    QTest::newRow("fullwidth semicolon") << u"C:\\data\\run7.raw\uFF1B2"_s << true;
+    QTest::newRow("greek question mark") << u"C:\\data\\run7.raw\u037E2"_s << true;
+    QTest::newRow("semicolon and factor") << u"C:\\data\\run7.raw;2"_s << false;
+    QTest::newRow("semicolon first") << u";C:\\data\\run7.raw"_s << false;
+    QTest::newRow("semicolon last") << u"C:\\data\\run7.raw;"_s << false;
+    QTest::newRow("semicolon in a folder name") << u"C:\\a;b\\run7.raw"_s << false;
+    QTest::newRow("semicolon alone") << u";"_s << false;
+}
+
+void TestStartup::parseCommandLine()
+{
+    QFETCH(QString, argument);
+    QFETCH(bool, accepted);
+
+    QString path = u"before"_s;
+    double scaling = 7.5;
+    QCOMPARE(ParseCommandLine(argument, path, scaling), accepted);
+    QCOMPARE(path, accepted ? argument : u"before"_s);
+    QCOMPARE(scaling, accepted ? 1.0 : 7.5);
+}
+
+void TestStartup::argumentTextOfCommandLine_data()
+{
+    QTest::addColumn<QString>("commandLine");
+    QTest::addColumn<QString>("argument");
+
+    QTest::newRow("plain name, path with blanks")
+        << u"q.exe C:\\my data\\run 7.raw"_s << u"C:\\my data\\run 7.raw"_s;
+    QTest::newRow("quoted name, quoted path")
+        << u"\"C:\\Program Files\\Q\\q.exe\" \"C:\\run 7.raw\""_s << u"\"C:\\run 7.raw\""_s;
+    QTest::newRow("quotes inside the name") << u"C:\\Pro\"gram Fi\"les\\q.exe x.raw"_s << u"x.raw"_s;
+    QTest::newRow("several blanks and a tab") << u"q.exe  \t x.raw"_s << u"x.raw"_s;
+    QTest::newRow("blanks inside the argument kept") << u"q.exe a  b"_s << u"a  b"_s;
+    QTest::newRow("only quotes") << u"q.exe \"\""_s << u"\"\""_s;
+    QTest::newRow("no argument") << u"q.exe"_s << QString();
+    QTest::newRow("quoted name alone") << u"\"C:\\Program Files\\Q\\q.exe\""_s << QString();
+    QTest::newRow("trailing blanks alone") << u"q.exe   "_s << QString();
+    QTest::newRow("semicolon kept") << u"q.exe x.raw;2"_s << u"x.raw;2"_s;
+}
+
+void TestStartup::argumentTextOfCommandLine()
+{
+    QFETCH(QString, commandLine);
+    QFETCH(QString, argument);
+    QCOMPARE(ArgumentTextOfCommandLine(commandLine), argument);
+}
+
+void TestStartup::argumentTextJoinsArguments_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("argument");
+
+    QTest::newRow("none") << QStringList() << QString();
+    QTest::newRow("one with blanks") << QStringList{u"/data/run 7.raw"_s} << u"/data/run 7.raw"_s;
+    QTest::newRow("split at blanks") << QStringList{u"/my"_s, u"data/run"_s, u"7.raw"_s}
+                                     << u"/my data/run 7.raw"_s;
+    QTest::newRow("quotes kept") << QStringList{u"\"/a.raw\""_s, u"\"/b.raw\""_s} << u"\"/a.raw\" \"/b.raw\""_s;
+    QTest::newRow("not ASCII") << QStringList{u"/daten/Probe \u00FC.raw"_s} << u"/daten/Probe \u00FC.raw"_s;
+}
+
+void TestStartup::argumentTextJoinsArguments()
+{
+#ifdef Q_OS_WIN
+    QSKIP("Windows reads the raw command line instead");
+#else
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, argument);
+    CommandLine commandLine(arguments);
+    QCOMPARE(ArgumentText(commandLine.argc(), commandLine.argv()), argument);
+#endif
+}
+
+void TestStartup::ensureTransferFolder_data()
+{
+    QTest::addColumn<QString>("existing"); // "folder", "parent", "nothing" or "file"
+    QTest::addColumn<bool>("result");
+
+    QTest::newRow("present") << u"folder"_s << true;
+    QTest::newRow("missing") << u"parent"_s << true;
+    QTest::newRow("parent missing") << u"nothing"_s << false;
+    QTest::newRow("a file in its place") << u"file"_s << false;
+}
+
+void TestStartup::ensureTransferFolder()
+{
+    QFETCH(QString, existing);
+    QFETCH(bool, result);
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString parent = root.filePath(u"quorvane/data"_s);
+    const QString folder = parent + u"/transfer"_s;
+    const QString kept = existing == u"file"_s ? folder : folder + u"/waiting.raw"_s;
+    if (existing != u"nothing"_s)
+        QVERIFY(QDir().mkpath(parent));
+    if (existing == u"folder"_s)
+        QVERIFY(QDir().mkpath(folder));
+    if (existing == u"folder"_s || existing == u"file"_s) {
+        QFile file(kept);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("kept");
+    }
+
+    ScopedReplacement transfer(modAPI::TransferFolder, [&]() -> QString { return folder + u"/"_s; });
+    QCOMPARE(EnsureTransferFolder(), result);
+
+    QCOMPARE(QFileInfo(folder).isDir(), existing == u"folder"_s || existing == u"parent"_s);
+    QCOMPARE(QFileInfo::exists(parent), existing != u"nothing"_s);
+    if (existing == u"folder"_s || existing == u"file"_s) {
+        QFile file(kept);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("kept"));
+    }
+}
+
+void TestStartup::ensureTransferFolderSwallowsFailures()
+{
+    ScopedReplacement transfer(modAPI::TransferFolder, []() -> QString { throw std::runtime_error("no folder"); });
+    QCOMPARE(EnsureTransferFolder(), false);
+}
+
+void TestStartup::batchMode_data()
+{
+    // In the arguments, {dir} stands for a temporary folder whose name holds
+    // a blank; the path is what the conversion must be given.
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("refused");
+
+    QTest::newRow("quoted path with blanks, split by the shell")
+        << QStringList{u"\"{dir}/run"_s, u"7.raw\""_s} << u"{dir}/run 7.raw"_s << false;
+    QTest::newRow("same path unquoted") << QStringList{u"{dir}/run 7.raw"_s} << u"{dir}/run 7.raw"_s << false;
+    QTest::newRow("two quoted paths make one")
+        << QStringList{u"\"{dir}/a.raw\""_s, u"\"{dir}/b.raw\""_s} << u"{dir}/a.raw {dir}/b.raw"_s << false;
+    QTest::newRow("only quotes") << QStringList{u"\"\""_s} << QString() << false;
+    QTest::newRow("file that does not exist") << QStringList{u"{dir}/missing.raw"_s} << u"{dir}/missing.raw"_s
+                                              << false;
+    QTest::newRow("semicolon and factor") << QStringList{u"{dir}/run7.raw;2"_s} << QString() << true;
+    QTest::newRow("semicolon in a quoted path") << QStringList{u"\"{dir}/a;b.raw\""_s} << QString() << true;
+}
+
+static FakeAcquisition Acquisition()
+{
+    FakeAcquisition a;
+    a.creationDate = 38061.43283564815;
+    a.sampleName = u"QC-3"_s;
+    a.userText1 = u"analyst"_s;
+    a.spectra = {{u"FTMS + p ESI Full ms [100.00-1000.00]"_s, 0.5, {100.25, 200.5}, {3.0, 0.0}},
+                 {u"FTMS + p ESI SIM ms [400.00-410.00]"_s, 0.75, {405.125}, {7.0}}};
+    return a;
+}
+
+void TestStartup::batchMode()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, path);
+    QFETCH(bool, refused);
+
+    QTemporaryDir temporary;
+    QVERIFY(temporary.isValid());
+    const QString dir = temporary.filePath(u"batch folder"_s);
+    QVERIFY(QDir().mkpath(dir));
+    arguments.replaceInStrings(u"{dir}"_s, dir);
+    path.replace(u"{dir}"_s, dir);
+    const QString folder = temporary.filePath(u"transfer"_s);
+
+    FakeComponent component;
+    if (!path.isEmpty() && !path.endsWith(u"missing.raw"_s))
+        component.add(path, Acquisition());
+
+    QStringList events;
+    ScopedReplacement transfer(modAPI::TransferFolder, [&]() -> QString {
+        events << u"transfer folder"_s;
+        return folder + u"/"_s;
+    });
+    ScopedReplacement sleep(modAPI::Sleep, [&](int milliseconds) {
+        events << u"sleep %1"_s.arg(milliseconds);
+        QVERIFY2(QFileInfo(folder).isDir(), "the transfer folder comes first");
+        QVERIFY2(component.calls().isEmpty(), "nothing is read before the wait");
+        QVERIFY2(QDir(dir).isEmpty(), "nothing is written before the wait");
+    });
+    ScopedReplacement message(modAPI::ShowInformation, [&](const QString &text, const QString &) {
+        events << u"message "_s + text;
+    });
+
+    CommandLine commandLine(arguments);
+    const int status = Main(commandLine.argc(), commandLine.argv());
+    QVERIFY(BatchMode);
+    QCOMPARE(events, (QStringList{u"transfer folder"_s, u"sleep 5000"_s}));
+
+    if (refused) {
+        QCOMPARE(status, int(ArgumentRefused));
+        QVERIFY(component.calls().isEmpty());
+        QVERIFY(QDir(dir).isEmpty());
+        return;
+    }
+    const BatchOutcome outcome{status, TakeAscBeside(path)};
+    QVERIFY(QDir(dir).isEmpty());
+    QCOMPARE(outcome, ExpectedBatchOutcome(path));
+    QCOMPARE(component.openDocuments(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestStartup)
+#include "tst_startup.moc"

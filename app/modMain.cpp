@@ -5,6 +5,7 @@
 #include "SampleHeader.h"
 #include "frmMain.h"
 #include "modAPI.h"
+#include "modDialogs.h"
 
 #include <QApplication>
 #include <QDir>
@@ -21,6 +22,7 @@ int RunWindowMode(int &argc, char *argv[])
 {
     BatchMode = false;
     QApplication application(argc, argv);
+    modAPI::ShowInformation.replace(modDialogs::ShowInformationBox);
     frmMain window;
     window.show();
     return application.exec();

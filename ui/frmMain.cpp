@@ -1,10 +1,234 @@
 #include "frmMain.h"
 
+#include "AscConversion.h"
+#include "OpcDescriptor.h"
+#include "RegionalSettings.h"
+#include "SampleHeader.h"
+#include "modDialogs.h"
+#include "modTimeZone.h"
 #include "ui_frmMain.h"
+
+#include <QApplication>
+#include <QScopeGuard>
+#include <QShowEvent>
+
+using namespace Qt::Literals::StringLiterals;
 
 frmMain::frmMain(QWidget *parent) : QWidget(parent), ui(std::make_unique<Ui::frmMain>())
 {
     ui->setupUi(this);
+    Connect(ui->cmdRawfile, &QPushButton::clicked, &frmMain::cmdRawfile_Click);
+    Connect(ui->cmdRefresh, &QPushButton::clicked, &frmMain::cmdRefresh_Click);
+    // Toggled, not clicked: the box reacts to every user click and also to
+    // being unchecked from code, and the flags rely on both.
+    Connect(ui->chkEdit, &QCheckBox::toggled, &frmMain::chkEdit_Click);
+    Connect(ui->txtScaling, &QLineEdit::textChanged, &frmMain::txtScaling_Change);
+    Connect(ui->txtCreationDateTime, &QLineEdit::textChanged, &frmMain::txtCreationDateTime_Change);
+    Connect(ui->cmdConvert, &QPushButton::clicked, &frmMain::cmdConvert_Click);
+    Connect(ui->cmdReset, &QPushButton::clicked, &frmMain::cmdReset_Click);
+    Connect(ui->cmdExit, &QPushButton::clicked, &frmMain::cmdExit_Click);
 }
 
 frmMain::~frmMain() = default;
+
+template <typename Sender, typename Signal>
+void frmMain::Connect(Sender *sender, Signal signal, Handler handler)
+{
+    connect(sender, signal, this, [this, handler] { Run(handler); });
+}
+
+// A failure that a handler does not catch ends that handler where it
+// happened; the user is told, and the window stays as the handler left it.
+void frmMain::Run(Handler handler)
+{
+    try {
+        (this->*handler)();
+    } catch (const Error &error) {
+        modDialogs::ReportFailure(this, error);
+    }
+}
+
+// Loading happens on the first show, before the window appears, so that
+// the window is never seen in its designed state.
+void frmMain::showEvent(QShowEvent *event)
+{
+    if (!m_loaded && !event->spontaneous()) {
+        m_loaded = true;
+        Run(&frmMain::Form_Load);
+    }
+    QWidget::showEvent(event);
+}
+
+// The header boxes take their colours from the scheme: follow it when the
+// user changes it.
+void frmMain::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::ApplicationPaletteChange && m_loaded) {
+        for (QLineEdit *box : HeaderBoxes())
+            ApplyBackground(box);
+    }
+    QWidget::changeEvent(event);
+}
+
+QList<QLineEdit *> frmMain::HeaderBoxes() const
+{
+    return {ui->txtNameOfOperator, ui->txtNameOfInstrument, ui->txtNameOfSample, ui->txtNameOfMethod,
+            ui->txtDescription,    ui->txtVialNumber,       ui->txtCreationDateTime, ui->txtTimeOfInjection};
+}
+
+// A box the user may type into has the window background, a locked one the
+// button face.
+void frmMain::ApplyBackground(QLineEdit *box) const
+{
+    const QPalette::ColorRole role = box->isReadOnly() ? QPalette::Button : QPalette::Base;
+    const QPalette scheme = QApplication::palette(box);
+    QPalette palette = box->palette();
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        palette.setBrush(group, QPalette::Base, scheme.brush(group, role));
+    box->setPalette(palette);
+}
+
+void frmMain::UpdateControlStates()
+{
+    const QString scaling = ui->txtScaling->text();
+    if (!IsNumeric(scaling)) {
+        ui->cmdConvert->setEnabled(false);
+        return;
+    }
+    if (!(TextToNumber(scaling) > 0) || scaling.isEmpty()) {
+        ui->cmdConvert->setEnabled(false);
+        return;
+    }
+    const bool fileChosen = !ui->txtRawfile->text().isEmpty();
+    for (QWidget *control : {static_cast<QWidget *>(ui->cmdConvert), static_cast<QWidget *>(ui->chkEdit),
+                             static_cast<QWidget *>(ui->cmdRefresh), static_cast<QWidget *>(ui->cmdReset)})
+        control->setEnabled(fileChosen);
+    for (QLineEdit *box : HeaderBoxes()) {
+        const bool derived = box == ui->txtCreationDateTime || box == ui->txtTimeOfInjection;
+        box->setReadOnly(derived || !blnEditMode);
+        ApplyBackground(box);
+    }
+}
+
+QString frmMain::BrowseForRawFile()
+{
+    modDialogs::OpenFileRequest request;
+    request.DialogTitle = u"Please select the Quorvane RAW file you wish to convert"_s;
+#ifdef Q_OS_WIN
+    request.InitDir = u"c:\\"_s;
+#else
+    request.InitDir = u"/"_s;
+#endif
+    request.Filter = u"Quorvane RAW files (*.raw)"_s;
+    return modDialogs::ShowOpen(this, request);
+}
+
+void frmMain::ShowSampleHeader(const SampleHeader &header)
+{
+    ui->txtCreationDateTime->setText(header.CreationDateTime);
+    ui->txtNameOfOperator->setText(header.NameOfOperator);
+    ui->txtNameOfInstrument->setText(header.NameOfInstrument);
+    ui->txtNameOfSample->setText(header.NameOfSample);
+    ui->txtNameOfMethod->setText(header.NameOfMethod);
+    ui->txtDescription->setText(header.Description);
+    ui->txtVialNumber->setText(header.VialNumber);
+}
+
+void frmMain::ResetForm()
+{
+    for (QLineEdit *box : {ui->txtRawfile, ui->txtCreationDateTime, ui->txtTimeOfInjection, ui->txtNameOfOperator,
+                           ui->txtNameOfInstrument, ui->txtNameOfSample, ui->txtNameOfMethod, ui->txtDescription,
+                           ui->txtVialNumber})
+        box->setText(QString());
+    ui->txtScaling->setText(u"1"_s);
+    ui->chkEdit->setChecked(false);
+    blnEditMode = false;
+    blnHeaderEdited = false;
+    UpdateControlStates();
+}
+
+void frmMain::Form_Load()
+{
+    ResetForm();
+}
+
+void frmMain::cmdRawfile_Click()
+{
+    ui->txtRawfile->setText(BrowseForRawFile());
+    if (!ui->txtRawfile->text().isEmpty())
+        ShowSampleHeader(ReadSampleHeader(ui->txtRawfile->text()));
+    UpdateControlStates();
+}
+
+void frmMain::cmdRefresh_Click()
+{
+    const SampleHeader header = ReadSampleHeader(ui->txtRawfile->text());
+    ShowSampleHeader(header);
+    ui->chkEdit->setChecked(false);
+    blnEditMode = false;
+    blnHeaderEdited = false;
+    UpdateControlStates();
+}
+
+// The box's own value is not read: each click inverts the mode.
+void frmMain::chkEdit_Click()
+{
+    blnEditMode = !blnEditMode;
+    blnHeaderEdited = true;
+    UpdateControlStates();
+}
+
+void frmMain::txtScaling_Change()
+{
+    UpdateControlStates();
+}
+
+void frmMain::txtCreationDateTime_Change()
+{
+    const QString text = ui->txtCreationDateTime->text();
+    if (text.isEmpty()) {
+        ui->txtTimeOfInjection->setText(QString());
+        return;
+    }
+    const double date = TextToDate(text);
+    ui->txtTimeOfInjection->setText(NumberToText(OleDateToEpochSeconds(date)));
+}
+
+// Both writers report their own outcome (the success message) and catch
+// their own failures; the window goes on the same way after either.
+void frmMain::cmdConvert_Click()
+{
+    ui->cmdConvert->setEnabled(false);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
+
+    SampleHeader header;
+    QString modeLetter = u"N"_s;
+    if (blnHeaderEdited) {
+        header.CreationDateTime = ui->txtCreationDateTime->text();
+        header.TimeOfInjection = ui->txtTimeOfInjection->text();
+        header.NameOfOperator = ui->txtNameOfOperator->text();
+        header.NameOfInstrument = ui->txtNameOfInstrument->text();
+        header.NameOfSample = ui->txtNameOfSample->text();
+        header.NameOfMethod = ui->txtNameOfMethod->text();
+        header.Description = ui->txtDescription->text();
+        header.VialNumber = ui->txtVialNumber->text();
+        modeLetter = u"Y"_s;
+    }
+    const double scaling = TextToNumber(ui->txtScaling->text());
+    ConvertRawFile(ui->txtRawfile->text(), modeLetter, header, scaling);
+    WriteOpcFile(ui->txtRawfile->text());
+    ui->cmdConvert->setEnabled(true);
+}
+
+void frmMain::cmdReset_Click()
+{
+    ResetForm();
+}
+
+// Ends the program at once: the event loop stops, no further handler runs,
+// nothing is asked.
+void frmMain::cmdExit_Click()
+{
+    QCoreApplication::exit(0);
+}

@@ -8,8 +8,12 @@ namespace Ui {
 class frmMain;
 }
 
+class QLineEdit;
+struct SampleHeader;
+
 // The program's only window: one RAW file, its sample header, the scaling
-// factor and the four command buttons. The layout lives in frmMain.ui.
+// factor and the four command buttons. The layout lives in frmMain.ui; every
+// user action is one handler below, run to its end on the one thread.
 class frmMain : public QWidget
 {
     Q_OBJECT
@@ -18,6 +22,40 @@ public:
     explicit frmMain(QWidget *parent = nullptr);
     ~frmMain() override;
 
+protected:
+    void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
 private:
+    // Handlers, one per user action.
+    void Form_Load();
+    void cmdRawfile_Click();
+    void cmdRefresh_Click();
+    void chkEdit_Click();
+    void txtScaling_Change();
+    void txtCreationDateTime_Change();
+    void cmdConvert_Click();
+    void cmdReset_Click();
+    void cmdExit_Click();
+
+    void UpdateControlStates();
+    QString BrowseForRawFile();
+    void ShowSampleHeader(const SampleHeader &header);
+    void ResetForm();
+
+    using Handler = void (frmMain::*)();
+    template <typename Sender, typename Signal>
+    void Connect(Sender *sender, Signal signal, Handler handler);
+    void Run(Handler handler);
+
+    // The eight boxes that UpdateControlStates locks and colours, in its order.
+    QList<QLineEdit *> HeaderBoxes() const;
+    void ApplyBackground(QLineEdit *box) const;
+
     std::unique_ptr<Ui::frmMain> ui;
+    bool m_loaded = false;
+    // The six editable header boxes are unlocked; follows each click of chkEdit.
+    bool blnEditMode = false;
+    // Convert writes the header shown here ("Y") instead of the file's ("N").
+    bool blnHeaderEdited = false;
 };

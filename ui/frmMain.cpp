@@ -60,10 +60,10 @@ void frmMain::showEvent(QShowEvent *event)
 }
 
 // The header boxes take their colours from the scheme: follow it when the
-// user changes it.
+// user changes it (the window's own palette changes with the scheme's).
 void frmMain::changeEvent(QEvent *event)
 {
-    if (event->type() == QEvent::ApplicationPaletteChange && m_loaded) {
+    if (event->type() == QEvent::PaletteChange && m_loaded) {
         for (QLineEdit *box : HeaderBoxes())
             ApplyBackground(box);
     }

@@ -16,10 +16,10 @@ QString ShowOpenFileDialog(QWidget *parent, const OpenFileRequest &request)
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
 #ifndef Q_OS_WIN
-    // Only the toolkit's own dialog can be told to match the filter in any
-    // letter case; acquisitions copied from the instrument PC end in ".RAW".
+    // The toolkit's own dialog matches the filter in any letter case, as the
+    // native ones here do not; acquisitions copied from the instrument PC
+    // often end in ".RAW".
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
 #endif
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};

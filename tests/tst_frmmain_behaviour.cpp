@@ -1,0 +1,649 @@
+// The main window at work: the user's clicks and typing on the real window,
+// with the dialogs answered by the test and acquisitions from the in-memory
+// component.
+#include "FakeComponent.h"
+#include "ScopedReplacement.h"
+#include "TestFiles.h"
+#include "frmMain.h"
+#include "modAPI.h"
+#include "modDialogs.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+using namespace Qt::Literals::StringLiterals;
+
+class TestFrmMainBehaviour : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void states_data();
+    void states();
+    void failureStopsTheAction_data();
+    void failureStopsTheAction();
+    void modeLetter_data();
+    void modeLetter();
+    void convertWritesBothFiles_data();
+    void convertWritesBothFiles();
+    void failedConversionStillWritesTheDescriptor();
+    void browseAsksForRawFiles();
+    void coloursFollowTheScheme();
+    void openDialogShowsRawFilesInAnyCase();
+    void messageBoxes_data();
+    void messageBoxes();
+    void exitEndsTheProgram();
+
+private:
+    template <typename T = QWidget>
+    T *child(const char *name) const
+    {
+        return m_window->findChild<T *>(QString::fromLatin1(name));
+    }
+    QString path(const QString &name) const { return m_dir->filePath(name); }
+    void run(const QStringList &steps);
+    void type(QLineEdit *box, const QString &text);
+    QString enabled() const;
+    QStringList unlocked() const;
+    bool coloursFollowLocking() const;
+    QString convert();
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<FakeComponent> m_component;
+    std::unique_ptr<frmMain> m_window;
+    QString m_nextFileName;
+    QList<modDialogs::OpenFileRequest> m_requests;
+    QStringList m_failures;
+    QStringList m_messages;
+    std::unique_ptr<ScopedReplacement<QString(QWidget *, const modDialogs::OpenFileRequest &)>> m_browse;
+    std::unique_ptr<ScopedReplacement<void(QWidget *, const Error &)>> m_report;
+    std::unique_ptr<ScopedReplacement<void(const QString &, const QString &)>> m_inform;
+    std::unique_ptr<ScopedReplacement<modAPI::TimeZoneInformation(const QDateTime &)>> m_zone;
+};
+
+static const char *const HeaderBoxNames[] = {"txtCreationDateTime", "txtTimeOfInjection", "txtNameOfOperator",
+                                             "txtNameOfInstrument", "txtNameOfSample",    "txtNameOfMethod",
+                                             "txtDescription",      "txtVialNumber"};
+
+static const QStringList Six{u"txtNameOfOperator"_s, u"txtNameOfInstrument"_s, u"txtNameOfSample"_s,
+                             u"txtNameOfMethod"_s,   u"txtDescription"_s,      u"txtVialNumber"_s};
+
+static const QString AllFour = u"cmdConvert chkEdit cmdRefresh cmdReset"_s;
+static const QString ButConvert = u"chkEdit cmdRefresh cmdReset"_s;
+
+// Two acquisitions: the documented example with one ms and one SIM spectrum,
+// and a second one by another operator.
+static FakeAcquisition First()
+{
+    FakeAcquisition a = ExampleAcquisition();
+    a.spectra = {{u"FTMS + p ESI Full ms [100.00-1000.00]"_s, 0.5, {100.0, 200.25, 445.12}, {1000.0, 0.0, 1520.46}},
+                 {u"ITMS + c ESI SIM ms [400.00-410.00]"_s, 1.25, {405.5}, {3.0}}};
+    return a;
+}
+
+static FakeAcquisition Second()
+{
+    FakeAcquisition a = ExampleAcquisition();
+    a.userText1 = u"night shift"_s;
+    a.sampleName = u"QC-4"_s;
+    a.creationDate = 38062.5;
+    return a;
+}
+
+void TestFrmMainBehaviour::init()
+{
+    QLocale::setDefault(QLocale(u"de_DE"_s));
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_component = std::make_unique<FakeComponent>();
+    m_component->add(path(u"first.raw"_s), First());
+    m_component->add(path(u"second.raw"_s), Second());
+    m_nextFileName.clear();
+    m_requests.clear();
+    m_failures.clear();
+    m_messages.clear();
+
+    m_browse = std::make_unique<ScopedReplacement<QString(QWidget *, const modDialogs::OpenFileRequest &)>>(
+        modDialogs::ShowOpen, [this](QWidget *, const modDialogs::OpenFileRequest &request) {
+            m_requests << request;
+            return m_nextFileName;
+        });
+    m_report = std::make_unique<ScopedReplacement<void(QWidget *, const Error &)>>(
+        modDialogs::ReportFailure, [this](QWidget *, const Error &error) {
+            m_failures << QString::number(int(error.number())) + u' ' + error.description();
+        });
+    // What the user would see while the success message is up.
+    m_inform = std::make_unique<ScopedReplacement<void(const QString &, const QString &)>>(
+        modAPI::ShowInformation, [this](const QString &text, const QString &) {
+            const QCursor *cursor = QApplication::overrideCursor();
+            m_messages << text + (cursor && cursor->shape() == Qt::WaitCursor ? u", busy"_s : u", idle"_s)
+                              + (child<QPushButton>("cmdConvert")->isEnabled() ? u", Convert on"_s : u""_s);
+        });
+    m_zone = std::make_unique<ScopedReplacement<modAPI::TimeZoneInformation(const QDateTime &)>>(
+        modAPI::GetTimeZoneInformation, [](const QDateTime &) { return modAPI::TimeZoneInformation(); });
+
+    m_window = std::make_unique<frmMain>();
+    m_window->show();
+}
+
+void TestFrmMainBehaviour::cleanup()
+{
+    m_window.reset();
+    m_zone.reset();
+    m_report.reset();
+    m_browse.reset();
+    m_component.reset();
+    m_dir.reset();
+    QLocale::setDefault(QLocale::c());
+}
+
+void TestFrmMainBehaviour::type(QLineEdit *box, const QString &text)
+{
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClick(box, Qt::Key_Backspace);
+    QTest::keyClicks(box, text);
+}
+
+// Steps as the user takes them:
+//   "browse NAME" chooses the file NAME in the dialog, "browse" cancels it;
+//   "click NAME" clicks a button or the check box;
+//   "type NAME=TEXT" replaces the text of a box by typing;
+//   "lose NUMBER" makes the next opening of an acquisition fail.
+void TestFrmMainBehaviour::run(const QStringList &steps)
+{
+    for (const QString &step : steps) {
+        const QString verb = step.section(u' ', 0, 0);
+        const QString argument = step.section(u' ', 1);
+        if (verb == u"browse"_s) {
+            m_nextFileName = argument.isEmpty() ? QString() : path(argument);
+            QTest::mouseClick(child<QPushButton>("cmdRawfile"), Qt::LeftButton);
+        } else if (verb == u"click"_s) {
+            auto *button = m_window->findChild<QAbstractButton *>(argument);
+            QVERIFY2(button, qPrintable(step));
+            // A check box takes clicks on its indicator and caption only.
+            const QPoint at = qobject_cast<QCheckBox *>(button) ? QPoint(6, button->height() / 2) : QPoint();
+            QTest::mouseClick(button, Qt::LeftButton, {}, at);
+        } else if (verb == u"type"_s) {
+            auto *box = m_window->findChild<QLineEdit *>(argument.section(u'=', 0, 0));
+            QVERIFY2(box, qPrintable(step));
+            type(box, argument.section(u'=', 1));
+        } else if (verb == u"lose"_s) {
+            m_component->failAt(u"Open"_s, m_component->count(u"Open"_s) + 1, ErrorNumber(argument.toInt()));
+        } else {
+            QFAIL(qPrintable(u"unknown step: "_s + step));
+        }
+    }
+}
+
+// The four controls that follow the path, those enabled, in rule order.
+QString TestFrmMainBehaviour::enabled() const
+{
+    QStringList names;
+    for (const char *name : {"cmdConvert", "chkEdit", "cmdRefresh", "cmdReset"})
+        if (child(name)->isEnabled())
+            names << QString::fromLatin1(name);
+    return names.join(u' ');
+}
+
+QStringList TestFrmMainBehaviour::unlocked() const
+{
+    QStringList names;
+    for (const char *name : HeaderBoxNames)
+        if (!child<QLineEdit>(name)->isReadOnly())
+            names << QString::fromLatin1(name);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A box the user may type into looks like one, a locked one like a button.
+bool TestFrmMainBehaviour::coloursFollowLocking() const
+{
+    for (const char *name : HeaderBoxNames) {
+        auto *box = child<QLineEdit>(name);
+        const QPalette::ColorRole role = box->isReadOnly() ? QPalette::Button : QPalette::Base;
+        if (box->palette().color(QPalette::Base) != QApplication::palette(box).color(role))
+            return false;
+    }
+    return true;
+}
+
+// Clicks Convert; returns the mode letter that the conversion was given,
+// told by whether it read the header from the acquisition itself.
+QString TestFrmMainBehaviour::convert()
+{
+    m_component->clearCalls();
+    QTest::mouseClick(child<QPushButton>("cmdConvert"), Qt::LeftButton);
+    return m_component->count(u"Open"_s) == 3 ? u"N"_s : u"Y"_s;
+}
+
+void TestFrmMainBehaviour::states_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("enabled");
+    QTest::addColumn<QStringList>("unlocked");
+    QTest::addColumn<bool>("checked");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("operatorName");
+
+    const QStringList editing{u"browse first.raw"_s, u"click chkEdit"_s};
+    const QStringList none;
+    QTest::newRow("start") << QStringList() << u""_s << none << false << u""_s << u""_s;
+    QTest::newRow("file chosen") << QStringList{u"browse first.raw"_s} << AllFour << none << false
+                                 << u"first.raw"_s << u"analyst"_s;
+    QTest::newRow("editing") << editing << AllFour << Six << true << u"first.raw"_s << u"analyst"_s;
+    QTest::newRow("checked and unchecked") << editing + QStringList{u"click chkEdit"_s} << AllFour << none << false
+                                           << u"first.raw"_s << u"analyst"_s;
+    QTest::newRow("browse cancelled") << QStringList{u"browse first.raw"_s, u"browse"_s} << u""_s << none
+                                      << false << u""_s << u"analyst"_s;
+    QTest::newRow("browse cancelled while editing")
+        << editing + QStringList{u"browse"_s} << u""_s << Six << true << u""_s << u"analyst"_s;
+    QTest::newRow("browse while editing keeps editing")
+        << editing + QStringList{u"type txtNameOfOperator=someone"_s, u"browse second.raw"_s} << AllFour << Six
+        << true << u"second.raw"_s << u"night shift"_s;
+    QTest::newRow("refresh discards edits")
+        << editing + QStringList{u"type txtNameOfOperator=someone"_s, u"click cmdRefresh"_s} << AllFour << none
+        << false << u"first.raw"_s << u"analyst"_s;
+    QTest::newRow("reset") << editing + QStringList{u"type txtScaling=2"_s, u"click cmdReset"_s} << u""_s << none
+                           << false << u""_s << u""_s;
+    QTest::newRow("reset while scaling invalid")
+        << editing + QStringList{u"type txtScaling=abc"_s, u"click cmdReset"_s} << u""_s << none << false << u""_s
+        << u""_s;
+
+    // The scaling text gates Convert; a text that is not a number above 0
+    // leaves everything else as the last valid text set it.
+    const struct
+    {
+        const char *text;
+        bool valid;
+    } scalings[] = {{"abc", false}, {"", false},     {"0", false},   {"-1", false},  {"0.5", false},
+                    {"1,5e", false}, {"2", true},    {" 2 ", true},  {"1e3", true},  {"0,5", true},
+                    {"+7", true},   {"1.000", false}};
+    for (const auto &s : scalings)
+        QTest::addRow("scaling \"%s\" while editing", s.text)
+            << editing + QStringList{u"type txtScaling="_s + QString::fromLatin1(s.text)}
+            << (s.valid ? AllFour : ButConvert) << Six << true << u"first.raw"_s << u"analyst"_s;
+
+    QTest::newRow("scaling invalid, then chkEdit")
+        << editing + QStringList{u"type txtScaling=abc"_s, u"click chkEdit"_s} << ButConvert << Six << false
+        << u"first.raw"_s << u"analyst"_s;
+    QTest::newRow("scaling invalid, chkEdit, then valid")
+        << editing + QStringList{u"type txtScaling=abc"_s, u"click chkEdit"_s, u"type txtScaling=3"_s} << AllFour
+        << none << false << u"first.raw"_s << u"analyst"_s;
+    QTest::newRow("scaling invalid, browse cancelled")
+        << QStringList{u"browse first.raw"_s, u"type txtScaling=0"_s, u"browse"_s} << ButConvert << none << false
+        << u""_s << u"analyst"_s;
+    QTest::newRow("scaling invalid, file chosen")
+        << QStringList{u"type txtScaling=x"_s, u"browse first.raw"_s} << u""_s << none << false << u"first.raw"_s
+        << u"analyst"_s;
+    QTest::newRow("scaling invalid, file chosen, then valid")
+        << QStringList{u"type txtScaling=x"_s, u"browse first.raw"_s, u"type txtScaling=1"_s} << AllFour << none
+        << false << u"first.raw"_s << u"analyst"_s;
+}
+
+void TestFrmMainBehaviour::states()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QString, enabled);
+    QFETCH(QStringList, unlocked);
+    QFETCH(bool, checked);
+    QFETCH(QString, file);
+    QFETCH(QString, operatorName);
+
+    run(steps);
+    QCOMPARE(this->enabled(), enabled);
+    std::sort(unlocked.begin(), unlocked.end());
+    QCOMPARE(this->unlocked(), unlocked);
+    QVERIFY(coloursFollowLocking());
+    QCOMPARE(child<QCheckBox>("chkEdit")->isChecked(), checked);
+    QCOMPARE(child<QLineEdit>("txtRawfile")->text(), file.isEmpty() ? QString() : path(file));
+    QCOMPARE(child<QLineEdit>("txtNameOfOperator")->text(), operatorName);
+    QVERIFY(child("cmdRawfile")->isEnabled() && child("cmdExit")->isEnabled() && child("txtScaling")->isEnabled());
+    QVERIFY(m_failures.isEmpty());
+
+    // A header on show is a whole header: the injection time derives from
+    // the creation date shown beside it, and both go together.
+    const QString created = child<QLineEdit>("txtCreationDateTime")->text();
+    const QString injected = child<QLineEdit>("txtTimeOfInjection")->text();
+    if (operatorName == u"analyst"_s)
+        QCOMPARE(created + u" / "_s + injected, u"15.03.2004 10:23:17 / 1079346197"_s);
+    else if (operatorName == u"night shift"_s)
+        QCOMPARE(created + u" / "_s + injected, u"16.03.2004 12:00:00 / 1079438400"_s);
+    else
+        QCOMPARE(created + injected, QString());
+    if (operatorName.isEmpty()) { // the reset state: every text back to its start
+        for (const char *name : HeaderBoxNames)
+            QCOMPARE(child<QLineEdit>(name)->text(), QString());
+        QCOMPARE(child<QLineEdit>("txtScaling")->text(), u"1"_s);
+    }
+}
+
+// A failure that the action does not catch is reported and stops the action
+// where it happened; the window stays as far as the action got.
+void TestFrmMainBehaviour::failureStopsTheAction_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("enabled");
+    QTest::addColumn<bool>("checked");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("operatorName");
+
+    QTest::newRow("refresh after the file went away")
+        << QStringList{u"browse first.raw"_s, u"click chkEdit"_s, u"type txtNameOfOperator=someone"_s, u"lose 53"_s,
+                       u"click cmdRefresh"_s}
+        << AllFour << true << u"first.raw"_s << u"someone"_s;
+    QTest::newRow("browse to an unreadable file")
+        << QStringList{u"lose 53"_s, u"browse second.raw"_s} << u""_s << false << u"second.raw"_s << u""_s;
+    QTest::newRow("browse to an unreadable file after another")
+        << QStringList{u"browse first.raw"_s, u"lose 53"_s, u"browse second.raw"_s} << AllFour << false
+        << u"second.raw"_s << u"analyst"_s;
+}
+
+void TestFrmMainBehaviour::failureStopsTheAction()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QString, enabled);
+    QFETCH(bool, checked);
+    QFETCH(QString, file);
+    QFETCH(QString, operatorName);
+
+    run(steps);
+    const int failedCall = m_component->count(u"Open"_s);
+    QCOMPARE(m_failures, QStringList{u"53 "_s + FakeComponent::FailureDescription(u"Open"_s, failedCall)});
+    QCOMPARE(this->enabled(), enabled);
+    QCOMPARE(child<QCheckBox>("chkEdit")->isChecked(), checked);
+    QCOMPARE(child<QLineEdit>("txtRawfile")->text(), path(file));
+    QCOMPARE(child<QLineEdit>("txtNameOfOperator")->text(), operatorName);
+    QVERIFY(m_window->isVisible());
+    QCOMPARE(m_component->openDocuments(), 0);
+
+    // The window goes on working: the next action succeeds.
+    run({u"browse first.raw"_s});
+    QCOMPARE(m_failures.size(), 1);
+    QCOMPARE(child<QLineEdit>("txtNameOfOperator")->text(), u"analyst"_s);
+}
+
+void TestFrmMainBehaviour::modeLetter_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("letter");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("operatorLine");
+
+    const QStringList editing{u"browse first.raw"_s, u"click chkEdit"_s};
+    QTest::newRow("as read") << QStringList{u"browse first.raw"_s} << u"N"_s << u"first"_s
+                             << QByteArray("NameOfOperator=analyst");
+    QTest::newRow("edited") << editing + QStringList{u"type txtNameOfOperator=someone"_s} << u"Y"_s << u"first"_s
+                            << QByteArray("NameOfOperator=someone");
+    QTest::newRow("checked and unchecked without typing")
+        << editing + QStringList{u"click chkEdit"_s} << u"Y"_s << u"first"_s << QByteArray("NameOfOperator=analyst");
+    QTest::newRow("edited, then refreshed")
+        << editing + QStringList{u"type txtNameOfOperator=someone"_s, u"click cmdRefresh"_s} << u"N"_s << u"first"_s
+        << QByteArray("NameOfOperator=analyst");
+    QTest::newRow("editing, another file chosen and edited")
+        << editing + QStringList{u"browse second.raw"_s, u"type txtNameOfOperator=day shift"_s} << u"Y"_s
+        << u"second"_s << QByteArray("NameOfOperator=day shift");
+    QTest::newRow("edited, then reset and chosen again")
+        << editing + QStringList{u"type txtNameOfOperator=someone"_s, u"click cmdReset"_s, u"browse first.raw"_s}
+        << u"N"_s << u"first"_s << QByteArray("NameOfOperator=analyst");
+}
+
+// Convert writes the header shown ("Y") after any click on the check box
+// since the last Refresh or Reset, and lets the conversion read it ("N")
+// otherwise; converting again gives the same.
+void TestFrmMainBehaviour::modeLetter()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QString, letter);
+    QFETCH(QString, file);
+    QFETCH(QByteArray, operatorLine);
+
+    run(steps);
+    for (int round = 1; round <= 2; ++round) {
+        QCOMPARE(convert(), letter);
+        QCOMPARE(ContentOf(path(file + u".asc"_s)).split('\r').value(1), "\n" + operatorLine);
+        QVERIFY(ContentOf(path(file + u".opc"_s)).startsWith("TuneDate = \r\nBatch = run7.b\r\n"));
+    }
+}
+
+void TestFrmMainBehaviour::convertWritesBothFiles_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QByteArray>("header");
+
+    QTest::newRow("header as read") << QStringList{u"browse first.raw"_s, u"type txtScaling=0,5"_s}
+                                    << QByteArray("TimeOfInjection=1079346197\r\n"
+                                                  "NameOfOperator=analyst\r\n"
+                                                  "NameOfInstrument=Orbit 2\r\n"
+                                                  "NameOfSample=QC-3\r\n"
+                                                  "NameOfMethod=lipids.meth\r\n"
+                                                  "Description= QC run, blank \r\n"
+                                                  "VialNumber=12\r\n");
+    QTest::newRow("header as edited")
+        << QStringList{u"browse first.raw"_s,
+                       u"click chkEdit"_s,
+                       u"type txtNameOfInstrument=Orbit 3"_s,
+                       u"type txtNameOfSample=QC-3b"_s,
+                       u"type txtDescription=repeat"_s,
+                       u"type txtVialNumber=13"_s,
+                       u"type txtScaling=0,5"_s}
+        << QByteArray("TimeOfInjection=1079346197\r\n"
+                      "NameOfOperator=analyst\r\n"
+                      "NameOfInstrument=Orbit 3\r\n"
+                      "NameOfSample=QC-3b\r\n"
+                      "NameOfMethod=lipids.meth\r\n"
+                      "Description=repeat\r\n"
+                      "VialNumber=13\r\n");
+}
+
+// From the click to the two files beside the acquisition, with the success
+// message shown while the window is busy, and the window usable after it.
+void TestFrmMainBehaviour::convertWritesBothFiles()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QByteArray, header);
+
+    run(steps);
+    convert();
+    QCOMPARE(ContentOf(path(u"first.asc"_s)), header
+                                                  + " \r\n"
+                                                    "StartDataSection\r\n"
+                                                    "IntervalOfScan=30,000\r\n"
+                                                    "100,000\t2000,0\r\n"
+                                                    "445,120\t3040,9\r\n"
+                                                    "IntervalOfScan=75,000\r\n"
+                                                    "405,500\t6,0\r\n"
+                                                    " \r\n"
+                                                    "StartDataSection\r\n"
+                                                    "IntervalOfScan=75,000\r\n"
+                                                    "405,500\t6,0\r\n");
+    QCOMPARE(ContentOf(path(u"first.opc"_s)), QByteArray("TuneDate = \r\n"
+                                                         "Batch = run7.b\r\n"
+                                                         "AlsBottle = 12\r\n"
+                                                         "Method = lipids.M\r\n"
+                                                         "DilFactor = \r\n"
+                                                         "Amount = \r\n"
+                                                         "Operator = analyst\r\n"
+                                                         "LabSmpID = QC-3\r\n"
+                                                         "ClientSmpID = QC-3\r\n"
+                                                         "QCType = \r\n"
+                                                         "SpikeFile = \r\n"
+                                                         "SubList = \r\n"
+                                                         "SampleType = \r\n"
+                                                         "CalLevel = \r\n"
+                                                         "SpikeRecMode = \r\n"
+                                                         "SpikeSample = \r\n"
+                                                         "SampleInfo = QC-3\r\n"
+                                                         "Ws = \r\n"
+                                                         "Vt = \r\n"
+                                                         "Data Path = D:\\results\\run7\r\n"
+                                                         "Batchname = run7.b\r\n"
+                                                         "batchnme = run7\r\n"));
+    QCOMPARE(m_messages, QStringList{u"Quorvane RAW file has been converted to ASCII text format, busy"_s});
+    QVERIFY(!QApplication::overrideCursor());
+    QCOMPARE(enabled(), AllFour);
+    QCOMPARE(m_component->openDocuments(), 0);
+    QCOMPARE(m_component->liveObjects(), 0);
+}
+
+// The conversion's own failure is silent; the descriptor is written all the
+// same and the window is ready for the next attempt.
+void TestFrmMainBehaviour::failedConversionStillWritesTheDescriptor()
+{
+    run({u"browse first.raw"_s, u"click chkEdit"_s});
+    m_component->failAt(u"Detector"_s, 1);
+    QCOMPARE(convert(), u"Y"_s);
+    QCOMPARE(ContentOf(path(u"first.asc"_s)).count("\r\n"), 8);
+    QCOMPARE(ContentOf(path(u"first.opc"_s)).count("\r\n"), 22);
+    QVERIFY(m_messages.isEmpty());
+    QVERIFY(m_failures.isEmpty());
+    QVERIFY(!QApplication::overrideCursor());
+    QCOMPARE(enabled(), AllFour);
+    QCOMPARE(unlocked().size(), Six.size());
+}
+
+// The dialog is asked afresh each time for a RAW file, starting at the top
+// of the file system; a cancelled dialog empties the path.
+void TestFrmMainBehaviour::browseAsksForRawFiles()
+{
+    run({u"browse first.raw"_s, u"browse"_s});
+    QCOMPARE(m_requests.size(), 2);
+    for (const modDialogs::OpenFileRequest &request : m_requests) {
+        QCOMPARE(request.DialogTitle, u"Please select the Quorvane RAW file you wish to convert"_s);
+#ifdef Q_OS_WIN
+        QCOMPARE(request.InitDir, u"c:\\"_s);
+#else
+        QCOMPARE(request.InitDir, u"/"_s);
+#endif
+        QCOMPARE(request.Filter, u"Quorvane RAW files (*.raw)"_s);
+    }
+    QCOMPARE(child<QLineEdit>("txtRawfile")->text(), QString());
+    QCOMPARE(child<QLineEdit>("txtScaling")->text(), u"1"_s);
+}
+
+void TestFrmMainBehaviour::coloursFollowTheScheme()
+{
+    run({u"browse first.raw"_s, u"click chkEdit"_s});
+    const QPalette original = QApplication::palette();
+    QPalette scheme = original;
+    scheme.setColor(QPalette::Base, Qt::yellow);
+    scheme.setColor(QPalette::Button, Qt::darkGreen);
+    QApplication::setPalette(scheme);
+    QCoreApplication::processEvents();
+    const bool followed = coloursFollowLocking()
+                          && child<QLineEdit>("txtNameOfOperator")->palette().color(QPalette::Base) == Qt::yellow
+                          && child<QLineEdit>("txtTimeOfInjection")->palette().color(QPalette::Base) == Qt::darkGreen;
+    QApplication::setPalette(original);
+    QCoreApplication::processEvents();
+    QVERIFY(followed);
+    QVERIFY(coloursFollowLocking());
+}
+
+// The real dialog lists acquisitions whatever the case of their extension,
+// and proposes nothing on the next call.
+void TestFrmMainBehaviour::openDialogShowsRawFilesInAnyCase()
+{
+    m_browse.reset();
+    for (const char *name : {"a.raw", "B.RAW", "c.Raw", "notes.txt", "d.raw.bak"})
+        QVERIFY(WriteBytes(path(QString::fromLatin1(name)), "x"));
+    const modDialogs::OpenFileRequest request{u"Pick"_s, m_dir->path(), u"Quorvane RAW files (*.raw)"_s};
+
+    QStringList listed;
+    QString proposed = u"(not shown)"_s;
+    auto answer = [&](bool choose) {
+        QTimer::singleShot(0, this, [&, choose] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            auto *view = dialog->findChild<QListView *>(u"listView"_s);
+            for (int wait = 0; wait < 100 && view && view->model()->rowCount(view->rootIndex()) < 3; ++wait)
+                QTest::qWait(50);
+            listed.clear();
+            for (int row = 0; view && row < view->model()->rowCount(view->rootIndex()); ++row)
+                listed << view->model()->index(row, 0, view->rootIndex()).data().toString();
+            listed.sort();
+            proposed = dialog->findChild<QLineEdit *>(u"fileNameEdit"_s)->text();
+            if (choose) {
+                QTest::keyClicks(dialog->findChild<QLineEdit *>(u"fileNameEdit"_s), u"B.RAW"_s);
+                static_cast<QDialog *>(dialog)->accept(); // as the Open button does
+            } else {
+                dialog->reject();
+            }
+        });
+    };
+    answer(true);
+    QCOMPARE(modDialogs::ShowOpen(nullptr, request), QDir::toNativeSeparators(path(u"B.RAW"_s)));
+    QCOMPARE(listed, (QStringList{u"B.RAW"_s, u"a.raw"_s, u"c.Raw"_s}));
+    QCOMPARE(proposed, QString());
+    answer(false);
+    QCOMPARE(modDialogs::ShowOpen(nullptr, request), QString());
+    QCOMPARE(proposed, QString());
+}
+
+void TestFrmMainBehaviour::messageBoxes_data()
+{
+    QTest::addColumn<bool>("failure");
+    QTest::addColumn<int>("icon");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("success message") << false << int(QMessageBox::Information) << u"Successful Conversion"_s
+                                     << u"Quorvane RAW file has been converted to ASCII text format"_s;
+    QTest::newRow("failure report") << true << int(QMessageBox::Critical) << u"Quorvane to Text V 7b"_s
+                                    << u"Error 53: File not found: D:\\x.raw"_s;
+}
+
+// The real boxes: modal, one OK button, the message whole.
+void TestFrmMainBehaviour::messageBoxes()
+{
+    QFETCH(bool, failure);
+    QFETCH(int, icon);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+    m_report.reset();
+
+    QString seen = u"(no box)"_s;
+    QTimer::singleShot(0, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        const QCursor *cursor = QApplication::overrideCursor();
+        seen = QString::number(box->icon()) + u'|' + box->windowTitle() + u'|' + box->text() + u'|'
+               + QString::number(box->buttons().size()) + u'|'
+               + QString::number(cursor ? int(cursor->shape()) : -1);
+        box->button(QMessageBox::Ok)->click();
+    });
+    QApplication::setOverrideCursor(Qt::WaitCursor); // as inside Convert
+    if (failure)
+        modDialogs::ReportFailure(m_window.get(), Error(ErrorNumber::FileNotFound, u"File not found: D:\\x.raw"_s));
+    else
+        modDialogs::ShowInformationBox(text, title);
+    QApplication::restoreOverrideCursor();
+    const int cursor = failure ? int(Qt::WaitCursor) : int(Qt::ArrowCursor);
+    QCOMPARE(seen, QString::number(icon) + u'|' + title + u'|' + text + u"|1|"_s + QString::number(cursor));
+}
+
+// Exit ends the event loop at once, with the window's state unasked.
+void TestFrmMainBehaviour::exitEndsTheProgram()
+{
+    run({u"browse first.raw"_s, u"click chkEdit"_s, u"type txtNameOfOperator=someone"_s});
+    QTimer::singleShot(0, this, [this] { QTest::mouseClick(child<QPushButton>("cmdExit"), Qt::LeftButton); });
+    QTimer::singleShot(5000, this, [] { QCoreApplication::exit(99); });
+    QCOMPARE(QApplication::exec(), 0);
+    QVERIFY(m_failures.isEmpty() && m_messages.isEmpty());
+}
+
+QTEST_MAIN(TestFrmMainBehaviour)
+#include "tst_frmmain_behaviour.moc"

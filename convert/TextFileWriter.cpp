@@ -8,6 +8,7 @@
 #include <QStringEncoder>
 
 #include <cstring>
+#include <utility>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -75,9 +76,11 @@ char *TextFileWriter::Reserve(qsizetype size)
 
 void TextFileWriter::Flush()
 {
-    if (m_used > 0 && m_file->write(m_buffer.get(), m_used) != m_used)
+    // What a failed write leaves out is lost; writing it again later would
+    // repeat the part that did reach the file.
+    const qsizetype used = std::exchange(m_used, 0);
+    if (used > 0 && m_file->write(m_buffer.get(), used) != used)
         Fail(m_file->errorString());
-    m_used = 0;
 }
 
 void TextFileWriter::Close()

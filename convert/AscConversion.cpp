@@ -9,7 +9,9 @@
 #include "modAPI.h"
 #include "modTimeZone.h"
 
+#include <algorithm>
 #include <cmath>
+#include <memory>
 #include <string_view>
 
 using namespace Qt::Literals::StringLiterals;

@@ -3,6 +3,7 @@
 #include "Errors.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -102,40 +103,100 @@ namespace {
 // the product lies farther than this margin from a rounding tie, both
 // roundings land on the same side of the tie, and the integer arithmetic
 // below gives FormatFixed's digits. The margin is twice what is needed.
-// Products of 5e13 and more never pass the test, so the whole part stays
-// well inside exact integer range.
+// Products of 5e13 and more never pass the test.
 constexpr double TieMargin = 1e-14;
+// Below it, a product converts to an integer and splits into whole part and
+// fraction exactly.
+constexpr double LargestExactWhole = 0x1p52;
 
 constexpr char DigitPairs[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-// Writes the decimal digits of n, at least minimumDigits of them, so that
-// they end just before `end`; returns where they begin.
-char *DigitsBackwards(char *end, quint64 n, int minimumDigits)
+// The two characters of n below 100, the first in the lowest byte.
+quint64 DigitPair(quint64 n)
 {
-    char *begin = end;
-    while (n >= 100) {
-        begin -= 2;
-        std::memcpy(begin, DigitPairs + 2 * (n % 100), 2);
-        n /= 100;
+    quint16 pair;
+    std::memcpy(&pair, DigitPairs + 2 * n, 2);
+    return pair;
+}
+
+// The number of decimal digits of n, 1 for 0.
+size_t DigitCount(quint64 n)
+{
+    static constexpr auto Powers = [] {
+        std::array<quint64, 20> powers{};
+        quint64 power = 1;
+        for (quint64 &p : powers) {
+            p = power;
+            power *= 10;
+        }
+        return powers;
+    }();
+    n |= 1; // has as many digits, and at least one bit
+    const int bits = 64 - std::countl_zero(n);
+    const int estimate = (bits * 1233) >> 12; // bits x log10(2), never above the count
+    return size_t(estimate + (n >= Powers[size_t(estimate)] ? 1 : 0));
+}
+
+// Writes the digits of n at out and returns their end; writes up to 8
+// bytes beyond. Numbers of up to eight digits, nearly all that occur, are
+// built in one register without a branch that depends on their length:
+// such branches, mispredicted, would cost more than the digits themselves.
+char *WholeDigits(char *out, quint64 n)
+{
+    const size_t count = DigitCount(n);
+    if (std::endian::native != std::endian::little || count > 8) {
+        for (char *at = out + count; at != out; n /= 10)
+            *--at = char('0' + n % 10);
+        return out + count;
     }
-    if (n >= 10) {
-        begin -= 2;
-        std::memcpy(begin, DigitPairs + 2 * n, 2);
-    } else {
-        *--begin = char('0' + n);
+    const quint64 high = n / 10000;
+    const quint64 low = n % 10000;
+    const quint64 eight = DigitPair(high / 100) | DigitPair(high % 100) << 16 | DigitPair(low / 100) << 32 |
+                          DigitPair(low % 100) << 48;
+    const quint64 digits = eight >> (8 * (8 - count)); // without the leading zeros
+    std::memcpy(out, &digits, sizeof digits);
+    return out + count;
+}
+
+// Writes the fraction, in units of 10^-decimals, as exactly `decimals`
+// digits; returns their end.
+char *FractionDigits(char *out, quint64 fraction, int decimals)
+{
+    switch (decimals) {
+    case 1:
+        *out = char('0' + fraction);
+        return out + 1;
+    case 2:
+        std::memcpy(out, DigitPairs + 2 * fraction, 2);
+        return out + 2;
+    default:
+        *out = char('0' + fraction / 100);
+        std::memcpy(out + 1, DigitPairs + 2 * (fraction % 100), 2);
+        return out + 3;
     }
-    while (end - begin < minimumDigits)
-        *--begin = '0';
-    return begin;
+}
+
+// The whole part of units of 10^-decimals. Constant divisors spare the
+// costly division by a variable.
+quint64 WholePart(quint64 units, int decimals)
+{
+    switch (decimals) {
+    case 1:
+        return units / 10;
+    case 2:
+        return units / 100;
+    default:
+        return units / 1000;
+    }
 }
 
 } // namespace
 
 FixedFormatter::FixedFormatter(int decimals, std::string_view separator)
-    : m_decimals(decimals), m_scale(decimals == 1 ? 10.0 : decimals == 2 ? 100.0 : 1000.0),
+    : m_decimals(decimals), m_unit(decimals == 1 ? 10 : decimals == 2 ? 100 : 1000), m_scale(double(m_unit)),
       m_separatorSize(separator.size())
 {
     Q_ASSERT(decimals >= 1 && decimals <= 3);
@@ -148,20 +209,19 @@ FixedFormatter::FixedFormatter(int decimals, std::string_view separator)
 char *FixedFormatter::Format(char *out, double value) const
 {
     const double scaled = std::fabs(value) * m_scale;
-    const double whole = std::floor(scaled);
-    const double fraction = scaled - whole;
-    // Also false for a product too large to decide here.
+    if (!(scaled < LargestExactWhole)) // also for what is not a number
+        return FormatFixed(out, value, m_decimals, separator());
+    const qint64 whole = qint64(scaled);
+    const double fraction = scaled - double(whole);
     if (!(std::fabs(fraction - 0.5) > scaled * TieMargin))
         return FormatFixed(out, value, m_decimals, separator());
 
     const quint64 units = quint64(whole) + (fraction > 0.5 ? 1 : 0);
-    char digits[24];
-    char *const end = digits + sizeof digits;
-    const char *begin = DigitsBackwards(end, units, m_decimals + 1);
-    const char *point = end - m_decimals;
-    if (std::signbit(value))
-        *out++ = '-';
-    out = std::copy(begin, point, out);
-    out = std::copy(m_separator.data(), m_separator.data() + m_separatorSize, out);
-    return std::copy(point, static_cast<const char *>(end), out);
+    const quint64 wholePart = WholePart(units, m_decimals);
+    *out = '-';
+    out += std::signbit(value) ? 1 : 0;
+    out = WholeDigits(out, wholePart);
+    std::memcpy(out, m_separator.data(), m_separator.size());
+    out += m_separatorSize;
+    return FractionDigits(out, units - wholePart * m_unit, m_decimals);
 }

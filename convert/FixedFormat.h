@@ -35,7 +35,8 @@ private:
     std::string_view separator() const { return {m_separator.data(), m_separatorSize}; }
 
     int m_decimals;
-    double m_scale;        // 10^decimals
+    quint64 m_unit; // 10^decimals
+    double m_scale; // the same as a double
     std::array<char, 4> m_separator{};
     size_t m_separatorSize;
 };

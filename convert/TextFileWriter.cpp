@@ -14,9 +14,6 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-// Large enough that writing costs few system calls.
-constexpr qsizetype BufferSize = 4 << 20;
-
 ErrorNumber OpenErrorNumber(const QString &path)
 {
     if (!QFileInfo(path).absoluteDir().exists())
@@ -65,13 +62,11 @@ void TextFileWriter::WriteLine(const QString &text)
     WriteLine(std::string_view(bytes.constData(), size_t(bytes.size())));
 }
 
-char *TextFileWriter::Reserve(qsizetype size)
+void TextFileWriter::MakeRoom(qsizetype size)
 {
-    if (m_used + size > BufferSize)
-        Flush();
+    Flush();
     if (size > BufferSize)
         Fail(u"a single piece of text is larger than the write buffer"_s);
-    return m_buffer.get() + m_used;
 }
 
 void TextFileWriter::Flush()

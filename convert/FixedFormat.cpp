@@ -114,14 +114,6 @@ constexpr char DigitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-// The two characters of n below 100, the first in the lowest byte.
-quint64 DigitPair(quint64 n)
-{
-    quint16 pair;
-    std::memcpy(&pair, DigitPairs + 2 * n, 2);
-    return pair;
-}
-
 // The number of decimal digits of n, 1 for 0.
 size_t DigitCount(quint64 n)
 {
@@ -140,25 +132,38 @@ size_t DigitCount(quint64 n)
     return size_t(estimate + (n >= Powers[size_t(estimate)] ? 1 : 0));
 }
 
+// The eight digits of n below 10^8, leading zeros included, as characters
+// in one register, the first in the lowest byte. Each step splits every
+// lane of the register in two at once (division by 100, then by 10,
+// through multiplications that cannot spill into the next lane).
+quint64 EightDigits(quint64 n)
+{
+    quint64 lanes = n / 10000 | (n % 10000) << 32;                       // 2 x 4 digits
+    quint64 upper = (lanes * 10486 >> 20) & 0x0000007F0000007F;          // / 100
+    lanes = upper | (lanes - upper * 100) << 16;                         // 4 x 2 digits
+    upper = (lanes * 103 >> 10) & 0x000F000F000F000F;                    // / 10
+    lanes = upper | (lanes - upper * 10) << 8;                           // 8 x 1 digit
+    return lanes | 0x3030303030303030;
+}
+
 // Writes the digits of n at out and returns their end; writes up to 8
 // bytes beyond. Numbers of up to eight digits, nearly all that occur, are
-// built in one register without a branch that depends on their length:
-// such branches, mispredicted, would cost more than the digits themselves.
+// written without a branch that depends on their length: such branches,
+// mispredicted, would cost more than the digits themselves.
 char *WholeDigits(char *out, quint64 n)
 {
-    const size_t count = DigitCount(n);
-    if (std::endian::native != std::endian::little || count > 8) {
+    if (std::endian::native != std::endian::little || n >= 100000000) {
+        const size_t count = DigitCount(n);
         for (char *at = out + count; at != out; n /= 10)
             *--at = char('0' + n % 10);
         return out + count;
     }
-    const quint64 high = n / 10000;
-    const quint64 low = n % 10000;
-    const quint64 eight = DigitPair(high / 100) | DigitPair(high % 100) << 16 | DigitPair(low / 100) << 32 |
-                          DigitPair(low % 100) << 48;
-    const quint64 digits = eight >> (8 * (8 - count)); // without the leading zeros
+    const quint64 eight = EightDigits(n);
+    // The leading zeros are the low bytes that hold '0'; 0 keeps one.
+    const int leadingZeros = std::min(std::countr_zero(eight ^ 0x3030303030303030) / 8, 7);
+    const quint64 digits = eight >> (8 * leadingZeros);
     std::memcpy(out, &digits, sizeof digits);
-    return out + count;
+    return out + 8 - leadingZeros;
 }
 
 // Writes the fraction, in units of 10^-decimals, as exactly `decimals`

@@ -357,7 +357,7 @@ void TestAscConversion::outputName()
     }
 }
 
-// The acquisition of the failure cases, and the calls that converting it makes.
+// One spectrum of each kind: every part of the data layout occurs.
 static const QStringList BothKinds{MsFilter, SimFilter};
 
 void TestAscConversion::componentFailure_data()

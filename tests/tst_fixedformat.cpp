@@ -20,8 +20,6 @@ class TestFixedFormat : public QObject
 private Q_SLOTS:
     void formatterAgreesWithFormatFixed_data();
     void formatterAgreesWithFormatFixed();
-    void formatterExamples_data();
-    void formatterExamples();
     void tooLongSeparatorRefused();
 };
 
@@ -155,32 +153,6 @@ void TestFixedFormat::formatterAgreesWithFormatFixed()
             }
         }
     }
-}
-
-void TestFixedFormat::formatterExamples_data()
-{
-    QTest::addColumn<double>("value");
-    QTest::addColumn<int>("decimals");
-    QTest::addColumn<QByteArray>("text");
-
-    QTest::newRow("seconds") << 2190.0 << 3 << "2190,000"_ba;
-    QTest::newRow("mass") << 445.12 << 3 << "445,120"_ba;
-    QTest::newRow("intensity") << 1520.46 << 1 << "1520,5"_ba;
-    QTest::newRow("below half") << 0.04 << 1 << "0,0"_ba;
-    QTest::newRow("exact binary tie") << 1520.25 << 1 << "1520,3"_ba;
-    QTest::newRow("negative tie") << -0.0625 << 3 << "-0,063"_ba;
-    QTest::newRow("decimal tie in 15 digits") << 2.6745 << 3 << "2,675"_ba;
-    QTest::newRow("zero") << 0.0 << 1 << "0,0"_ba;
-    QTest::newRow("largest finite") << 1.7976931348623157e308 << 1
-                                    << "179769313486232" + QByteArray(294, '0') + ",0";
-}
-
-void TestFixedFormat::formatterExamples()
-{
-    QFETCH(double, value);
-    QFETCH(int, decimals);
-    QFETCH(QByteArray, text);
-    QCOMPARE(Fast(FixedFormatter(decimals, ","), value), text);
 }
 
 void TestFixedFormat::tooLongSeparatorRefused()

@@ -38,12 +38,17 @@ void WriteHeaderLines(TextFileWriter &output, const SampleHeader &header)
     output.WriteLine(std::string_view(" "));
 }
 
+[[noreturn]] void FailOverflow(const char *what)
+{
+    throw Error(ErrorNumber::Overflow, u"Overflow in %1."_s.arg(QLatin1StringView(what)));
+}
+
 // A number that the program would write must be one: C++ arithmetic goes on
 // silently with infinities where the division or product should have failed.
-double Checked(double value, const char *what)
+inline double Checked(double value, const char *what)
 {
-    if (!std::isfinite(value))
-        throw Error(ErrorNumber::Overflow, u"Overflow in %1."_s.arg(QLatin1StringView(what)));
+    if (!std::isfinite(value)) [[unlikely]]
+        FailOverflow(what);
     return value;
 }
 

@@ -78,15 +78,7 @@ struct Surroundings
 
 static FakeAcquisition Acquisition(std::vector<FakeSpectrum> spectra = {})
 {
-    FakeAcquisition a;
-    a.creationDate = 38061.43283564815; // 15.03.2004 10:23:17
-    a.comment = u" QC run, blank "_s;
-    a.instrumentMethod = u"C:\\methods\\lipids.meth"_s;
-    a.dataPath = u"D:\\results\\run7"_s;
-    a.position = u"12"_s;
-    a.sampleName = u"QC-3"_s;
-    a.userText1 = u"analyst"_s;
-    a.userText2 = u"Orbit 2"_s;
+    FakeAcquisition a = ExampleAcquisition(); // created 15.03.2004 10:23:17
     a.spectra = std::move(spectra);
     return a;
 }

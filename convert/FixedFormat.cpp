@@ -1,8 +1,14 @@
 #include "FixedFormat.h"
 
+#include "Errors.h"
+
+#include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
@@ -87,4 +93,140 @@ char *FormatFixed(char *out, double value, int decimals, std::string_view separa
     for (int i = 1; i <= decimals; ++i)
         *out++ = zero ? '0' : DigitAt(decimal, units + i);
     return out;
+}
+
+namespace {
+
+// FormatFixed first rounds to 15 significant digits, which moves a value by
+// at most half a unit of its 15th digit: 0.5e-14 of its magnitude. The
+// product |value| x 10^decimals is off by at most 2^-53 of itself. Whenever
+// the product lies farther than this margin from a rounding tie, both
+// roundings land on the same side of the tie, and the integer arithmetic
+// below gives FormatFixed's digits. The margin is twice what is needed.
+// Products of 5e13 and more never pass the test.
+constexpr double TieMargin = 1e-14;
+// Below it, a product converts to an integer and splits into whole part and
+// fraction exactly.
+constexpr double LargestExactWhole = 0x1p52;
+
+constexpr char DigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// The number of decimal digits of n, 1 for 0.
+size_t DigitCount(quint64 n)
+{
+    static constexpr auto Powers = [] {
+        std::array<quint64, 20> powers{};
+        quint64 power = 1;
+        for (quint64 &p : powers) {
+            p = power;
+            power *= 10;
+        }
+        return powers;
+    }();
+    n |= 1; // has as many digits, and at least one bit
+    const int bits = 64 - std::countl_zero(n);
+    const int estimate = (bits * 1233) >> 12; // bits x log10(2), never above the count
+    return size_t(estimate + (n >= Powers[size_t(estimate)] ? 1 : 0));
+}
+
+// The eight digits of n below 10^8, leading zeros included, as characters
+// in one register, the first in the lowest byte. Each step splits every
+// lane of the register in two at once (division by 100, then by 10,
+// through multiplications that cannot spill into the next lane).
+quint64 EightDigits(quint64 n)
+{
+    quint64 lanes = n / 10000 | (n % 10000) << 32;                       // 2 x 4 digits
+    quint64 upper = (lanes * 10486 >> 20) & 0x0000007F0000007F;          // / 100
+    lanes = upper | (lanes - upper * 100) << 16;                         // 4 x 2 digits
+    upper = (lanes * 103 >> 10) & 0x000F000F000F000F;                    // / 10
+    lanes = upper | (lanes - upper * 10) << 8;                           // 8 x 1 digit
+    return lanes | 0x3030303030303030;
+}
+
+// Writes the digits of n at out and returns their end; writes up to 8
+// bytes beyond. Numbers of up to eight digits, nearly all that occur, are
+// written without a branch that depends on their length: such branches,
+// mispredicted, would cost more than the digits themselves.
+char *WholeDigits(char *out, quint64 n)
+{
+    if (std::endian::native != std::endian::little || n >= 100000000) {
+        const size_t count = DigitCount(n);
+        for (char *at = out + count; at != out; n /= 10)
+            *--at = char('0' + n % 10);
+        return out + count;
+    }
+    const quint64 eight = EightDigits(n);
+    // The leading zeros are the low bytes that hold '0'; 0 keeps one.
+    const int leadingZeros = std::min(std::countr_zero(eight ^ 0x3030303030303030) / 8, 7);
+    const quint64 digits = eight >> (8 * leadingZeros);
+    std::memcpy(out, &digits, sizeof digits);
+    return out + 8 - leadingZeros;
+}
+
+// Writes the fraction, in units of 10^-decimals, as exactly `decimals`
+// digits; returns their end.
+char *FractionDigits(char *out, quint64 fraction, int decimals)
+{
+    switch (decimals) {
+    case 1:
+        *out = char('0' + fraction);
+        return out + 1;
+    case 2:
+        std::memcpy(out, DigitPairs + 2 * fraction, 2);
+        return out + 2;
+    default:
+        *out = char('0' + fraction / 100);
+        std::memcpy(out + 1, DigitPairs + 2 * (fraction % 100), 2);
+        return out + 3;
+    }
+}
+
+// The whole part of units of 10^-decimals. Constant divisors spare the
+// costly division by a variable.
+quint64 WholePart(quint64 units, int decimals)
+{
+    switch (decimals) {
+    case 1:
+        return units / 10;
+    case 2:
+        return units / 100;
+    default:
+        return units / 1000;
+    }
+}
+
+} // namespace
+
+FixedFormatter::FixedFormatter(int decimals, std::string_view separator)
+    : m_decimals(decimals), m_unit(decimals == 1 ? 10 : decimals == 2 ? 100 : 1000), m_scale(double(m_unit)),
+      m_separatorSize(separator.size())
+{
+    Q_ASSERT(decimals >= 1 && decimals <= 3);
+    if (separator.size() > m_separator.size())
+        throw Error(ErrorNumber::InvalidArgument,
+                    u"Invalid procedure call or argument: the decimal separator is too long."_s);
+    std::copy(separator.begin(), separator.end(), m_separator.begin());
+}
+
+char *FixedFormatter::Format(char *out, double value) const
+{
+    const double scaled = std::fabs(value) * m_scale;
+    if (!(scaled < LargestExactWhole)) // also for what is not a number
+        return FormatFixed(out, value, m_decimals, separator());
+    const qint64 whole = qint64(scaled);
+    const double fraction = scaled - double(whole);
+    if (!(std::fabs(fraction - 0.5) > scaled * TieMargin))
+        return FormatFixed(out, value, m_decimals, separator());
+
+    const quint64 units = quint64(whole) + (fraction > 0.5 ? 1 : 0);
+    const quint64 wholePart = WholePart(units, m_decimals);
+    *out = '-';
+    out += std::signbit(value) ? 1 : 0;
+    out = WholeDigits(out, wholePart);
+    std::memcpy(out, m_separator.data(), m_separator.size());
+    out += m_separatorSize;
+    return FractionDigits(out, units - wholePart * m_unit, m_decimals);
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QtGlobal>
+
+#include <array>
 #include <string_view>
 
 // The number patterns "0.000" and "0.0": at least one digit before the
@@ -13,3 +16,27 @@ inline constexpr int FixedFormatCapacity = 336;
 
 // Writes the finite value at out and returns the end of what was written.
 char *FormatFixed(char *out, double value, int decimals, std::string_view separator);
+
+// FormatFixed for one pattern and separator, fast enough for millions of
+// numbers: ordinary values go through integer arithmetic, and whatever that
+// cannot decide for certain (values near a rounding tie, very large
+// magnitudes) goes to FormatFixed itself, so the text is always the same.
+class FixedFormatter
+{
+public:
+    // decimals from 1 to 3; a separator of up to 4 bytes.
+    FixedFormatter(int decimals, std::string_view separator);
+
+    // Writes the finite value at out (FixedFormatCapacity bytes of room)
+    // and returns the end of what was written.
+    char *Format(char *out, double value) const;
+
+private:
+    std::string_view separator() const { return {m_separator.data(), m_separatorSize}; }
+
+    int m_decimals;
+    quint64 m_unit; // 10^decimals
+    double m_scale; // the same as a double
+    std::array<char, 4> m_separator{};
+    size_t m_separatorSize;
+};

@@ -8,13 +8,11 @@
 #include <QStringEncoder>
 
 #include <cstring>
+#include <utility>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
-
-// Large enough that writing costs few system calls.
-constexpr qsizetype BufferSize = 4 << 20;
 
 ErrorNumber OpenErrorNumber(const QString &path)
 {
@@ -64,20 +62,20 @@ void TextFileWriter::WriteLine(const QString &text)
     WriteLine(std::string_view(bytes.constData(), size_t(bytes.size())));
 }
 
-char *TextFileWriter::Reserve(qsizetype size)
+void TextFileWriter::MakeRoom(qsizetype size)
 {
-    if (m_used + size > BufferSize)
-        Flush();
+    Flush();
     if (size > BufferSize)
         Fail(u"a single piece of text is larger than the write buffer"_s);
-    return m_buffer.get() + m_used;
 }
 
 void TextFileWriter::Flush()
 {
-    if (m_used > 0 && m_file->write(m_buffer.get(), m_used) != m_used)
+    // What a failed write leaves out is lost; writing it again later would
+    // repeat the part that did reach the file.
+    const qsizetype used = std::exchange(m_used, 0);
+    if (used > 0 && m_file->write(m_buffer.get(), used) != used)
         Fail(m_file->errorString());
-    m_used = 0;
 }
 
 void TextFileWriter::Close()

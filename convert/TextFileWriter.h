@@ -27,15 +27,23 @@ public:
 
     // Room for at least `size` bytes at the returned position; hand the end
     // of what was put there to Commit. For formatting numbers in place.
-    char *Reserve(qsizetype size);
+    char *Reserve(qsizetype size)
+    {
+        if (m_used + size > BufferSize)
+            MakeRoom(size);
+        return m_buffer.get() + m_used;
+    }
     void Commit(char *end) { m_used = end - m_buffer.get(); }
 
     // Writes what is buffered and closes the file.
     void Close();
 
     static constexpr std::string_view LineEnd = "\r\n";
+    // Large enough that writing costs few system calls.
+    static constexpr qsizetype BufferSize = 4 << 20;
 
 private:
+    void MakeRoom(qsizetype size);
     void Flush();
     [[noreturn]] void Fail(const QString &what) const;
 

@@ -1,3 +1,4 @@
+#include "AscConversion.h"
 #include "FakeComponent.h"
 #include "FaultSweep.h"
 #include "OpcDescriptor.h"
@@ -26,6 +27,7 @@ private Q_SLOTS:
 
     void readSampleHeader();
     void writeOpcFile();
+    void convertRawFile();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -142,6 +144,53 @@ void TestFaultSweep::writeOpcFile()
         QCOMPARE(m_messagesShown, 0);
     };
     QCOMPARE(SweepFaults(prepare, run, check).size(), 15);
+}
+
+// A fault during the spectra leaves a whole-line prefix of the complete file
+// that grows with the fault's position; a fault at the k-th StartTime leaves
+// k - 1 spectrum blocks begun, one at the k-th Item or Points leaves k.
+void TestFaultSweep::convertRawFile()
+{
+    const QString rawPath = m_dir->filePath(u"s01.raw"_s);
+    const QString ascPath = m_dir->filePath(u"s01.asc"_s);
+    const QByteArray oldOutput = "from an earlier run\r\n";
+    QByteArray complete;
+    qsizetype headerReadEnd = 0;
+    qsizetype linesSoFar = 0;
+
+    const auto prepare = [&](FakeComponent &component) {
+        component.add(rawPath, Representative());
+        QVERIFY(WriteBytes(ascPath, oldOutput));
+    };
+    const auto run = [&] {
+        SampleHeader header;
+        return ConvertRawFile(rawPath, u"N"_s, header, 1.0);
+    };
+    const auto check = [&](const FaultCase &fault, FakeComponent &component, bool written) {
+        QCOMPARE(written, fault.none());
+        const QByteArray content = ContentOf(ascPath);
+        if (fault.none()) {
+            complete = content;
+            headerReadEnd = component.calls().indexOf(u"Close"_s);
+            QCOMPARE(complete.count("IntervalOfScan="), 2);
+        } else if (fault.position <= headerReadEnd) {
+            QCOMPARE(content, oldOutput); // the header is read before the file is made
+        } else {
+            QVERIFY(complete.startsWith(content) && content.endsWith("\r\n"));
+            QVERIFY(content.count("\r\n") >= qMax<qsizetype>(8, linesSoFar));
+            linesSoFar = content.count("\r\n");
+            const qsizetype blocks = content.count("IntervalOfScan=");
+            if (fault.operation == u"StartTime"_s)
+                QCOMPARE(blocks, fault.call - 1);
+            if (fault.operation == u"Item"_s || fault.operation == u"Points"_s)
+                QCOMPARE(blocks, fault.call);
+        }
+        QCOMPARE(component.openDocuments(), 0);
+        QCOMPARE(component.liveObjects(), 0);
+        QCOMPARE(m_messagesShown, fault.none() ? 1 : 0);
+        m_messagesShown = 0;
+    };
+    SweepFaults(prepare, run, check);
 }
 
 QTEST_APPLESS_MAIN(TestFaultSweep)

@@ -1,3 +1,4 @@
+#include "AscConversion.h"
 #include "Errors.h"
 #include "FakeComponent.h"
 #include "OpcDescriptor.h"
@@ -31,7 +32,7 @@ class TestWriteFailures : public QObject
 
 public:
     enum class Folder { Missing, ReadOnly, Full };
-    enum class Writer { TextFile, Descriptor };
+    enum class Writer { TextFile, Descriptor, Conversion };
 
 private Q_SLOTS:
     void initTestCase();
@@ -162,6 +163,11 @@ void TestWriteFailures::refusedFolder_data()
         << Folder::ReadOnly << Writer::Descriptor << ErrorNumber::PermissionDenied;
     QTest::newRow("full folder, text file") << Folder::Full << Writer::TextFile << ErrorNumber::DeviceIO;
     QTest::newRow("full folder, descriptor") << Folder::Full << Writer::Descriptor << ErrorNumber::DeviceIO;
+    // The conversion only answers false: the number column plays no part.
+    QTest::newRow("missing folder, conversion") << Folder::Missing << Writer::Conversion << ErrorNumber::PathNotFound;
+    QTest::newRow("read-only folder, conversion")
+        << Folder::ReadOnly << Writer::Conversion << ErrorNumber::PermissionDenied;
+    QTest::newRow("full folder, conversion") << Folder::Full << Writer::Conversion << ErrorNumber::DeviceIO;
 }
 
 // The writer fails clearly, the descriptor writer returns false with the
@@ -197,8 +203,14 @@ void TestWriteFailures::refusedFolder()
                  qPrintable(failure->description()));
     } else {
         FakeComponent component;
-        component.add(rawPath, ExampleAcquisition());
-        QVERIFY(!WriteOpcFile(rawPath));
+        FakeAcquisition acquisition = ExampleAcquisition();
+        // Far more text than the full folder has room for.
+        acquisition.spectra = {{u"full ms scan"_s, 1, std::vector<double>(20000, 123.456),
+                                std::vector<double>(20000, 7890.1)}};
+        component.add(rawPath, acquisition);
+        SampleHeader header;
+        QVERIFY(writer == Writer::Descriptor ? !WriteOpcFile(rawPath)
+                                             : !ConvertRawFile(rawPath, u"N"_s, header, 1.0));
         QCOMPARE(component.calls().last(), u"Close"_s);
         QCOMPARE(component.openDocuments(), 0);
         QCOMPARE(component.liveObjects(), 0);

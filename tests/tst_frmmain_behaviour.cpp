@@ -143,6 +143,7 @@ void TestFrmMainBehaviour::cleanup()
 {
     m_window.reset();
     m_zone.reset();
+    m_inform.reset();
     m_report.reset();
     m_browse.reset();
     m_component.reset();

@@ -1,0 +1,76 @@
+#include "Base64Decoder.h"
+
+#include <array>
+
+namespace {
+
+constexpr unsigned char Invalid = 0xFF;
+constexpr unsigned char Space = 0xFE;
+constexpr unsigned char Padding = 0xFD;
+
+// Table-driven because the arrays are the bulk of every acquisition.
+constexpr std::array<unsigned char, 128> MakeTable()
+{
+    std::array<unsigned char, 128> table{};
+    table.fill(Invalid);
+    const char *alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (unsigned char value = 0; value < 64; ++value)
+        table[static_cast<unsigned char>(alphabet[value])] = value;
+    table[' '] = table['\t'] = table['\n'] = table['\r'] = Space;
+    table['='] = Padding;
+    return table;
+}
+
+constexpr std::array<unsigned char, 128> Table = MakeTable();
+
+unsigned char Classify(char16_t c)
+{
+    return c < 128 ? Table[c] : Invalid;
+}
+
+} // namespace
+
+bool DecodeBase64(QStringView text, std::vector<unsigned char> &out)
+{
+    out.clear();
+    out.reserve(size_t(text.size()) / 4 * 3 + 3);
+    quint32 group = 0;
+    int filled = 0; // sextets in group
+    qsizetype i = 0;
+    const qsizetype size = text.size();
+    for (; i < size; ++i) {
+        const unsigned char value = Classify(text[i].unicode());
+        if (value < 64) {
+            group = (group << 6) | value;
+            if (++filled == 4) {
+                out.push_back(static_cast<unsigned char>(group >> 16));
+                out.push_back(static_cast<unsigned char>(group >> 8));
+                out.push_back(static_cast<unsigned char>(group));
+                filled = 0;
+                group = 0;
+            }
+        } else if (value == Padding) {
+            break;
+        } else if (value != Space) {
+            return false;
+        }
+    }
+    // The tail: what the last group holds, then only padding and white space.
+    int padding = 0;
+    for (; i < size; ++i) {
+        const unsigned char value = Classify(text[i].unicode());
+        if (value == Padding)
+            ++padding;
+        else if (value != Space)
+            return false;
+    }
+    if (filled == 1 || (padding > 0 && (filled < 2 || filled + padding != 4)))
+        return false;
+    if (filled == 2) {
+        out.push_back(static_cast<unsigned char>(group >> 4));
+    } else if (filled == 3) {
+        out.push_back(static_cast<unsigned char>(group >> 10));
+        out.push_back(static_cast<unsigned char>(group >> 2));
+    }
+    return true;
+}

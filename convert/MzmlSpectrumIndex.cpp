@@ -1,0 +1,123 @@
+#include "MzmlSpectrumIndex.h"
+
+#include "FileFragment.h"
+#include "MzmlFault.h"
+#include "MzmlSpectrum.h"
+#include "SpectrumScan.h"
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+struct IndexedOffset
+{
+    QString id;
+    qint64 offset = 0;
+};
+
+// The offset that <indexListOffset> near the end of the file gives; -1 without one.
+qint64 IndexListOffset(QFile &file)
+{
+    const qint64 tailSize = qMin<qint64>(file.size(), 4096);
+    if (!file.seek(file.size() - tailSize))
+        return -1;
+    const QByteArray tail = file.read(tailSize);
+    const QByteArray open = "<indexListOffset>";
+    const qsizetype start = tail.lastIndexOf(open);
+    const qsizetype end = tail.indexOf("</indexListOffset>", start);
+    if (start < 0 || end < 0)
+        return -1;
+    bool ok = false;
+    const qint64 offset = tail.mid(start + open.size(), end - start - open.size()).trimmed().toLongLong(&ok);
+    return ok && offset >= 0 && offset < file.size() ? offset : -1;
+}
+
+// The spectrum offsets of the file's own index, in its order; nothing when
+// the file has none or it cannot be read.
+std::optional<std::vector<IndexedOffset>> ReadFileIndex(QFile &file, const MzmlHead &head)
+{
+    const qint64 listOffset = IndexListOffset(file);
+    if (listOffset < 0)
+        return std::nullopt;
+    FileFragment fragment(file, listOffset, head.encoding);
+    QXmlStreamReader reader(&fragment);
+    reader.setNamespaceProcessing(false);
+    if (!reader.readNextStartElement() || LocalName(reader) != u"indexList")
+        return std::nullopt;
+    std::vector<IndexedOffset> offsets;
+    while (reader.readNextStartElement()) {
+        if (LocalName(reader) != u"index" || reader.attributes().value(u"name"_s) != u"spectrum") {
+            reader.skipCurrentElement();
+            continue;
+        }
+        while (reader.readNextStartElement()) {
+            const QString id = reader.attributes().value(u"idRef"_s).toString();
+            bool ok = false;
+            const qint64 offset = reader.readElementText().trimmed().toLongLong(&ok);
+            if (!ok)
+                return std::nullopt;
+            offsets.push_back({id, offset});
+        }
+    }
+    if (reader.hasError())
+        return std::nullopt;
+    return offsets;
+}
+
+SpectrumEntry EntryOf(qint64 offset, const SpectrumHead &spectrum)
+{
+    return {offset, spectrum.filter, spectrum.startTime};
+}
+
+// The entries of an index that agrees with the document: as many spectra as
+// the list declares, in ascending order, each offset the start of the
+// spectrum with that id and position. Nothing for an index that lies.
+std::optional<std::vector<SpectrumEntry>> EntriesOfFileIndex(QFile &file, const MzmlHead &head)
+{
+    const std::optional<std::vector<IndexedOffset>> offsets = ReadFileIndex(file, head);
+    if (!offsets || qint64(offsets->size()) != head.declaredSpectrumCount)
+        return std::nullopt;
+    std::vector<SpectrumEntry> entries;
+    entries.reserve(offsets->size());
+    qint64 previous = -1;
+    for (const IndexedOffset &indexed : *offsets) {
+        if (indexed.offset <= previous || indexed.offset >= file.size())
+            return std::nullopt;
+        previous = indexed.offset;
+        SpectrumHead spectrum;
+        try {
+            spectrum = ReadSpectrumHead(file, indexed.offset, head);
+        } catch (const MzmlFault &) {
+            return std::nullopt;
+        }
+        if (spectrum.id != indexed.id || spectrum.index != QString::number(entries.size()))
+            return std::nullopt;
+        entries.push_back(EntryOf(indexed.offset, spectrum));
+    }
+    return entries;
+}
+
+std::vector<SpectrumEntry> EntriesOfScan(QFile &file, const MzmlHead &head)
+{
+    std::vector<SpectrumEntry> entries;
+    for (const qint64 offset : ScanSpectrumOffsets(file)) {
+        try {
+            entries.push_back(EntryOf(offset, ReadSpectrumHead(file, offset, head)));
+        } catch (MzmlFault &fault) {
+            fault.spectrum = qint64(entries.size()) + 1;
+            throw;
+        }
+    }
+    return entries;
+}
+
+} // namespace
+
+std::vector<SpectrumEntry> BuildSpectrumIndex(QFile &file, const MzmlHead &head)
+{
+    if (!head.hasSpectra)
+        return {};
+    if (std::optional<std::vector<SpectrumEntry>> entries = EntriesOfFileIndex(file, head))
+        return std::move(*entries);
+    return EntriesOfScan(file, head);
+}

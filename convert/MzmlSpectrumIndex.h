@@ -1,0 +1,23 @@
+#pragma once
+
+#include "MzmlHead.h"
+
+#include <QFile>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+// Where each spectrum begins, and what the conversion asks of every
+// spectrum before its points.
+struct SpectrumEntry
+{
+    qint64 offset = 0;
+    QString filter;
+    std::optional<CvParam> startTime;
+};
+
+// The spectra in document order: from the index at the end of the file when
+// it is present and agrees with the document, otherwise from one scan of the
+// bytes. Throws MzmlFault.
+std::vector<SpectrumEntry> BuildSpectrumIndex(QFile &file, const MzmlHead &head);

@@ -156,6 +156,7 @@ ArrayEncoding EncodingOfArray(const ParamSet &params, const QString &arrayName)
     ArrayEncoding encoding;
     bool hasPrecision = false;
     bool hasCompression = false;
+    const Term *unsupportedType = nullptr;
     for (const CvParam &param : params.cvParams) {
         if (param.accession == u"MS:1000521" || param.accession == u"MS:1000523") {
             encoding.precision = param.accession == u"MS:1000521" ? Precision::Float32 : Precision::Float64;
@@ -168,10 +169,14 @@ ArrayEncoding EncodingOfArray(const ParamSet &params, const QString &arrayName)
         } else {
             for (const Term &term : UnsupportedDataTypes)
                 if (param.accession == QStringView(term.accession))
-                    throw ArrayFault(arrayName, u"holds values of type %1 (%2), which this reader does not decode"_s
-                                                    .arg(param.accession, QString::fromUtf16(term.name)));
+                    unsupportedType = &term;
         }
     }
+    // Numpress gives numbers of its own, whatever data type the array names.
+    if (unsupportedType && encoding.numpress == Numpress::None)
+        throw ArrayFault(arrayName, u"holds values of type %1 (%2), which this reader does not decode"_s.arg(
+                                        QString::fromUtf16(unsupportedType->accession),
+                                        QString::fromUtf16(unsupportedType->name)));
     if (!hasCompression)
         throw ArrayFault(arrayName, u"names no compression (MS:1000576 for none, MS:1000574 for zlib, "
                                     u"or a numpress term)"_s);

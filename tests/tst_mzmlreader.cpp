@@ -235,7 +235,7 @@ void TestMzmlReader::readsEveryEncoding()
     QFETCH(Tolerance, intensities);
     const QString path = m_dir.filePath(u"encoded.raw"_s);
     WriteMzml(path, TestAcquisition(), layout);
-    const QString difference = DifferenceOf(ReadAcquisition(path), TestAcquisition(), masses, intensities);
+    const QString difference = DifferenceOfFile(path, TestAcquisition(), masses, intensities);
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
 }
 
@@ -481,7 +481,7 @@ void TestMzmlReader::badInput()
     QVERIFY2(description.contains(failure), qPrintable(description));
     if (failure.isEmpty()) {
         QVERIFY2(description.isEmpty(), qPrintable(description));
-        const QString difference = DifferenceOf(ReadAcquisition(path), TestAcquisition(), {}, {0, 6e-8});
+        const QString difference = DifferenceOfFile(path, TestAcquisition(), {}, {0, 6e-8});
         QVERIFY2(difference.isEmpty(), qPrintable(difference));
     } else {
         QVERIFY2(description.startsWith(u'"' + path + u'"'), qPrintable(description));
@@ -526,7 +526,7 @@ void TestMzmlReader::objectsFailAfterClose()
 
 void TestMzmlReader::demoReadsAsBuilt()
 {
-    const QString difference = DifferenceOf(ReadAcquisition(QStringLiteral(QUORVANE_SOURCE_DIR "/examples/demo.raw")),
+    const QString difference = DifferenceOfFile(QStringLiteral(QUORVANE_SOURCE_DIR "/examples/demo.raw"),
                                             DemoAcquisition());
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
 }

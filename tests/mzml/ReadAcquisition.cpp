@@ -1,5 +1,7 @@
 #include "ReadAcquisition.h"
 
+#include "Errors.h"
+
 #include <cmath>
 
 using namespace Qt::Literals::StringLiterals;
@@ -82,4 +84,14 @@ QString DifferenceOf(const FakeAcquisition &actual, const FakeAcquisition &expec
             return difference;
     }
     return {};
+}
+
+QString DifferenceOfFile(const QString &path, const FakeAcquisition &expected, Tolerance masses,
+                         Tolerance intensities)
+{
+    try {
+        return DifferenceOf(ReadAcquisition(path), expected, masses, intensities);
+    } catch (const Error &error) {
+        return u"cannot read: "_s + error.description();
+    }
 }

@@ -19,3 +19,8 @@ struct Tolerance
 };
 QString DifferenceOf(const FakeAcquisition &actual, const FakeAcquisition &expected,
                      Tolerance masses = {}, Tolerance intensities = {});
+
+// The difference between the acquisition at path and expected, or why it
+// could not be read.
+QString DifferenceOfFile(const QString &path, const FakeAcquisition &expected, Tolerance masses = {},
+                         Tolerance intensities = {});

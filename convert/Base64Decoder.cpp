@@ -23,14 +23,15 @@ constexpr std::array<unsigned char, 128> MakeTable()
 
 constexpr std::array<unsigned char, 128> Table = MakeTable();
 
-unsigned char Classify(char16_t c)
+unsigned char Classify(char c)
 {
-    return c < 128 ? Table[c] : Invalid;
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 128 ? Table[byte] : Invalid;
 }
 
 } // namespace
 
-bool DecodeBase64(QStringView text, std::vector<unsigned char> &out)
+bool DecodeBase64(QByteArrayView text, std::vector<unsigned char> &out)
 {
     out.clear();
     out.reserve(size_t(text.size()) / 4 * 3 + 3);
@@ -39,7 +40,7 @@ bool DecodeBase64(QStringView text, std::vector<unsigned char> &out)
     qsizetype i = 0;
     const qsizetype size = text.size();
     for (; i < size; ++i) {
-        const unsigned char value = Classify(text[i].unicode());
+        const unsigned char value = Classify(text[i]);
         if (value < 64) {
             group = (group << 6) | value;
             if (++filled == 4) {
@@ -58,7 +59,7 @@ bool DecodeBase64(QStringView text, std::vector<unsigned char> &out)
     // The tail: what the last group holds, then only padding and white space.
     int padding = 0;
     for (; i < size; ++i) {
-        const unsigned char value = Classify(text[i].unicode());
+        const unsigned char value = Classify(text[i]);
         if (value == Padding)
             ++padding;
         else if (value != Space)

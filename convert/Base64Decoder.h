@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QStringView>
+#include <QByteArrayView>
 
 #include <vector>
 
@@ -8,4 +8,4 @@
 // XML white space anywhere in the text is ignored; the final group may leave
 // out its "=" padding. Returns false for any other character, misplaced
 // padding or a dangling single character; out is then unspecified.
-bool DecodeBase64(QStringView text, std::vector<unsigned char> &out);
+bool DecodeBase64(QByteArrayView text, std::vector<unsigned char> &out);

@@ -185,7 +185,7 @@ ArrayEncoding EncodingOfArray(const ParamSet &params, const QString &arrayName)
     return encoding;
 }
 
-std::vector<double> DecodeBinaryArray(QStringView base64, const ArrayEncoding &encoding, qint64 declaredLength,
+std::vector<double> DecodeBinaryArray(QByteArrayView base64, const ArrayEncoding &encoding, qint64 declaredLength,
                                       const QString &arrayName)
 {
     std::vector<unsigned char> bytes;

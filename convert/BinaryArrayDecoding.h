@@ -6,7 +6,7 @@
 #include "MzmlParams.h"
 
 #include <QString>
-#include <QStringView>
+#include <QByteArrayView>
 
 #include <vector>
 
@@ -29,5 +29,5 @@ ArrayEncoding EncodingOfArray(const ParamSet &params, const QString &arrayName);
 // MzmlFault. Memory is taken only as the data prove it: a declared length
 // alone allocates nothing, and compressed data may not inflate beyond what
 // the declared length allows.
-std::vector<double> DecodeBinaryArray(QStringView base64, const ArrayEncoding &encoding,
+std::vector<double> DecodeBinaryArray(QByteArrayView base64, const ArrayEncoding &encoding,
                                       qint64 declaredLength, const QString &arrayName);

@@ -2,10 +2,8 @@
 
 #include <cstring>
 
-FileFragment::FileFragment(QFile &file, qint64 offset, const QString &encoding)
-    : m_file(file), m_next(offset),
-      m_prefix("<?xml version=\"1.0\" encoding=\"" + (encoding.isEmpty() ? QByteArray("UTF-8") : encoding.toLatin1())
-               + "\"?>")
+FileFragment::FileFragment(QFile &file, qint64 offset, QByteArray prefix)
+    : m_file(file), m_next(offset), m_prefix(std::move(prefix))
 {
     open(QIODevice::ReadOnly | QIODevice::Unbuffered);
 }
@@ -24,4 +22,10 @@ qint64 FileFragment::readData(char *data, qint64 maxSize)
     if (read > 0)
         m_next += read;
     return read;
+}
+
+QByteArray XmlDeclaration(const QString &encoding)
+{
+    return "<?xml version=\"1.0\" encoding=\"" + (encoding.isEmpty() ? QByteArray("UTF-8") : encoding.toLatin1())
+         + "\"?>";
 }

@@ -159,8 +159,9 @@ public:
 
     SpectrumPoints Points() override
     {
-        const qint64 offset = m_file->spectrum(m_n).offset;
-        return m_file->reading([&] { return ReadSpectrumPoints(m_file->file, offset, m_file->head); }, m_n);
+        const SpectrumEntry &entry = m_file->spectrum(m_n);
+        return m_file->reading([&] { return ReadSpectrumPoints(m_file->file, entry.offset, entry.end, m_file->head); },
+                               m_n);
     }
 
 private:

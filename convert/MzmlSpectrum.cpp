@@ -13,25 +13,23 @@ namespace {
 const QString MassArray = u"m/z array"_s;
 const QString IntensityArray = u"intensity array"_s;
 
-// An XML reader placed on the start tag of the spectrum at offset.
+// An XML reader placed on the start tag of a spectrum: read from the file at
+// offset on, or from bytes already taken from there.
 class SpectrumReader
 {
 public:
-    SpectrumReader(QFile &file, qint64 offset, const MzmlHead &head)
-        : m_fragment(file, offset, head.encoding)
+    SpectrumReader(QFile &file, qint64 offset, const QString &encoding)
+        : m_fragment(std::make_unique<FileFragment>(file, offset, XmlDeclaration(encoding)))
     {
-        // A fragment has no namespace declarations; names are compared without prefix.
-        m_reader.setNamespaceProcessing(false);
-        m_reader.setDevice(&m_fragment);
-        while (!m_reader.atEnd()) {
-            const QXmlStreamReader::TokenType token = m_reader.readNext();
-            if (token == QXmlStreamReader::StartElement && LocalName(m_reader) == u"spectrum")
-                return;
-            if (token != QXmlStreamReader::StartDocument && token != QXmlStreamReader::Comment
-                && !(token == QXmlStreamReader::Characters && m_reader.isWhitespace()))
-                break;
-        }
-        throw MzmlFault{u"no spectrum begins at byte %1"_s.arg(offset)};
+        m_reader.setDevice(m_fragment.get());
+        enterSpectrum(offset);
+    }
+
+    SpectrumReader(const QByteArray &bytes, qint64 offset, const QString &encoding)
+    {
+        m_reader.addData(XmlDeclaration(encoding));
+        m_reader.addData(bytes);
+        enterSpectrum(offset);
     }
 
     QXmlStreamReader &operator*() { return m_reader; }
@@ -44,8 +42,77 @@ public:
     }
 
 private:
-    FileFragment m_fragment;
+    void enterSpectrum(qint64 offset)
+    {
+        // A fragment has no namespace declarations; names are compared without prefix.
+        m_reader.setNamespaceProcessing(false);
+        while (!m_reader.atEnd()) {
+            const QXmlStreamReader::TokenType token = m_reader.readNext();
+            if (token == QXmlStreamReader::StartElement && LocalName(m_reader) == u"spectrum")
+                return;
+            if (token != QXmlStreamReader::StartDocument && token != QXmlStreamReader::Comment
+                && !(token == QXmlStreamReader::Characters && m_reader.isWhitespace()))
+                break;
+        }
+        throw MzmlFault{u"no spectrum begins at byte %1"_s.arg(offset)};
+    }
+
+    std::unique_ptr<FileFragment> m_fragment;
     QXmlStreamReader m_reader;
+};
+
+// The bytes of one spectrum with the contents of its binary elements taken
+// out: an XML reader is slow on long texts, and base64 needs no XML
+// decoding. Each content leaves a marker "#k" in its place. Contents that
+// hold markup or references stay where they are.
+class SplitSpectrum
+{
+public:
+    explicit SplitSpectrum(const QByteArray &bytes) : m_bytes(bytes)
+    {
+        const QByteArrayView open = "<binary>";
+        const QByteArrayView close = "</binary>";
+        qsizetype from = 0;
+        for (;;) {
+            const qsizetype start = m_bytes.indexOf(open, from);
+            const qsizetype end = start < 0 ? -1 : m_bytes.indexOf(close, start + open.size());
+            if (end < 0)
+                break;
+            const qsizetype contentStart = start + open.size();
+            const QByteArrayView content = QByteArrayView(m_bytes).sliced(contentStart, end - contentStart);
+            m_xml += QByteArrayView(m_bytes).sliced(from, contentStart - from);
+            if (content.contains('&') || content.contains('<')) {
+                m_xml += content;
+            } else {
+                m_xml += '#' + QByteArray::number(qsizetype(m_contents.size()));
+                m_contents.push_back(content);
+            }
+            from = end;
+        }
+        m_xml += QByteArrayView(m_bytes).sliced(from);
+        m_used.assign(m_contents.size(), false);
+    }
+
+    const QByteArray &xml() const { return m_xml; }
+
+    // The base64 text that the binary element's text stands for.
+    QByteArray base64(const QString &text)
+    {
+        if (!text.startsWith(u'#'))
+            return text.toLatin1();
+        bool ok = false;
+        const qsizetype k = text.mid(1).toLongLong(&ok);
+        if (!ok || k < 0 || size_t(k) >= m_contents.size() || m_used[size_t(k)])
+            return text.toLatin1(); // not base64: decoding says so
+        m_used[size_t(k)] = true;
+        return m_contents[size_t(k)].toByteArray();
+    }
+
+private:
+    QByteArray m_bytes;
+    QByteArray m_xml;
+    std::vector<QByteArrayView> m_contents;
+    std::vector<bool> m_used;
 };
 
 qint64 DeclaredLength(QStringView text, const QString &what)
@@ -78,7 +145,8 @@ struct DecodedArrays
     std::optional<std::vector<double>> intensities;
 };
 
-void ReadArray(QXmlStreamReader &reader, const ParamGroups &groups, qint64 defaultLength, DecodedArrays &arrays)
+void ReadArray(QXmlStreamReader &reader, const ParamGroups &groups, qint64 defaultLength, SplitSpectrum &split,
+               DecodedArrays &arrays)
 {
     const QXmlStreamAttributes attributes = reader.attributes();
     const qint64 declared = attributes.hasAttribute(u"arrayLength"_s)
@@ -104,14 +172,14 @@ void ReadArray(QXmlStreamReader &reader, const ParamGroups &groups, qint64 defau
     std::optional<std::vector<double>> &target = isMasses ? arrays.masses : arrays.intensities;
     if (target)
         throw MzmlFault{u"it has two %1s"_s.arg(name)};
-    target = DecodeBinaryArray(text, EncodingOfArray(params, name), declared, name);
+    target = DecodeBinaryArray(split.base64(text), EncodingOfArray(params, name), declared, name);
 }
 
 } // namespace
 
 SpectrumHead ReadSpectrumHead(QFile &file, qint64 offset, const MzmlHead &head)
 {
-    SpectrumReader reader(file, offset, head);
+    SpectrumReader reader(file, offset, head.encoding);
     SpectrumHead result;
     const QXmlStreamAttributes attributes = reader->attributes();
     result.id = attributes.value(u"id"_s).toString();
@@ -140,9 +208,15 @@ SpectrumHead ReadSpectrumHead(QFile &file, qint64 offset, const MzmlHead &head)
     return result;
 }
 
-SpectrumPoints ReadSpectrumPoints(QFile &file, qint64 offset, const MzmlHead &head)
+SpectrumPoints ReadSpectrumPoints(QFile &file, qint64 offset, qint64 end, const MzmlHead &head)
 {
-    SpectrumReader reader(file, offset, head);
+    if (!file.seek(offset))
+        throw MzmlFault{u"the file cannot be read at byte %1"_s.arg(offset)};
+    const QByteArray bytes = file.read(end - offset);
+    if (bytes.size() != end - offset)
+        throw MzmlFault{u"the document is truncated"_s};
+    SplitSpectrum split(bytes);
+    SpectrumReader reader(split.xml(), offset, head.encoding);
     const QXmlStreamAttributes attributes = reader->attributes();
     if (!attributes.hasAttribute(u"defaultArrayLength"_s))
         throw MzmlFault{u"it has no defaultArrayLength"_s};
@@ -155,7 +229,7 @@ SpectrumPoints ReadSpectrumPoints(QFile &file, qint64 offset, const MzmlHead &he
         }
         while (reader->readNextStartElement()) {
             if (LocalName(*reader) == u"binaryDataArray")
-                ReadArray(*reader, head.groups, defaultLength, arrays);
+                ReadArray(*reader, head.groups, defaultLength, split, arrays);
             else
                 reader->skipCurrentElement();
         }

@@ -39,7 +39,7 @@ std::optional<std::vector<IndexedOffset>> ReadFileIndex(QFile &file, const MzmlH
     const qint64 listOffset = IndexListOffset(file);
     if (listOffset < 0)
         return std::nullopt;
-    FileFragment fragment(file, listOffset, head.encoding);
+    FileFragment fragment(file, listOffset, XmlDeclaration(head.encoding));
     QXmlStreamReader reader(&fragment);
     reader.setNamespaceProcessing(false);
     if (!reader.readNextStartElement() || LocalName(reader) != u"indexList")
@@ -66,7 +66,15 @@ std::optional<std::vector<IndexedOffset>> ReadFileIndex(QFile &file, const MzmlH
 
 SpectrumEntry EntryOf(qint64 offset, const SpectrumHead &spectrum)
 {
-    return {offset, spectrum.filter, spectrum.startTime};
+    return {offset, 0, spectrum.filter, spectrum.startTime};
+}
+
+// Each spectrum ends where the next begins; the last where the list ends.
+std::vector<SpectrumEntry> WithEnds(std::vector<SpectrumEntry> entries, qint64 listEnd)
+{
+    for (size_t i = 0; i < entries.size(); ++i)
+        entries[i].end = i + 1 < entries.size() ? entries[i + 1].offset : listEnd;
+    return entries;
 }
 
 // The entries of an index that agrees with the document: as many spectra as
@@ -94,13 +102,20 @@ std::optional<std::vector<SpectrumEntry>> EntriesOfFileIndex(QFile &file, const 
             return std::nullopt;
         entries.push_back(EntryOf(indexed.offset, spectrum));
     }
-    return entries;
+    if (entries.empty())
+        return entries;
+    try {
+        return WithEnds(std::move(entries), ScanSpectrumOffsets(file, entries.back().offset, true).listEnd);
+    } catch (const MzmlFault &) {
+        return std::nullopt;
+    }
 }
 
 std::vector<SpectrumEntry> EntriesOfScan(QFile &file, const MzmlHead &head)
 {
+    const SpectrumOffsets offsets = ScanSpectrumOffsets(file);
     std::vector<SpectrumEntry> entries;
-    for (const qint64 offset : ScanSpectrumOffsets(file)) {
+    for (const qint64 offset : offsets.starts) {
         try {
             entries.push_back(EntryOf(offset, ReadSpectrumHead(file, offset, head)));
         } catch (MzmlFault &fault) {
@@ -108,7 +123,7 @@ std::vector<SpectrumEntry> EntriesOfScan(QFile &file, const MzmlHead &head)
             throw;
         }
     }
-    return entries;
+    return WithEnds(std::move(entries), offsets.listEnd);
 }
 
 } // namespace

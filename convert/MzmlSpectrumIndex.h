@@ -13,6 +13,7 @@
 struct SpectrumEntry
 {
     qint64 offset = 0;
+    qint64 end = 0; // where the next spectrum or the end of the list begins
     QString filter;
     std::optional<CvParam> startTime;
 };

@@ -13,7 +13,7 @@ namespace {
 class ForwardReader
 {
 public:
-    explicit ForwardReader(QFile &file) : m_file(file) { m_file.seek(0); }
+    ForwardReader(QFile &file, qint64 from) : m_file(file), m_start(from) { m_file.seek(from); }
 
     // The offset of needle at or after offset; -1 when the file ends first.
     qint64 find(qint64 offset, QByteArrayView needle)
@@ -79,16 +79,15 @@ MzmlFault Truncated()
 
 } // namespace
 
-std::vector<qint64> ScanSpectrumOffsets(QFile &file)
+SpectrumOffsets ScanSpectrumOffsets(QFile &file, qint64 from, bool inList)
 {
     static const struct {
         QByteArrayView start;
         QByteArrayView end;
     } skipped[] = {{"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", "?>"}};
-    ForwardReader reader(file);
-    std::vector<qint64> offsets;
-    bool inList = false;
-    qint64 offset = 0;
+    ForwardReader reader(file, from);
+    SpectrumOffsets offsets;
+    qint64 offset = from;
     for (;;) {
         const qint64 open = reader.find(offset, "<");
         if (open < 0)
@@ -113,8 +112,8 @@ std::vector<qint64> ScanSpectrumOffsets(QFile &file)
         if (!inList)
             inList = !isEnd && name == "spectrumList";
         else if (isEnd && name == "spectrumList")
-            return offsets;
+            return {std::move(offsets.starts), open};
         else if (!isEnd && name == "spectrum")
-            offsets.push_back(open);
+            offsets.starts.push_back(open);
     }
 }

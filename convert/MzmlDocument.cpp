@@ -185,7 +185,9 @@ public:
     double StartTime(qint32 n) override
     {
         const SpectrumEntry &entry = m_file->spectrum(n);
-        return m_file->reading([&] { return StartTimeInMinutes(entry.startTime); }, n);
+        if (!entry.startTimeFault.isEmpty())
+            throw m_file->error(MzmlFault{entry.startTimeFault, n});
+        return entry.startTime;
     }
 
 private:

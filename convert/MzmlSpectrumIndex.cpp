@@ -64,9 +64,17 @@ std::optional<std::vector<IndexedOffset>> ReadFileIndex(QFile &file, const MzmlH
     return offsets;
 }
 
-SpectrumEntry EntryOf(qint64 offset, const SpectrumHead &spectrum)
+void AppendEntry(std::vector<SpectrumEntry> &entries, qint64 offset, const SpectrumHead &spectrum)
 {
-    return {offset, 0, spectrum.filter, spectrum.startTime};
+    SpectrumEntry entry{offset, 0, spectrum.filter, 0, {}};
+    if (!entries.empty() && entries.back().filter == entry.filter)
+        entry.filter = entries.back().filter;
+    try {
+        entry.startTime = StartTimeInMinutes(spectrum.startTime);
+    } catch (const MzmlFault &fault) {
+        entry.startTimeFault = fault.what;
+    }
+    entries.push_back(std::move(entry));
 }
 
 // Each spectrum ends where the next begins; the last where the list ends.
@@ -100,7 +108,7 @@ std::optional<std::vector<SpectrumEntry>> EntriesOfFileIndex(QFile &file, const 
         }
         if (spectrum.id != indexed.id || spectrum.index != QString::number(entries.size()))
             return std::nullopt;
-        entries.push_back(EntryOf(indexed.offset, spectrum));
+        AppendEntry(entries, indexed.offset, spectrum);
     }
     if (entries.empty())
         return entries;
@@ -117,7 +125,7 @@ std::vector<SpectrumEntry> EntriesOfScan(QFile &file, const MzmlHead &head)
     std::vector<SpectrumEntry> entries;
     for (const qint64 offset : offsets.starts) {
         try {
-            entries.push_back(EntryOf(offset, ReadSpectrumHead(file, offset, head)));
+            AppendEntry(entries, offset, ReadSpectrumHead(file, offset, head));
         } catch (MzmlFault &fault) {
             fault.spectrum = qint64(entries.size()) + 1;
             throw;

@@ -9,13 +9,14 @@
 #include <vector>
 
 // Where each spectrum begins, and what the conversion asks of every
-// spectrum before its points.
+// spectrum before its points. Kept small: there is one for every spectrum.
 struct SpectrumEntry
 {
     qint64 offset = 0;
     qint64 end = 0; // where the next spectrum or the end of the list begins
-    QString filter;
-    std::optional<CvParam> startTime;
+    QString filter; // shared with the previous entry's when equal
+    double startTime = 0; // minutes
+    QString startTimeFault; // why there is no start time, when there is none
 };
 
 // The spectra in document order: from the index at the end of the file when

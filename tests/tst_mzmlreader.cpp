@@ -1,7 +1,9 @@
 #include "Base64Decoder.h"
+#include "BinaryArrayDecoding.h"
 #include "DateValue.h"
 #include "DemoAcquisition.h"
 #include "Errors.h"
+#include "MzmlFault.h"
 #include "MzmlWriter.h"
 #include "ReadAcquisition.h"
 
@@ -18,6 +20,7 @@ using Mutation = std::function<void(QByteArray &)>;
 Q_DECLARE_METATYPE(MzmlLayout)
 Q_DECLARE_METATYPE(Tolerance)
 Q_DECLARE_METATYPE(Mutation)
+Q_DECLARE_METATYPE(Numpress)
 
 class TestMzmlReader : public QObject
 {
@@ -35,6 +38,11 @@ private Q_SLOTS:
     void creationDate();
     void badInput_data();
     void badInput();
+    void damageNeverCrashes_data();
+    void damageNeverCrashes();
+    void randomArraysNeverCrash_data();
+    void randomArraysNeverCrash();
+    void readsLatin1Documents();
     void openReadsOnlyTheHead();
     void objectsFailAfterClose();
     void demoReadsAsBuilt();
@@ -486,6 +494,97 @@ void TestMzmlReader::badInput()
     } else {
         QVERIFY2(description.startsWith(u'"' + path + u'"'), qPrintable(description));
     }
+}
+
+void TestMzmlReader::damageNeverCrashes_data()
+{
+    QTest::addColumn<bool>("indexed");
+    QTest::addColumn<Numpress>("numpress");
+    QTest::newRow("indexed, zlib") << true << Numpress::None;
+    QTest::newRow("plain, zlib") << false << Numpress::None;
+    QTest::newRow("indexed, numpress") << true << Numpress::Linear;
+    QTest::newRow("plain, numpress") << false << Numpress::Slof;
+}
+
+void TestMzmlReader::damageNeverCrashes()
+{
+    // Random damage anywhere: every outcome is a result or an Error.
+    QFETCH(bool, indexed);
+    QFETCH(Numpress, numpress);
+    const QString original = m_dir.filePath(u"undamaged.raw"_s);
+    WriteMzml(original, TestAcquisition(),
+              Layout(indexed, {Precision::Float64, true, numpress}, {Precision::Float32, true, Numpress::None}));
+    QFile file(original);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray content = file.readAll();
+    QRandomGenerator random(11);
+    int failures = 0;
+    for (int round = 0; round < 150; ++round) {
+        QByteArray damaged = content;
+        for (int damage = random.bounded(1, 4); damage > 0; --damage) {
+            const qsizetype at = random.bounded(damaged.size());
+            switch (random.bounded(4)) {
+            case 0: damaged[at] = char(random.bounded(256)); break;
+            case 1: damaged.remove(at, random.bounded(1, 64)); break;
+            case 2: damaged.insert(at, damaged.mid(random.bounded(damaged.size()), random.bounded(1, 64))); break;
+            default: damaged.truncate(at); break;
+            }
+        }
+        const QString path = write(u"damaged.raw"_s, damaged);
+        try {
+            ReadAcquisition(path);
+        } catch (const Error &error) {
+            QVERIFY(!error.description().isEmpty());
+            ++failures;
+        }
+    }
+    QVERIFY(failures > 0);
+}
+
+void TestMzmlReader::randomArraysNeverCrash_data()
+{
+    QTest::addColumn<Numpress>("numpress");
+    QTest::addColumn<bool>("zlib");
+    QTest::newRow("linear") << Numpress::Linear << false;
+    QTest::newRow("pic") << Numpress::Pic << false;
+    QTest::newRow("slof") << Numpress::Slof << false;
+    QTest::newRow("linear, zlib") << Numpress::Linear << true;
+    QTest::newRow("32-bit, zlib") << Numpress::None << true;
+}
+
+void TestMzmlReader::randomArraysNeverCrash()
+{
+    // Random bytes as array data: the decoders stay inside their buffers
+    // and either give the declared length or say what is wrong.
+    QFETCH(Numpress, numpress);
+    QFETCH(bool, zlib);
+    QRandomGenerator random(3);
+    for (int round = 0; round < 400; ++round) {
+        QByteArray bytes(random.bounded(0, 40), Qt::Uninitialized);
+        for (char &c : bytes)
+            c = char(random.bounded(256));
+        if (zlib)
+            bytes = qCompress(bytes).mid(4);
+        const qint64 declared = random.bounded(0, 80);
+        try {
+            const std::vector<double> values = DecodeBinaryArray(bytes.toBase64(), {Precision::Float32, zlib, numpress},
+                                                                 declared, u"m/z array"_s);
+            QCOMPARE(qint64(values.size()), declared);
+        } catch (const MzmlFault &fault) {
+            QVERIFY(fault.what.startsWith(u"the m/z array "_s));
+        }
+    }
+}
+
+void TestMzmlReader::readsLatin1Documents()
+{
+    // The declared encoding holds for spectra read from the middle of the file.
+    QByteArray document = MinimalMzml("<sampleList count=\"1\"><sample id=\"a\" name=\"caf\xe9\"/></sampleList>", {},
+                                      "<cvParam accession=\"MS:1000512\" value=\"+ c ESI SIM ms [\xb5]\"/>", {});
+    document.replace("encoding=\"utf-8\"", "encoding=\"ISO-8859-1\"");
+    const FakeAcquisition a = ReadAcquisition(write(u"latin1.raw"_s, document));
+    QCOMPARE(a.sampleName, u"café"_s);
+    QCOMPARE(a.spectra.at(0).filter, u"+ c ESI SIM ms [µ]"_s);
 }
 
 void TestMzmlReader::openReadsOnlyTheHead()

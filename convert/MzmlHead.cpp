@@ -2,6 +2,8 @@
 
 #include "MzmlFault.h"
 
+#include <algorithm>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -108,10 +110,11 @@ void ReadMzml(QXmlStreamReader &reader, MzmlHead &head)
             reader.skipCurrentElement();
         }
     }
-    for (const MzmlSample &sample : samples)
-        if (!sampleRef.isEmpty() && sample.id == sampleRef)
-            head.sample = sample;
-    if (!head.sample && !samples.empty())
+    const auto named = std::find_if(samples.begin(), samples.end(),
+                                    [&](const MzmlSample &sample) { return sample.id == sampleRef; });
+    if (named != samples.end())
+        head.sample = *named;
+    else if (!samples.empty())
         head.sample = samples.front();
 }
 

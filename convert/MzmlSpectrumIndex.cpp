@@ -5,6 +5,8 @@
 #include "MzmlSpectrum.h"
 #include "SpectrumScan.h"
 
+#include <QSet>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -64,25 +66,32 @@ std::optional<std::vector<IndexedOffset>> ReadFileIndex(QFile &file, const MzmlH
     return offsets;
 }
 
-void AppendEntry(std::vector<SpectrumEntry> &entries, qint64 offset, const SpectrumHead &spectrum)
+// The entries under construction; equal filter texts share one copy, as an
+// acquisition repeats a few filters over and over.
+struct Entries
 {
-    SpectrumEntry entry{offset, 0, spectrum.filter, 0, {}};
-    if (!entries.empty() && entries.back().filter == entry.filter)
-        entry.filter = entries.back().filter;
+    std::vector<SpectrumEntry> list;
+    QSet<QString> filters;
+};
+
+void AppendEntry(Entries &entries, qint64 offset, const SpectrumHead &spectrum)
+{
+    SpectrumEntry entry{offset, 0, *entries.filters.insert(spectrum.filter), 0, {}};
     try {
         entry.startTime = StartTimeInMinutes(spectrum.startTime);
     } catch (const MzmlFault &fault) {
         entry.startTimeFault = fault.what;
     }
-    entries.push_back(std::move(entry));
+    entries.list.push_back(std::move(entry));
 }
 
 // Each spectrum ends where the next begins; the last where the list ends.
-std::vector<SpectrumEntry> WithEnds(std::vector<SpectrumEntry> entries, qint64 listEnd)
+std::vector<SpectrumEntry> WithEnds(Entries &entries, qint64 listEnd)
 {
-    for (size_t i = 0; i < entries.size(); ++i)
-        entries[i].end = i + 1 < entries.size() ? entries[i + 1].offset : listEnd;
-    return entries;
+    std::vector<SpectrumEntry> &list = entries.list;
+    for (size_t i = 0; i < list.size(); ++i)
+        list[i].end = i + 1 < list.size() ? list[i + 1].offset : listEnd;
+    return std::move(list);
 }
 
 // The entries of an index that agrees with the document: as many spectra as
@@ -93,8 +102,8 @@ std::optional<std::vector<SpectrumEntry>> EntriesOfFileIndex(QFile &file, const 
     const std::optional<std::vector<IndexedOffset>> offsets = ReadFileIndex(file, head);
     if (!offsets || qint64(offsets->size()) != head.declaredSpectrumCount)
         return std::nullopt;
-    std::vector<SpectrumEntry> entries;
-    entries.reserve(offsets->size());
+    Entries entries;
+    entries.list.reserve(offsets->size());
     qint64 previous = -1;
     for (const IndexedOffset &indexed : *offsets) {
         if (indexed.offset <= previous || indexed.offset >= file.size())
@@ -106,14 +115,15 @@ std::optional<std::vector<SpectrumEntry>> EntriesOfFileIndex(QFile &file, const 
         } catch (const MzmlFault &) {
             return std::nullopt;
         }
-        if (spectrum.id != indexed.id || spectrum.index != QString::number(entries.size()))
+        if (spectrum.id != indexed.id || spectrum.index != QString::number(entries.list.size()))
             return std::nullopt;
         AppendEntry(entries, indexed.offset, spectrum);
     }
-    if (entries.empty())
-        return entries;
+    if (entries.list.empty())
+        return std::vector<SpectrumEntry>{};
     try {
-        return WithEnds(std::move(entries), ScanSpectrumOffsets(file, entries.back().offset, true).listEnd);
+        const qint64 listEnd = ScanSpectrumOffsets(file, entries.list.back().offset, true).listEnd;
+        return WithEnds(entries, listEnd);
     } catch (const MzmlFault &) {
         return std::nullopt;
     }
@@ -122,16 +132,16 @@ std::optional<std::vector<SpectrumEntry>> EntriesOfFileIndex(QFile &file, const 
 std::vector<SpectrumEntry> EntriesOfScan(QFile &file, const MzmlHead &head)
 {
     const SpectrumOffsets offsets = ScanSpectrumOffsets(file);
-    std::vector<SpectrumEntry> entries;
+    Entries entries;
     for (const qint64 offset : offsets.starts) {
         try {
             AppendEntry(entries, offset, ReadSpectrumHead(file, offset, head));
         } catch (MzmlFault &fault) {
-            fault.spectrum = qint64(entries.size()) + 1;
+            fault.spectrum = qint64(entries.list.size()) + 1;
             throw;
         }
     }
-    return WithEnds(std::move(entries), offsets.listEnd);
+    return WithEnds(entries, offsets.listEnd);
 }
 
 } // namespace

@@ -218,6 +218,7 @@ public:
 
     void Open(const QString &path) override
     {
+        Close();
         auto file = std::make_shared<MzmlFile>();
         file->path = path;
         file->file.setFileName(path);

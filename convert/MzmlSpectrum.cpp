@@ -5,6 +5,7 @@
 #include "MzmlFault.h"
 
 #include <cmath>
+#include <memory>
 
 using namespace Qt::Literals::StringLiterals;
 

@@ -44,8 +44,9 @@ private:
     // Drops what lies before keepFrom and reads on; false at the end of the file.
     bool refill(qint64 keepFrom)
     {
-        m_window.remove(0, qBound<qint64>(0, keepFrom - m_start, m_window.size()));
-        m_start = keepFrom;
+        const qint64 dropped = qBound<qint64>(0, keepFrom - m_start, m_window.size());
+        m_window.remove(0, dropped);
+        m_start += dropped;
         const QByteArray more = m_file.read(WindowSize);
         m_window.append(more);
         return !more.isEmpty();

@@ -1,0 +1,92 @@
+#include "Base64Decoder.h"
+
+#include <array>
+
+namespace {
+
+constexpr unsigned char Invalid = 0xFF;
+constexpr unsigned char Space = 0xFE;
+constexpr unsigned char Padding = 0xFD;
+
+// Table-driven because the arrays are the bulk of every acquisition.
+constexpr std::array<unsigned char, 128> MakeTable()
+{
+    std::array<unsigned char, 128> table{};
+    table.fill(Invalid);
+    const char *alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (unsigned char value = 0; value < 64; ++value)
+        table[static_cast<unsigned char>(alphabet[value])] = value;
+    table[' '] = table['\t'] = table['\n'] = table['\r'] = Space;
+    table['='] = Padding;
+    return table;
+}
+
+constexpr std::array<unsigned char, 128> Table = MakeTable();
+
+unsigned char Classify(char c)
+{
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 128 ? Table[byte] : Invalid;
+}
+
+} // namespace
+
+bool DecodeBase64(QByteArrayView text, std::vector<unsigned char> &out)
+{
+    out.resize(size_t(text.size()) / 4 * 3 + 3);
+    unsigned char *next = out.data();
+    quint32 group = 0;
+    int filled = 0; // sextets in group
+    qsizetype i = 0;
+    const qsizetype size = text.size();
+    while (i < size) {
+        // The common case first: four sextets in a row, nothing in between.
+        if (filled == 0 && i + 4 <= size) {
+            const quint32 a = Classify(text[i]), b = Classify(text[i + 1]), c = Classify(text[i + 2]),
+                          d = Classify(text[i + 3]);
+            if ((a | b | c | d) < 64) {
+                const quint32 bits = a << 18 | b << 12 | c << 6 | d;
+                *next++ = static_cast<unsigned char>(bits >> 16);
+                *next++ = static_cast<unsigned char>(bits >> 8);
+                *next++ = static_cast<unsigned char>(bits);
+                i += 4;
+                continue;
+            }
+        }
+        const unsigned char value = Classify(text[i]);
+        if (value == Padding)
+            break;
+        if (value < 64) {
+            group = (group << 6) | value;
+            if (++filled == 4) {
+                *next++ = static_cast<unsigned char>(group >> 16);
+                *next++ = static_cast<unsigned char>(group >> 8);
+                *next++ = static_cast<unsigned char>(group);
+                filled = 0;
+                group = 0;
+            }
+        } else if (value != Space) {
+            return false;
+        }
+        ++i;
+    }
+    // The tail: what the last group holds, then only padding and white space.
+    int padding = 0;
+    for (; i < size; ++i) {
+        const unsigned char value = Classify(text[i]);
+        if (value == Padding)
+            ++padding;
+        else if (value != Space)
+            return false;
+    }
+    if (filled == 1 || (padding > 0 && (filled < 2 || filled + padding != 4)))
+        return false;
+    if (filled == 2) {
+        *next++ = static_cast<unsigned char>(group >> 4);
+    } else if (filled == 3) {
+        *next++ = static_cast<unsigned char>(group >> 10);
+        *next++ = static_cast<unsigned char>(group >> 2);
+    }
+    out.resize(size_t(next - out.data()));
+    return true;
+}

@@ -1,0 +1,31 @@
+#include "FileFragment.h"
+
+#include <cstring>
+
+FileFragment::FileFragment(QFile &file, qint64 offset, QByteArray prefix)
+    : m_file(file), m_next(offset), m_prefix(std::move(prefix))
+{
+    open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+}
+
+qint64 FileFragment::readData(char *data, qint64 maxSize)
+{
+    if (!m_prefix.isEmpty()) {
+        const qint64 size = qMin(maxSize, qint64(m_prefix.size()));
+        std::memcpy(data, m_prefix.constData(), size_t(size));
+        m_prefix.remove(0, size);
+        return size;
+    }
+    if (m_file.pos() != m_next && !m_file.seek(m_next))
+        return -1;
+    const qint64 read = m_file.read(data, maxSize);
+    if (read > 0)
+        m_next += read;
+    return read;
+}
+
+QByteArray XmlDeclaration(const QString &encoding)
+{
+    return "<?xml version=\"1.0\" encoding=\"" + (encoding.isEmpty() ? QByteArray("UTF-8") : encoding.toLatin1())
+         + "\"?>";
+}

@@ -1,0 +1,257 @@
+#include "MzmlDocument.h"
+
+#include "DateValue.h"
+#include "Errors.h"
+#include "MzmlFault.h"
+#include "MzmlHead.h"
+#include "MzmlSpectrum.h"
+#include "MzmlSpectrumIndex.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <optional>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// What every object handed out by one document shares: the open file, its
+// head and, once needed, its spectrum index.
+struct MzmlFile
+{
+    QString path;
+    QFile file;
+    MzmlHead head;
+    std::optional<std::vector<SpectrumEntry>> spectra;
+
+    bool isOpen() const { return file.isOpen(); }
+
+    Error error(const MzmlFault &fault) const
+    {
+        const QString where = fault.spectrum > 0 ? u"\"%1\", spectrum %2"_s.arg(path).arg(fault.spectrum)
+                                                 : u"\"%1\""_s.arg(path);
+        return Error(ErrorNumber::InvalidFileFormat, u"%1: %2."_s.arg(where, fault.what));
+    }
+
+    // Runs work on the open document; a fault becomes an Error naming the
+    // file and, when given, spectrum n.
+    template <typename Work>
+    decltype(auto) reading(Work &&work, qint64 n = 0)
+    {
+        if (!isOpen())
+            throw Error(ErrorNumber::InvalidArgument, u"No acquisition is open."_s);
+        try {
+            return work();
+        } catch (MzmlFault &fault) {
+            if (fault.spectrum == 0)
+                fault.spectrum = n;
+            throw error(fault);
+        }
+    }
+
+    const std::vector<SpectrumEntry> &allSpectra()
+    {
+        return reading([this]() -> const std::vector<SpectrumEntry> & {
+            if (!spectra)
+                spectra = BuildSpectrumIndex(file, head);
+            return *spectra;
+        });
+    }
+
+    const SpectrumEntry &spectrum(qint32 n)
+    {
+        const std::vector<SpectrumEntry> &entries = allSpectra();
+        if (n < 1 || size_t(n) > entries.size())
+            throw Error(ErrorNumber::InvalidArgument,
+                        u"\"%1\": there is no spectrum %2; the acquisition holds %3."_s.arg(path).arg(n).arg(entries.size()));
+        return entries[size_t(n) - 1];
+    }
+};
+
+using SharedFile = std::shared_ptr<MzmlFile>;
+
+class MzmlFileHeader : public FileHeaderInfo
+{
+public:
+    explicit MzmlFileHeader(SharedFile file) : m_file(std::move(file)) {}
+
+    double CreationDate() override
+    {
+        return m_file->reading([this] {
+            if (!m_file->head.startTimeStamp)
+                return 0.0;
+            const QString text = m_file->head.startTimeStamp->trimmed();
+            // Without a zone designator the time is taken as local time.
+            const QDateTime stamp = QDateTime::fromString(text, Qt::ISODateWithMs);
+            if (!stamp.isValid())
+                throw MzmlFault{u"the run's startTimeStamp \"%1\" is not a date and time"_s.arg(text)};
+            const QDateTime local = stamp.toLocalTime();
+            return DateValueOfDateTime(local.date(), local.time());
+        });
+    }
+
+private:
+    SharedFile m_file;
+};
+
+class MzmlSampleInfo : public SampleInfoRecord
+{
+public:
+    explicit MzmlSampleInfo(SharedFile file) : m_file(std::move(file)) {}
+
+    QString Comment() override { return userParam(u"Comment"); }
+    QString InstrumentMethod() override { return userParam(u"Instrument Method"); }
+    QString DataPath() override { return userParam(u"Data Path"); }
+    QString Position() override { return userParam(u"Position"); }
+    QString SampleName() override
+    {
+        return m_file->reading([this] { return sample() ? sample()->name : QString(); });
+    }
+    QString UserText(int index) override
+    {
+        if (index != 1 && index != 2)
+            throw Error(ErrorNumber::InvalidArgument, u"There is no user text %1."_s.arg(index));
+        return userParam(index == 1 ? u"User Text 1" : u"User Text 2");
+    }
+
+private:
+    const std::optional<MzmlSample> &sample() const { return m_file->head.sample; }
+
+    QString userParam(QStringView name)
+    {
+        return m_file->reading([&] {
+            return sample() ? sample()->params.userParamValue(name).value_or(QString()) : QString();
+        });
+    }
+
+    SharedFile m_file;
+};
+
+class MzmlScanFilter : public ScanFilter
+{
+public:
+    explicit MzmlScanFilter(QString text) : m_text(std::move(text)) {}
+    QString Text() override { return m_text; }
+
+private:
+    QString m_text;
+};
+
+class MzmlFilters : public FilterCollection
+{
+public:
+    explicit MzmlFilters(SharedFile file) : m_file(std::move(file)) {}
+
+    std::unique_ptr<ScanFilter> ScanNumber(qint32 n) override
+    {
+        return std::make_unique<MzmlScanFilter>(m_file->spectrum(n).filter);
+    }
+
+private:
+    SharedFile m_file;
+};
+
+class MzmlSpectrumData : public SpectrumData
+{
+public:
+    MzmlSpectrumData(SharedFile file, qint32 n) : m_file(std::move(file)), m_n(n) {}
+
+    SpectrumPoints Points() override
+    {
+        const SpectrumEntry &entry = m_file->spectrum(m_n);
+        return m_file->reading([&] { return ReadSpectrumPoints(m_file->file, entry.offset, entry.end, m_file->head); },
+                               m_n);
+    }
+
+private:
+    SharedFile m_file;
+    qint32 m_n;
+};
+
+class MzmlSpectra : public SpectrumCollection
+{
+public:
+    explicit MzmlSpectra(SharedFile file) : m_file(std::move(file)) {}
+
+    std::unique_ptr<SpectrumData> Item(qint32 n) override
+    {
+        m_file->spectrum(n);
+        return std::make_unique<MzmlSpectrumData>(m_file, n);
+    }
+
+    qint32 Count() override { return qint32(qMin<size_t>(m_file->allSpectra().size(), INT32_MAX)); }
+
+    double StartTime(qint32 n) override
+    {
+        const SpectrumEntry &entry = m_file->spectrum(n);
+        if (!entry.startTimeFault.isEmpty())
+            throw m_file->error(MzmlFault{entry.startTimeFault, n});
+        return entry.startTime;
+    }
+
+private:
+    SharedFile m_file;
+};
+
+class MzmlDetector : public DetectorChannel
+{
+public:
+    explicit MzmlDetector(SharedFile file) : m_file(std::move(file)) {}
+    std::unique_ptr<FilterCollection> Filters() override { return std::make_unique<MzmlFilters>(m_file); }
+    std::unique_ptr<SpectrumCollection> Spectra(int) override { return std::make_unique<MzmlSpectra>(m_file); }
+
+private:
+    SharedFile m_file;
+};
+
+class MzmlDocument : public RawFileDocument
+{
+public:
+    // Objects still held fail from now on instead of reading a closed file.
+    void Close() override
+    {
+        if (m_file)
+            m_file->file.close();
+        m_file.reset();
+    }
+
+    void Open(const QString &path) override
+    {
+        Close();
+        auto file = std::make_shared<MzmlFile>();
+        file->path = path;
+        file->file.setFileName(path);
+        const QFileInfo info(path);
+        if (!info.exists())
+            throw Error(ErrorNumber::FileNotFound, u"\"%1\": the file does not exist."_s.arg(path));
+        if (info.isDir())
+            throw Error(ErrorNumber::BadFileName, u"\"%1\": this is a folder, not an acquisition."_s.arg(path));
+        if (!file->file.open(QIODevice::ReadOnly))
+            throw Error(ErrorNumber::PermissionDenied,
+                        u"\"%1\": the file cannot be read: %2."_s.arg(path, file->file.errorString()));
+        file->head = file->reading([&] { return ReadMzmlHead(file->file); });
+        m_file = std::move(file);
+    }
+
+    std::unique_ptr<FileHeaderInfo> FileHeader() override { return std::make_unique<MzmlFileHeader>(open()); }
+    std::unique_ptr<SampleInfoRecord> SampleInfo() override { return std::make_unique<MzmlSampleInfo>(open()); }
+    std::unique_ptr<DetectorChannel> Detector(int, int) override { return std::make_unique<MzmlDetector>(open()); }
+
+private:
+    const SharedFile &open() const
+    {
+        if (!m_file)
+            throw Error(ErrorNumber::InvalidArgument, u"No acquisition is open."_s);
+        return m_file;
+    }
+
+    SharedFile m_file;
+};
+
+} // namespace
+
+std::unique_ptr<RawFileDocument> CreateMzmlDocument()
+{
+    return std::make_unique<MzmlDocument>();
+}

@@ -1,0 +1,148 @@
+#include "MzmlHead.h"
+
+#include "MzmlFault.h"
+
+#include <algorithm>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+MzmlFault NotMzml(const QString &why)
+{
+    return MzmlFault{u"not an mzML acquisition (%1)"_s.arg(why)};
+}
+
+// Up to the root element: the encoding, and no document type declaration.
+void ReadPrologue(QXmlStreamReader &reader, MzmlHead &head)
+{
+    while (!reader.atEnd()) {
+        switch (reader.readNext()) {
+        case QXmlStreamReader::StartDocument:
+            head.encoding = reader.documentEncoding().toString();
+            break;
+        case QXmlStreamReader::DTD:
+            throw NotMzml(u"it declares a document type"_s);
+        case QXmlStreamReader::StartElement:
+            return;
+        default:
+            break;
+        }
+    }
+    throw NotMzml(reader.hasError() ? u"it is not an XML document: %1"_s.arg(reader.errorString())
+                                    : u"it holds no element"_s);
+}
+
+void ReadParamGroups(QXmlStreamReader &reader, MzmlHead &head)
+{
+    while (reader.readNextStartElement()) {
+        if (LocalName(reader) == u"referenceableParamGroup") {
+            const QString id = reader.attributes().value(u"id"_s).toString();
+            head.groups.insert(id, ReadParams(reader, head.groups));
+        } else {
+            reader.skipCurrentElement();
+        }
+    }
+}
+
+std::vector<MzmlSample> ReadSamples(QXmlStreamReader &reader, const ParamGroups &groups)
+{
+    std::vector<MzmlSample> samples;
+    while (reader.readNextStartElement()) {
+        if (LocalName(reader) == u"sample") {
+            const QXmlStreamAttributes attributes = reader.attributes();
+            samples.push_back({attributes.value(u"id"_s).toString(), attributes.value(u"name"_s).toString(),
+                               ReadParams(reader, groups)});
+        } else {
+            reader.skipCurrentElement();
+        }
+    }
+    return samples;
+}
+
+// Stands on the spectrumList start: reads its count and whether any child
+// follows, then leaves the reader there.
+void ReadSpectrumListStart(QXmlStreamReader &reader, MzmlHead &head)
+{
+    bool ok = false;
+    const qint64 count = reader.attributes().value(u"count"_s).toLongLong(&ok);
+    head.declaredSpectrumCount = ok && count >= 0 ? count : -1;
+    while (!reader.atEnd()) {
+        reader.readNext();
+        if (reader.isStartElement() || reader.isEndElement()) {
+            head.hasSpectra = reader.isStartElement();
+            return;
+        }
+    }
+}
+
+// Returns true when it stopped at the spectrum list.
+bool ReadRun(QXmlStreamReader &reader, MzmlHead &head)
+{
+    const QXmlStreamAttributes attributes = reader.attributes();
+    if (attributes.hasAttribute(u"startTimeStamp"_s))
+        head.startTimeStamp = attributes.value(u"startTimeStamp"_s).toString();
+    while (reader.readNextStartElement()) {
+        if (LocalName(reader) == u"spectrumList") {
+            ReadSpectrumListStart(reader, head);
+            return true;
+        }
+        reader.skipCurrentElement();
+    }
+    return false;
+}
+
+void ReadMzml(QXmlStreamReader &reader, MzmlHead &head)
+{
+    std::vector<MzmlSample> samples;
+    QString sampleRef;
+    while (reader.readNextStartElement()) {
+        const QStringView name = LocalName(reader);
+        if (name == u"referenceableParamGroupList") {
+            ReadParamGroups(reader, head);
+        } else if (name == u"sampleList") {
+            samples = ReadSamples(reader, head.groups);
+        } else if (name == u"run") {
+            sampleRef = reader.attributes().value(u"sampleRef"_s).toString();
+            if (ReadRun(reader, head))
+                break;
+        } else {
+            reader.skipCurrentElement();
+        }
+    }
+    const auto named = std::find_if(samples.begin(), samples.end(),
+                                    [&](const MzmlSample &sample) { return sample.id == sampleRef; });
+    if (named != samples.end())
+        head.sample = *named;
+    else if (!samples.empty())
+        head.sample = samples.front();
+}
+
+} // namespace
+
+MzmlFault ReaderFault(const QXmlStreamReader &reader)
+{
+    if (reader.error() == QXmlStreamReader::PrematureEndOfDocumentError)
+        return MzmlFault{u"the document is truncated"_s};
+    return MzmlFault{u"the document is damaged: %1"_s.arg(reader.errorString())};
+}
+
+MzmlHead ReadMzmlHead(QIODevice &device)
+{
+    QXmlStreamReader reader(&device);
+    MzmlHead head;
+    ReadPrologue(reader, head);
+    if (LocalName(reader) == u"indexedmzML") {
+        while (reader.readNextStartElement() && LocalName(reader) != u"mzML")
+            reader.skipCurrentElement();
+    }
+    if (!reader.isStartElement() || LocalName(reader) != u"mzML") {
+        if (reader.hasError())
+            throw ReaderFault(reader);
+        throw NotMzml(u"its root element is <%1>"_s.arg(reader.name()));
+    }
+    ReadMzml(reader, head);
+    if (reader.hasError())
+        throw ReaderFault(reader);
+    return head;
+}

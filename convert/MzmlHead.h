@@ -1,0 +1,37 @@
+#pragma once
+
+#include "MzmlFault.h"
+#include "MzmlParams.h"
+
+#include <QIODevice>
+#include <QString>
+
+#include <optional>
+
+struct MzmlSample
+{
+    QString id;
+    QString name;
+    ParamSet params;
+};
+
+// What the document says before its first spectrum.
+struct MzmlHead
+{
+    QString encoding; // as the XML declaration names it; empty when it names none
+    ParamGroups groups;
+    std::optional<MzmlSample> sample; // the sample of the run
+    std::optional<QString> startTimeStamp;
+    bool hasSpectra = false;           // a spectrumList with at least one child
+    qint64 declaredSpectrumCount = -1; // spectrumList/@count, -1 when unreadable
+};
+
+// Reads from the start of device up to the first spectrum and no further.
+// Throws MzmlFault: "not an mzML acquisition" when the content is not XML or
+// its root is not mzML, and for a document type declaration, which mzML never
+// has (and which could expand entities).
+MzmlHead ReadMzmlHead(QIODevice &device);
+
+// The fault of a reader that stopped on an error: a cut-short document is
+// called truncated.
+MzmlFault ReaderFault(const QXmlStreamReader &reader);

@@ -1,0 +1,68 @@
+#include "MzmlParams.h"
+
+#include "MzmlFault.h"
+
+using namespace Qt::Literals::StringLiterals;
+
+const CvParam *ParamSet::cvParam(QStringView accession) const
+{
+    for (const CvParam &param : cvParams)
+        if (param.accession == accession)
+            return &param;
+    return nullptr;
+}
+
+std::optional<QString> ParamSet::userParamValue(QStringView name) const
+{
+    for (const UserParam &param : userParams)
+        if (param.name == name)
+            return param.value;
+    return std::nullopt;
+}
+
+void ParamSet::append(const ParamSet &other)
+{
+    cvParams.insert(cvParams.end(), other.cvParams.begin(), other.cvParams.end());
+    userParams.insert(userParams.end(), other.userParams.begin(), other.userParams.end());
+}
+
+QStringView LocalName(const QXmlStreamReader &reader)
+{
+    const QStringView name = reader.name();
+    const qsizetype colon = name.lastIndexOf(u':');
+    return colon < 0 ? name : name.mid(colon + 1);
+}
+
+bool ReadParam(QXmlStreamReader &reader, const ParamGroups &groups, ParamSet &params)
+{
+    const QStringView name = LocalName(reader);
+    const QXmlStreamAttributes attributes = reader.attributes();
+    if (name == u"cvParam") {
+        params.cvParams.push_back({attributes.value(u"accession"_s).toString(),
+                                   attributes.value(u"name"_s).toString(),
+                                   attributes.value(u"value"_s).toString(),
+                                   attributes.value(u"unitAccession"_s).toString()});
+    } else if (name == u"userParam") {
+        params.userParams.push_back(
+            {attributes.value(u"name"_s).toString(), attributes.value(u"value"_s).toString()});
+    } else if (name == u"referenceableParamGroupRef") {
+        const QString ref = attributes.value(u"ref"_s).toString();
+        const auto group = groups.constFind(ref);
+        if (group == groups.constEnd())
+            throw MzmlFault{u"it refers to the parameter group \"%1\", which the document does not define"_s.arg(ref)};
+        params.append(*group);
+    } else {
+        return false;
+    }
+    reader.skipCurrentElement();
+    return true;
+}
+
+ParamSet ReadParams(QXmlStreamReader &reader, const ParamGroups &groups)
+{
+    ParamSet params;
+    while (reader.readNextStartElement())
+        if (!ReadParam(reader, groups, params))
+            reader.skipCurrentElement();
+    return params;
+}

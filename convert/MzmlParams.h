@@ -1,0 +1,52 @@
+#pragma once
+
+// The controlled-vocabulary and user parameters that mzML attaches to its
+// elements. Parameters reached through a referenceableParamGroupRef count
+// like the element's own, in the place of the reference.
+
+#include <QHash>
+#include <QString>
+#include <QXmlStreamReader>
+
+#include <optional>
+#include <vector>
+
+struct CvParam
+{
+    QString accession;
+    QString name;
+    QString value;
+    QString unitAccession;
+};
+
+struct UserParam
+{
+    QString name;
+    QString value;
+};
+
+struct ParamSet
+{
+    std::vector<CvParam> cvParams;
+    std::vector<UserParam> userParams;
+
+    const CvParam *cvParam(QStringView accession) const;
+    std::optional<QString> userParamValue(QStringView name) const;
+    void append(const ParamSet &other);
+};
+
+// The referenceableParamGroups of a document, by id.
+using ParamGroups = QHash<QString, ParamSet>;
+
+// The element's name without a namespace prefix.
+QStringView LocalName(const QXmlStreamReader &reader);
+
+// When the reader stands on the start of a cvParam, userParam or
+// referenceableParamGroupRef, adds what it holds to params, moves past its end
+// and returns true; otherwise returns false and leaves the reader alone.
+// Throws MzmlFault for a reference to a group that the document lacks.
+bool ReadParam(QXmlStreamReader &reader, const ParamGroups &groups, ParamSet &params);
+
+// Reads the children of the current element into a ParamSet, skipping
+// whatever is not a parameter.
+ParamSet ReadParams(QXmlStreamReader &reader, const ParamGroups &groups);

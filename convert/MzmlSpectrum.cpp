@@ -1,0 +1,267 @@
+#include "MzmlSpectrum.h"
+
+#include "BinaryArrayDecoding.h"
+#include "FileFragment.h"
+#include "MzmlFault.h"
+
+#include <cmath>
+#include <memory>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+const QString MassArray = u"m/z array"_s;
+const QString IntensityArray = u"intensity array"_s;
+
+// An XML reader placed on the start tag of a spectrum: read from the file at
+// offset on, or from bytes already taken from there.
+class SpectrumReader
+{
+public:
+    SpectrumReader(QFile &file, qint64 offset, const QString &encoding)
+        : m_fragment(std::make_unique<FileFragment>(file, offset, XmlDeclaration(encoding)))
+    {
+        m_reader.setDevice(m_fragment.get());
+        enterSpectrum(offset);
+    }
+
+    SpectrumReader(const QByteArray &bytes, qint64 offset, const QString &encoding)
+    {
+        m_reader.addData(XmlDeclaration(encoding));
+        m_reader.addData(bytes);
+        enterSpectrum(offset);
+    }
+
+    QXmlStreamReader &operator*() { return m_reader; }
+    QXmlStreamReader *operator->() { return &m_reader; }
+
+    void checkForErrors() const
+    {
+        if (m_reader.hasError())
+            throw ReaderFault(m_reader);
+    }
+
+private:
+    void enterSpectrum(qint64 offset)
+    {
+        // A fragment has no namespace declarations; names are compared without prefix.
+        m_reader.setNamespaceProcessing(false);
+        while (!m_reader.atEnd()) {
+            const QXmlStreamReader::TokenType token = m_reader.readNext();
+            if (token == QXmlStreamReader::StartElement && LocalName(m_reader) == u"spectrum")
+                return;
+            if (token != QXmlStreamReader::StartDocument && token != QXmlStreamReader::Comment
+                && !(token == QXmlStreamReader::Characters && m_reader.isWhitespace()))
+                break;
+        }
+        throw MzmlFault{u"no spectrum begins at byte %1"_s.arg(offset)};
+    }
+
+    std::unique_ptr<FileFragment> m_fragment;
+    QXmlStreamReader m_reader;
+};
+
+// The bytes of one spectrum with the contents of its binary elements taken
+// out: an XML reader is slow on long texts, and base64 needs no XML
+// decoding. Each content leaves a marker "#k" in its place. Contents that
+// hold markup or references stay where they are.
+class SplitSpectrum
+{
+public:
+    explicit SplitSpectrum(const QByteArray &bytes) : m_bytes(bytes)
+    {
+        const QByteArrayView open = "<binary>";
+        const QByteArrayView close = "</binary>";
+        qsizetype from = 0;
+        for (;;) {
+            const qsizetype start = m_bytes.indexOf(open, from);
+            const qsizetype end = start < 0 ? -1 : m_bytes.indexOf(close, start + open.size());
+            if (end < 0)
+                break;
+            const qsizetype contentStart = start + open.size();
+            const QByteArrayView content = QByteArrayView(m_bytes).sliced(contentStart, end - contentStart);
+            m_xml += QByteArrayView(m_bytes).sliced(from, contentStart - from);
+            if (content.contains('&') || content.contains('<')) {
+                m_xml += content;
+            } else {
+                m_xml += '#' + QByteArray::number(qsizetype(m_contents.size()));
+                m_contents.push_back(content);
+            }
+            from = end;
+        }
+        m_xml += QByteArrayView(m_bytes).sliced(from);
+        m_used.assign(m_contents.size(), false);
+    }
+
+    const QByteArray &xml() const { return m_xml; }
+
+    // The base64 text that the binary element's text stands for.
+    QByteArray base64(const QString &text)
+    {
+        if (!text.startsWith(u'#'))
+            return text.toLatin1();
+        bool ok = false;
+        const qsizetype k = text.mid(1).toLongLong(&ok);
+        if (!ok || k < 0 || size_t(k) >= m_contents.size() || m_used[size_t(k)])
+            return text.toLatin1(); // not base64: decoding says so
+        m_used[size_t(k)] = true;
+        return m_contents[size_t(k)].toByteArray();
+    }
+
+private:
+    QByteArray m_bytes;
+    QByteArray m_xml;
+    std::vector<QByteArrayView> m_contents;
+    std::vector<bool> m_used;
+};
+
+qint64 DeclaredLength(QStringView text, const QString &what)
+{
+    bool ok = false;
+    const qint64 length = text.toLongLong(&ok);
+    if (!ok || length < 0)
+        throw MzmlFault{u"its %1 \"%2\" is not a length"_s.arg(what, text)};
+    return length;
+}
+
+ParamSet ReadFirstScan(QXmlStreamReader &reader, const ParamGroups &groups)
+{
+    ParamSet params;
+    bool first = true;
+    while (reader.readNextStartElement()) {
+        if (first && LocalName(reader) == u"scan") {
+            params = ReadParams(reader, groups);
+            first = false;
+        } else {
+            reader.skipCurrentElement();
+        }
+    }
+    return params;
+}
+
+struct DecodedArrays
+{
+    std::optional<std::vector<double>> masses;
+    std::optional<std::vector<double>> intensities;
+};
+
+void ReadArray(QXmlStreamReader &reader, const ParamGroups &groups, qint64 defaultLength, SplitSpectrum &split,
+               DecodedArrays &arrays)
+{
+    const QXmlStreamAttributes attributes = reader.attributes();
+    const qint64 declared = attributes.hasAttribute(u"arrayLength"_s)
+                              ? DeclaredLength(attributes.value(u"arrayLength"_s), u"arrayLength"_s)
+                              : defaultLength;
+    ParamSet params;
+    QString text;
+    while (reader.readNextStartElement()) {
+        if (ReadParam(reader, groups, params))
+            continue;
+        if (LocalName(reader) == u"binary") {
+            text = reader.readElementText();
+            if (reader.hasError())
+                throw ReaderFault(reader);
+        } else {
+            reader.skipCurrentElement();
+        }
+    }
+    const bool isMasses = params.cvParam(u"MS:1000514") != nullptr;
+    if (!isMasses && params.cvParam(u"MS:1000515") == nullptr)
+        return; // another kind of array: not needed
+    const QString &name = isMasses ? MassArray : IntensityArray;
+    std::optional<std::vector<double>> &target = isMasses ? arrays.masses : arrays.intensities;
+    if (target)
+        throw MzmlFault{u"it has two %1s"_s.arg(name)};
+    target = DecodeBinaryArray(split.base64(text), EncodingOfArray(params, name), declared, name);
+}
+
+} // namespace
+
+SpectrumHead ReadSpectrumHead(QFile &file, qint64 offset, const MzmlHead &head)
+{
+    SpectrumReader reader(file, offset, head.encoding);
+    SpectrumHead result;
+    const QXmlStreamAttributes attributes = reader->attributes();
+    result.id = attributes.value(u"id"_s).toString();
+    result.index = attributes.value(u"index"_s).toString();
+    ParamSet spectrumParams;
+    ParamSet scanParams;
+    while (reader->readNextStartElement()) {
+        if (ReadParam(*reader, head.groups, spectrumParams))
+            continue;
+        const QStringView name = LocalName(*reader);
+        if (name == u"binaryDataArrayList")
+            break; // the arrays are read with the points
+        if (name == u"scanList")
+            scanParams = ReadFirstScan(*reader, head.groups);
+        else
+            reader->skipCurrentElement();
+    }
+    reader.checkForErrors();
+    const CvParam *filter = scanParams.cvParam(u"MS:1000512");
+    if (!filter)
+        filter = spectrumParams.cvParam(u"MS:1000512");
+    if (filter)
+        result.filter = filter->value;
+    if (const CvParam *startTime = scanParams.cvParam(u"MS:1000016"))
+        result.startTime = *startTime;
+    return result;
+}
+
+SpectrumPoints ReadSpectrumPoints(QFile &file, qint64 offset, qint64 end, const MzmlHead &head)
+{
+    if (!file.seek(offset))
+        throw MzmlFault{u"the file cannot be read at byte %1"_s.arg(offset)};
+    const QByteArray bytes = file.read(end - offset);
+    if (bytes.size() != end - offset)
+        throw MzmlFault{u"the document is truncated"_s};
+    SplitSpectrum split(bytes);
+    SpectrumReader reader(split.xml(), offset, head.encoding);
+    const QXmlStreamAttributes attributes = reader->attributes();
+    if (!attributes.hasAttribute(u"defaultArrayLength"_s))
+        throw MzmlFault{u"it has no defaultArrayLength"_s};
+    const qint64 defaultLength = DeclaredLength(attributes.value(u"defaultArrayLength"_s), u"defaultArrayLength"_s);
+    DecodedArrays arrays;
+    while (reader->readNextStartElement()) {
+        if (LocalName(*reader) != u"binaryDataArrayList") {
+            reader->skipCurrentElement();
+            continue;
+        }
+        while (reader->readNextStartElement()) {
+            if (LocalName(*reader) == u"binaryDataArray")
+                ReadArray(*reader, head.groups, defaultLength, split, arrays);
+            else
+                reader->skipCurrentElement();
+        }
+    }
+    reader.checkForErrors();
+    if (!arrays.masses && !arrays.intensities && defaultLength == 0)
+        return {};
+    if (!arrays.masses || !arrays.intensities)
+        throw MzmlFault{u"it has no %1"_s.arg(arrays.masses ? IntensityArray : MassArray)};
+    if (arrays.masses->size() != arrays.intensities->size())
+        throw MzmlFault{u"its m/z array holds %1 values and its intensity array %2"_s.arg(arrays.masses->size())
+                            .arg(arrays.intensities->size())};
+    return {std::move(*arrays.masses), std::move(*arrays.intensities)};
+}
+
+double StartTimeInMinutes(const std::optional<CvParam> &startTime)
+{
+    if (!startTime)
+        return 0;
+    bool ok = false;
+    const double value = startTime->value.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(value))
+        throw MzmlFault{u"its scan start time \"%1\" is not a number"_s.arg(startTime->value)};
+    const QString &unit = startTime->unitAccession;
+    if (unit == u"UO:0000031")
+        return value;
+    if (unit == u"UO:0000010")
+        return value / 60.0;
+    if (unit == u"UO:0000028")
+        return value / 60000.0;
+    throw MzmlFault{unit.isEmpty() ? u"its scan start time names no unit"_s
+                                   : u"its scan start time is in the unit %1, which is not minutes, seconds or "
+                                     u"milliseconds"_s.arg(unit)};
+}

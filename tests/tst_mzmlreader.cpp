@@ -1,0 +1,634 @@
+#include "Base64Decoder.h"
+#include "BinaryArrayDecoding.h"
+#include "DateValue.h"
+#include "DemoAcquisition.h"
+#include "Errors.h"
+#include "MzmlFault.h"
+#include "MzmlWriter.h"
+#include "ReadAcquisition.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
+
+using namespace Qt::Literals::StringLiterals;
+
+using Mutation = std::function<void(QByteArray &)>;
+Q_DECLARE_METATYPE(MzmlLayout)
+Q_DECLARE_METATYPE(Tolerance)
+Q_DECLARE_METATYPE(Mutation)
+Q_DECLARE_METATYPE(Numpress)
+
+class TestMzmlReader : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void base64MatchesQt();
+    void base64Rejects_data();
+    void base64Rejects();
+    void readsEveryEncoding_data();
+    void readsEveryEncoding();
+    void mapsSampleAndSpectrum_data();
+    void mapsSampleAndSpectrum();
+    void creationDate_data();
+    void creationDate();
+    void badInput_data();
+    void badInput();
+    void damageNeverCrashes_data();
+    void damageNeverCrashes();
+    void randomArraysNeverCrash_data();
+    void randomArraysNeverCrash();
+    void readsLatin1Documents();
+    void openReadsOnlyTheHead();
+    void objectsFailAfterClose();
+    void demoReadsAsBuilt();
+
+private:
+    QString write(const QString &name, const QByteArray &content);
+    QTemporaryDir m_dir;
+};
+
+namespace {
+
+FakeSpectrum Generated(const QString &filter, double minutes, int points)
+{
+    FakeSpectrum spectrum{filter, minutes, {}, {}};
+    for (int i = 0; i < points; ++i) {
+        spectrum.masses.push_back(120.0 + i * 8.0625 + i * i * 0.001953125);
+        spectrum.intensities.push_back(i % 7 == 0 ? 0.0 : 1000.0 + (i * 7919 % 5003) * 3.25);
+    }
+    return spectrum;
+}
+
+FakeAcquisition TestAcquisition()
+{
+    FakeAcquisition a;
+    a.creationDate = DateValueOfDateTime(QDate(2004, 3, 15), QTime(10, 23, 17));
+    a.comment = u"line one\nline two & <three> \"quoted\"\ttab"_s;
+    a.instrumentMethod = u"C:\\methods\\lipids.meth"_s;
+    a.dataPath = u"D:\\results\\run7"_s;
+    a.position = u"12"_s;
+    a.sampleName = u"QC-3 µg"_s;
+    a.userText1 = u"analyst"_s;
+    a.userText2 = u"Bench 2"_s;
+    a.spectra.push_back({u"FTMS + p ESI Full ms [100.00-1000.00]"_s, 0.5, {100.5, 250.125, 999.875}, {1520.25, 0, 3.5}});
+    a.spectra.push_back(Generated(u"+ c ESI SIM ms [445.00-455.00]"_s, 1.25, 5));
+    a.spectra.push_back({QString(), 2.0, {}, {}});
+    a.spectra.push_back(Generated(u"ITMS + c ESI d Full ms2 445.12@cid35.00 [120.00-460.00]"_s, 3.75, 40));
+    return a;
+}
+
+MzmlLayout Layout(bool indexed, ArrayEncoding masses, ArrayEncoding intensities, TimeUnit unit = TimeUnit::Minutes,
+                  bool throughGroups = false)
+{
+    return {indexed, masses, intensities, unit, throughGroups};
+}
+
+// The description of the Error that the operation throws; empty when it succeeds.
+QString FailureOf(const std::function<void()> &operation)
+{
+    try {
+        operation();
+    } catch (const Error &error) {
+        return error.description();
+    }
+    return {};
+}
+
+QByteArray MinimalMzml(const QByteArray &samples, const QByteArray &runAttributes, const QByteArray &spectrumParams,
+                       const QByteArray &scanParams)
+{
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<mzML xmlns=\"http://psi.hupo.org/ms/mzml\" version=\"1.1.0\">\n"
+         + samples + "<run id=\"r\" " + runAttributes
+         + ">\n<spectrumList count=\"1\">\n<spectrum index=\"0\" id=\"s1\" defaultArrayLength=\"0\">\n" + spectrumParams
+         + "<scanList count=\"2\"><scan>" + scanParams
+         + "</scan><scan><cvParam accession=\"MS:1000512\" value=\"second scan\"/></scan></scanList>\n"
+           "</spectrum>\n</spectrumList>\n</run>\n</mzML>\n";
+}
+
+// The n-th (0-based) binary text of the document replaced by text.
+Mutation ReplaceBinary(int n, QByteArray text)
+{
+    return [n, text](QByteArray &document) {
+        qsizetype at = -1;
+        for (int i = 0; i <= n; ++i)
+            at = document.indexOf("<binary>", at + 1);
+        const qsizetype start = at + 8;
+        document.replace(start, document.indexOf("</binary>", start) - start, text);
+    };
+}
+
+Mutation Replace(QByteArray before, QByteArray after)
+{
+    return [before, after](QByteArray &document) {
+        const qsizetype at = document.indexOf(before);
+        Q_ASSERT(at >= 0);
+        document.replace(at, before.size(), after);
+    };
+}
+
+Mutation Truncate(double fraction)
+{
+    return [fraction](QByteArray &document) { document.truncate(qsizetype(document.size() * fraction)); };
+}
+
+Mutation Whole(QByteArray content)
+{
+    return [content](QByteArray &document) { document = content; };
+}
+
+QByteArray ZlibBomb()
+{
+    // 32 MB of zeros: a few dozen kilobytes compressed.
+    return qCompress(QByteArray(32 << 20, '\0')).mid(4).toBase64();
+}
+
+} // namespace
+
+QString TestMzmlReader::write(const QString &name, const QByteArray &content)
+{
+    const QString path = m_dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        qFatal("cannot write the test file");
+    return path;
+}
+
+void TestMzmlReader::base64MatchesQt()
+{
+    QRandomGenerator random(7);
+    for (int round = 0; round < 500; ++round) {
+        QByteArray data(random.bounded(0, 300), Qt::Uninitialized);
+        for (char &c : data)
+            c = char(random.bounded(256));
+        const bool padded = random.bounded(2) == 0;
+        QString text = QString::fromLatin1(data.toBase64(padded ? QByteArray::Base64Encoding
+                                                                : QByteArray::OmitTrailingEquals));
+        const QString plain = text;
+        for (int breaks = random.bounded(4); breaks > 0; --breaks)
+            text.insert(random.bounded(text.size() + 1), QStringView(u" \n\r\t").mid(random.bounded(4), 1));
+        std::vector<unsigned char> decoded;
+        QVERIFY2(DecodeBase64(text.toLatin1(), decoded), qPrintable(text));
+        const auto fromQt = QByteArray::fromBase64Encoding(plain.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+        QVERIFY(fromQt);
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(decoded.data()), qsizetype(decoded.size())), *fromQt);
+        QCOMPARE(*fromQt, data);
+    }
+}
+
+void TestMzmlReader::base64Rejects_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("qtRejects"); // Qt lets a dangling character pass
+    QTest::newRow("foreign character") << u"QUJD*EVG"_s << true;
+    QTest::newRow("URL alphabet") << u"QUJD-_VG"_s << true;
+    QTest::newRow("non-ASCII") << u"QUJDµEVG"_s << true;
+    QTest::newRow("single character left") << u"QUJDR"_s << false;
+    QTest::newRow("data after padding") << u"QQ==QUJD"_s << true;
+    QTest::newRow("too much padding") << u"QQ==="_s << true;
+    QTest::newRow("padding in a full group") << u"QUJD="_s << true;
+    QTest::newRow("padding alone") << u"===="_s << true;
+}
+
+void TestMzmlReader::base64Rejects()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, qtRejects);
+    std::vector<unsigned char> decoded;
+    QVERIFY(!DecodeBase64(text.toUtf8(), decoded));
+    QCOMPARE(!QByteArray::fromBase64Encoding(text.toUtf8(), QByteArray::AbortOnBase64DecodingErrors), qtRejects);
+}
+
+void TestMzmlReader::readsEveryEncoding_data()
+{
+    QTest::addColumn<MzmlLayout>("layout");
+    QTest::addColumn<Tolerance>("masses");
+    QTest::addColumn<Tolerance>("intensities");
+    const ArrayEncoding zlib64{Precision::Float64, true, Numpress::None};
+    const ArrayEncoding zlib32{Precision::Float32, true, Numpress::None};
+    const ArrayEncoding plain64{Precision::Float64, false, Numpress::None};
+    const ArrayEncoding plain32{Precision::Float32, false, Numpress::None};
+    const Tolerance exact{};
+    const Tolerance float32{0, 6e-8};
+    const Tolerance linear{1e-6, 0};
+    QTest::newRow("indexed, zlib, 64 and 32 bits") << Layout(true, zlib64, zlib32) << exact << float32;
+    QTest::newRow("plain, uncompressed, 64 bits") << Layout(false, plain64, plain64) << exact << exact;
+    QTest::newRow("indexed, uncompressed, 32 bits") << Layout(true, plain32, plain32) << float32 << float32;
+    QTest::newRow("plain, zlib, 32 and 64 bits") << Layout(false, zlib32, zlib64) << float32 << exact;
+    QTest::newRow("numpress linear and pic") << Layout(true, {Precision::Float64, false, Numpress::Linear},
+                                                       {Precision::Float64, false, Numpress::Pic})
+                                             << linear << Tolerance{0.5, 0};
+    QTest::newRow("numpress with zlib") << Layout(false, {Precision::Float64, true, Numpress::Linear},
+                                                  {Precision::Float32, true, Numpress::Slof})
+                                        << linear << Tolerance{0.01, 2e-4};
+    QTest::newRow("numpress slof alone") << Layout(true, zlib64, {Precision::Float64, false, Numpress::Slof})
+                                         << exact << Tolerance{0.01, 2e-4};
+    QTest::newRow("pic with zlib") << Layout(true, zlib64, {Precision::Float64, true, Numpress::Pic}) << exact
+                                   << Tolerance{0.5, 0};
+    QTest::newRow("start times in seconds") << Layout(true, zlib64, zlib64, TimeUnit::Seconds) << exact << exact;
+    QTest::newRow("start times in milliseconds") << Layout(false, zlib64, zlib64, TimeUnit::Milliseconds) << exact
+                                                 << exact;
+    QTest::newRow("parameters through groups") << Layout(true, zlib64, plain32, TimeUnit::Minutes, true) << exact
+                                               << float32;
+}
+
+void TestMzmlReader::readsEveryEncoding()
+{
+    QFETCH(MzmlLayout, layout);
+    QFETCH(Tolerance, masses);
+    QFETCH(Tolerance, intensities);
+    const QString path = m_dir.filePath(u"encoded.raw"_s);
+    WriteMzml(path, TestAcquisition(), layout);
+    const QString difference = DifferenceOfFile(path, TestAcquisition(), masses, intensities);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+}
+
+void TestMzmlReader::mapsSampleAndSpectrum_data()
+{
+    QTest::addColumn<QByteArray>("samples");
+    QTest::addColumn<QByteArray>("runAttributes");
+    QTest::addColumn<QByteArray>("spectrumParams");
+    QTest::addColumn<QByteArray>("scanParams");
+    QTest::addColumn<QString>("sampleName");
+    QTest::addColumn<QString>("comment");
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<double>("startTime");
+
+    const QByteArray two = "<sampleList count=\"2\">"
+                           "<sample id=\"a\" name=\"first\"><userParam name=\"Comment\" value=\"of a\"/></sample>"
+                           "<sample id=\"b\" name=\"second\"><userParam name=\"comment\" value=\"lower case\"/>"
+                           "<userParam name=\"Comment\" value=\" of b \"/></sample></sampleList>\n";
+    const QByteArray filter = "<cvParam accession=\"MS:1000512\" value=\"FTMS + p ESI Full ms [100.00-1000.00]\"/>";
+    const QByteArray time = "<cvParam accession=\"MS:1000016\" value=\"7.5\" unitAccession=\"UO:0000031\"/>";
+    QTest::newRow("sampleRef names the second") << two << QByteArray("sampleRef=\"b\"") << QByteArray() << QByteArray()
+                                                << u"second"_s << u" of b "_s << QString() << 0.0;
+    QTest::newRow("no sampleRef: the first") << two << QByteArray() << QByteArray() << time << u"first"_s << u"of a"_s
+                                             << QString() << 7.5;
+    QTest::newRow("sampleRef to nothing: the first") << two << QByteArray("sampleRef=\"z\"") << QByteArray()
+                                                     << QByteArray() << u"first"_s << u"of a"_s << QString() << 0.0;
+    QTest::newRow("no samples") << QByteArray() << QByteArray() << QByteArray() << QByteArray() << QString()
+                                << QString() << QString() << 0.0;
+    QTest::newRow("filter of the spectrum") << QByteArray() << QByteArray() << filter << QByteArray() << QString()
+                                            << QString() << u"FTMS + p ESI Full ms [100.00-1000.00]"_s << 0.0;
+    QTest::newRow("filter of the scan first")
+        << QByteArray() << QByteArray()
+        << QByteArray("<cvParam accession=\"MS:1000512\" value=\"of the spectrum\"/>")
+        << QByteArray(filter).append(time) << QString() << QString() << u"FTMS + p ESI Full ms [100.00-1000.00]"_s
+        << 7.5;
+    QTest::newRow("start time only of the first scan")
+        << QByteArray() << QByteArray() << time << QByteArray() << QString() << QString() << QString() << 0.0;
+    QTest::newRow("sample texts through a group")
+        << QByteArray("<referenceableParamGroupList count=\"1\"><referenceableParamGroup id=\"g\">"
+                      "<userParam name=\"Comment\" value=\"grouped\"/></referenceableParamGroup>"
+                      "</referenceableParamGroupList><sampleList count=\"1\"><sample id=\"a\" name=\"n\">"
+                      "<referenceableParamGroupRef ref=\"g\"/></sample></sampleList>")
+        << QByteArray() << QByteArray() << QByteArray() << u"n"_s << u"grouped"_s << QString() << 0.0;
+}
+
+void TestMzmlReader::mapsSampleAndSpectrum()
+{
+    QFETCH(QByteArray, samples);
+    QFETCH(QByteArray, runAttributes);
+    QFETCH(QByteArray, spectrumParams);
+    QFETCH(QByteArray, scanParams);
+    QFETCH(QString, sampleName);
+    QFETCH(QString, comment);
+    QFETCH(QString, filter);
+    QFETCH(double, startTime);
+    const QString path = write(u"mapped.raw"_s, MinimalMzml(samples, runAttributes, spectrumParams, scanParams));
+    const FakeAcquisition a = ReadAcquisition(path);
+    QCOMPARE(a.sampleName, sampleName);
+    QCOMPARE(a.comment, comment);
+    QCOMPARE(a.userText1, QString());
+    QCOMPARE(a.spectra.size(), size_t(1));
+    QCOMPARE(a.spectra[0].filter, filter);
+    QCOMPARE(a.spectra[0].startTime, startTime);
+    QCOMPARE(a.spectra[0].masses.size(), size_t(0));
+}
+
+void TestMzmlReader::creationDate_data()
+{
+    QTest::addColumn<QByteArray>("runAttributes");
+    QTest::addColumn<double>("dateValue");
+    QTest::addColumn<QString>("failure");
+    const double local = DateValueOfDateTime(QDate(2004, 3, 15), QTime(10, 23, 17));
+    // The test runs in Central European time.
+    QTest::newRow("no zone: local time") << QByteArray("startTimeStamp=\"2004-03-15T10:23:17\"") << local << QString();
+    QTest::newRow("UTC") << QByteArray("startTimeStamp=\"2004-03-15T09:23:17Z\"") << local << QString();
+    QTest::newRow("offset") << QByteArray("startTimeStamp=\"2004-03-15T11:23:17+02:00\"") << local << QString();
+    QTest::newRow("summer time") << QByteArray("startTimeStamp=\"2004-07-15T08:00:00Z\"")
+                                 << DateValueOfDateTime(QDate(2004, 7, 15), QTime(10, 0)) << QString();
+    QTest::newRow("fraction of a second") << QByteArray("startTimeStamp=\" 2004-03-15T10:23:17.250 \"")
+                                          << DateValueOfDateTime(QDate(2004, 3, 15), QTime(10, 23, 17, 250))
+                                          << QString();
+    QTest::newRow("absent") << QByteArray() << 0.0 << QString();
+    QTest::newRow("not a date") << QByteArray("startTimeStamp=\"yesterday\"") << 0.0
+                                << u"startTimeStamp \"yesterday\" is not a date and time"_s;
+}
+
+void TestMzmlReader::creationDate()
+{
+    QFETCH(QByteArray, runAttributes);
+    QFETCH(double, dateValue);
+    QFETCH(QString, failure);
+    const QString path = write(u"dated.raw"_s, MinimalMzml({}, runAttributes, {}, {}));
+    const std::unique_ptr<RawFileDocument> document = CreateRawFileDocument();
+    document->Open(path);
+    double actual = 0;
+    const QString description = FailureOf([&] { actual = document->FileHeader()->CreationDate(); });
+    QVERIFY2(description.contains(failure), qPrintable(description));
+    QCOMPARE(description.isEmpty(), failure.isEmpty());
+    QVERIFY2(qAbs(actual - dateValue) < 1e-9, qPrintable(QString::number(actual, 'g', 17)));
+}
+
+void TestMzmlReader::badInput_data()
+{
+    QTest::addColumn<bool>("indexed");
+    QTest::addColumn<Mutation>("mutation");
+    QTest::addColumn<QString>("operation"); // Open, CreationDate, Count, Filter, StartTime, Points
+    QTest::addColumn<int>("spectrum");
+    QTest::addColumn<QString>("failure");  // empty: reads like the unchanged acquisition
+
+    const Mutation none = [](QByteArray &) {};
+    const QByteArray billionLaughs =
+        "<?xml version=\"1.0\"?>\n<!DOCTYPE mzML [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">"
+        "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;\"><!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;\">]>\n"
+        "<mzML><sampleList count=\"1\"><sample id=\"s\" name=\"&d;&d;&d;&d;\"/></sampleList></mzML>";
+    QByteArray binary(4096, Qt::Uninitialized);
+    for (qsizetype i = 0; i < binary.size(); ++i)
+        binary[i] = char((i * 151 + 7) % 256);
+
+    QTest::newRow("unchanged, indexed") << true << none << u"Points"_s << 4 << QString();
+    QTest::newRow("unchanged, plain") << false << none << u"Points"_s << 4 << QString();
+    QTest::newRow("binary file") << true << Whole(binary) << u"Open"_s << 0 << u"not an mzML acquisition"_s;
+    QTest::newRow("empty file") << true << Whole({}) << u"Open"_s << 0 << u"not an mzML acquisition"_s;
+    QTest::newRow("plain text") << true << Whole("run 7, 15.03.2004\r\n") << u"Open"_s << 0
+                                << u"not an mzML acquisition"_s;
+    QTest::newRow("other XML") << true << Whole("<?xml version=\"1.0\"?><html><body/></html>") << u"Open"_s << 0
+                               << u"not an mzML acquisition (its root element is <html>)"_s;
+    QTest::newRow("entity expansion") << true << Whole(billionLaughs) << u"Open"_s << 0
+                                      << u"not an mzML acquisition (it declares a document type)"_s;
+    QTest::newRow("truncated in the head") << true << Truncate(0.05) << u"Open"_s << 0 << u"truncated"_s;
+    QTest::newRow("truncated in the spectra, indexed") << true << Truncate(0.8) << u"Count"_s << 0 << u"truncated"_s;
+    QTest::newRow("truncated in the spectra, plain") << false << Truncate(0.8) << u"Filter"_s << 1 << u"truncated"_s;
+    QTest::newRow("undefined parameter group") << true << Replace("<scan>", "<scan><referenceableParamGroupRef ref=\"x\"/>")
+                                               << u"Count"_s << 0 << u"parameter group \"x\""_s;
+    QTest::newRow("invalid base64") << true << ReplaceBinary(0, "eJw*") << u"Points"_s << 1
+                                    << u"spectrum 1: the m/z array is not valid base64"_s;
+    QTest::newRow("damaged zlib") << true << ReplaceBinary(1, "AAAAAAAA") << u"Points"_s << 1
+                                  << u"spectrum 1: the intensity array holds a damaged zlib stream"_s;
+    QTest::newRow("zlib cut short") << true << ReplaceBinary(0, "eJxjYAAChUgHEMU=") << u"Points"_s << 1
+                                    << u"the m/z array holds a damaged zlib stream"_s;
+    QTest::newRow("zlib bomb") << true << ReplaceBinary(1, ZlibBomb()) << u"Points"_s << 1
+                               << u"spectrum 1: the intensity array inflates beyond its declared length"_s;
+    QTest::newRow("damaged numpress")
+        << true
+        << Mutation([](QByteArray &d) {
+               Replace("MS:1000574\" name=\"zlib compression", "MS:1002312\" name=\"numpress")(d);
+               ReplaceBinary(0, "AAAAAA==")(d);
+           })
+        << u"Points"_s << 1 << u"spectrum 1: the m/z array holds a damaged numpress stream"_s;
+    QTest::newRow("length disagrees") << true << Replace("defaultArrayLength=\"3\"", "defaultArrayLength=\"4\"")
+                                      << u"Points"_s << 1 << u"the m/z array holds 3 values where the spectrum declares 4"_s;
+    QTest::newRow("absurd declared length")
+        << true << Replace("defaultArrayLength=\"3\"", "defaultArrayLength=\"9223372036854775807\"") << u"Points"_s << 1
+        << u"holds 3 values where the spectrum declares 9223372036854775807"_s;
+    QTest::newRow("arrays of different lengths")
+        << false
+        << Mutation([](QByteArray &d) {
+               const qsizetype second = d.indexOf("<binaryDataArray ", d.indexOf("<binaryDataArray ") + 1);
+               d.insert(second + 17, "arrayLength=\"2\" ");
+               ReplaceBinary(1, qCompress(QByteArray(16, '\0')).mid(4).toBase64())(d);
+               Replace("MS:1000521", "MS:1000523")(d);
+           })
+        << u"Points"_s << 1 << u"its m/z array holds 3 values and its intensity array 2"_s;
+    QTest::newRow("negative length") << true << Replace("defaultArrayLength=\"3\"", "defaultArrayLength=\"-3\"")
+                                     << u"Points"_s << 1 << u"defaultArrayLength \"-3\" is not a length"_s;
+    QTest::newRow("integer data type") << true << Replace("MS:1000523\" name=\"64-bit float", "MS:1000522\" name=\"x")
+                                       << u"Points"_s << 1 << u"MS:1000522 (64-bit integer)"_s;
+    QTest::newRow("no data type") << true
+                                  << Replace("<cvParam cvRef=\"MS\" accession=\"MS:1000523\" name=\"64-bit float\" "
+                                             "value=\"\"/>",
+                                             "")
+                                  << u"Points"_s << 1 << u"names no binary data type (MS:1000521 or MS:1000523)"_s;
+    QTest::newRow("unknown compression")
+        << true << Replace("MS:1000574\" name=\"zlib compression", "MS:1003089\" name=\"truncation and zlib compression")
+        << u"Points"_s << 1 << u"compression MS:1003089"_s;
+    QTest::newRow("no compression")
+        << true << Replace("<cvParam cvRef=\"MS\" accession=\"MS:1000574\" name=\"zlib compression\" value=\"\"/>", "")
+        << u"Points"_s << 1 << u"the m/z array names no compression"_s;
+    QTest::newRow("no m/z array") << true << Replace("MS:1000514", "MS:1000786") << u"Points"_s << 1
+                                  << u"spectrum 1: it has no m/z array"_s;
+    QTest::newRow("start time in hours") << true << Replace("UO:0000031", "UO:0000032") << u"StartTime"_s << 1
+                                         << u"spectrum 1: its scan start time is in the unit UO:0000032"_s;
+    QTest::newRow("start time not a number") << true << Replace("value=\"0.5\"", "value=\"half\"") << u"StartTime"_s << 1
+                                             << u"scan start time \"half\" is not a number"_s;
+    QTest::newRow("no spectrum 5") << true << none << u"Points"_s << 5 << u"there is no spectrum 5"_s;
+    QTest::newRow("no spectrum 0") << false << none << u"Filter"_s << 0 << u"there is no spectrum 0"_s;
+    // A stale or lying index: the scan takes over and every spectrum reads as written.
+    QTest::newRow("index shifted") << true << Replace("<spectrumList", "<!-- moved -->\n<spectrumList") << u"Points"_s
+                                   << 4 << QString();
+    QTest::newRow("index with offsets swapped")
+        << true
+        << Mutation([](QByteArray &d) {
+               const qsizetype first = d.indexOf("<offset idRef=\"scan=1\">");
+               const qsizetype second = d.indexOf("<offset idRef=\"scan=2\">");
+               const QByteArray a = d.mid(first + 23, d.indexOf('<', first + 1) - first - 23);
+               const QByteArray b = d.mid(second + 23, d.indexOf('<', second + 1) - second - 23);
+               d.replace(second + 23, b.size(), a);
+               d.replace(first + 23, a.size(), b);
+           })
+        << u"Points"_s << 4 << QString();
+    QTest::newRow("index offset beyond the end") << true << Replace("<indexListOffset>", "<indexListOffset>9")
+                                                 << u"Points"_s << 4 << QString();
+    QTest::newRow("index count differs") << true << Replace("<spectrumList count=\"4\"", "<spectrumList count=\"3\"")
+                                         << u"Points"_s << 4 << QString();
+    QTest::newRow("spectra in comments and CDATA")
+        << false
+        << Replace("</spectrumList>", "<!-- <spectrum index=\"9\"> --><![CDATA[<spectrum>]]><?pi <spectrum>?>\n</spectrumList>")
+        << u"Points"_s << 4 << QString();
+}
+
+void TestMzmlReader::badInput()
+{
+    QFETCH(bool, indexed);
+    QFETCH(Mutation, mutation);
+    QFETCH(QString, operation);
+    QFETCH(int, spectrum);
+    QFETCH(QString, failure);
+
+    const QString original = m_dir.filePath(u"original.raw"_s);
+    WriteMzml(original, TestAcquisition(),
+              Layout(indexed, {Precision::Float64, true, Numpress::None}, {Precision::Float32, true, Numpress::None}));
+    QFile file(original);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QByteArray content = file.readAll();
+    mutation(content);
+    const QString path = write(u"mutated.raw"_s, content);
+
+    const std::unique_ptr<RawFileDocument> document = CreateRawFileDocument();
+    const QString description = FailureOf([&] {
+        document->Open(path);
+        if (operation == u"CreationDate")
+            document->FileHeader()->CreationDate();
+        const std::unique_ptr<DetectorChannel> detector = document->Detector(0, 1);
+        const std::unique_ptr<SpectrumCollection> spectra = detector->Spectra(0);
+        if (operation == u"Count")
+            spectra->Count();
+        else if (operation == u"Filter")
+            detector->Filters()->ScanNumber(spectrum)->Text();
+        else if (operation == u"StartTime")
+            spectra->StartTime(spectrum);
+        else if (operation == u"Points")
+            spectra->Item(spectrum)->Points();
+    });
+    QVERIFY2(description.contains(failure), qPrintable(description));
+    if (failure.isEmpty()) {
+        QVERIFY2(description.isEmpty(), qPrintable(description));
+        const QString difference = DifferenceOfFile(path, TestAcquisition(), {}, {0, 6e-8});
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    } else {
+        QVERIFY2(description.startsWith(u'"' + path + u'"'), qPrintable(description));
+    }
+}
+
+void TestMzmlReader::damageNeverCrashes_data()
+{
+    QTest::addColumn<bool>("indexed");
+    QTest::addColumn<Numpress>("numpress");
+    QTest::newRow("indexed, zlib") << true << Numpress::None;
+    QTest::newRow("plain, zlib") << false << Numpress::None;
+    QTest::newRow("indexed, numpress") << true << Numpress::Linear;
+    QTest::newRow("plain, numpress") << false << Numpress::Slof;
+}
+
+void TestMzmlReader::damageNeverCrashes()
+{
+    // Random damage anywhere: every outcome is a result or an Error.
+    QFETCH(bool, indexed);
+    QFETCH(Numpress, numpress);
+    const QString original = m_dir.filePath(u"undamaged.raw"_s);
+    WriteMzml(original, TestAcquisition(),
+              Layout(indexed, {Precision::Float64, true, numpress}, {Precision::Float32, true, Numpress::None}));
+    QFile file(original);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray content = file.readAll();
+    QRandomGenerator random(11);
+    int failures = 0;
+    for (int round = 0; round < 150; ++round) {
+        QByteArray damaged = content;
+        for (int damage = random.bounded(1, 4); damage > 0; --damage) {
+            const qsizetype at = random.bounded(damaged.size());
+            switch (random.bounded(4)) {
+            case 0: damaged[at] = char(random.bounded(256)); break;
+            case 1: damaged.remove(at, random.bounded(1, 64)); break;
+            case 2: damaged.insert(at, damaged.mid(random.bounded(damaged.size()), random.bounded(1, 64))); break;
+            default: damaged.truncate(at); break;
+            }
+        }
+        const QString path = write(u"damaged.raw"_s, damaged);
+        try {
+            ReadAcquisition(path);
+        } catch (const Error &error) {
+            QVERIFY(!error.description().isEmpty());
+            ++failures;
+        }
+    }
+    QVERIFY(failures > 0);
+}
+
+void TestMzmlReader::randomArraysNeverCrash_data()
+{
+    QTest::addColumn<Numpress>("numpress");
+    QTest::addColumn<bool>("zlib");
+    QTest::newRow("linear") << Numpress::Linear << false;
+    QTest::newRow("pic") << Numpress::Pic << false;
+    QTest::newRow("slof") << Numpress::Slof << false;
+    QTest::newRow("linear, zlib") << Numpress::Linear << true;
+    QTest::newRow("32-bit, zlib") << Numpress::None << true;
+}
+
+void TestMzmlReader::randomArraysNeverCrash()
+{
+    // Random bytes as array data: the decoders stay inside their buffers
+    // and either give the declared length or say what is wrong.
+    QFETCH(Numpress, numpress);
+    QFETCH(bool, zlib);
+    QRandomGenerator random(3);
+    for (int round = 0; round < 400; ++round) {
+        QByteArray bytes(random.bounded(0, 40), Qt::Uninitialized);
+        for (char &c : bytes)
+            c = char(random.bounded(256));
+        if (zlib)
+            bytes = qCompress(bytes).mid(4);
+        const qint64 declared = random.bounded(0, 80);
+        try {
+            const std::vector<double> values = DecodeBinaryArray(bytes.toBase64(), {Precision::Float32, zlib, numpress},
+                                                                 declared, u"m/z array"_s);
+            QCOMPARE(qint64(values.size()), declared);
+        } catch (const MzmlFault &fault) {
+            QVERIFY(fault.what.startsWith(u"the m/z array "_s));
+        }
+    }
+}
+
+void TestMzmlReader::readsLatin1Documents()
+{
+    // The declared encoding holds for spectra read from the middle of the file.
+    QByteArray document = MinimalMzml("<sampleList count=\"1\"><sample id=\"a\" name=\"caf\xe9\"/></sampleList>", {},
+                                      "<cvParam accession=\"MS:1000512\" value=\"+ c ESI SIM ms [\xb5]\"/>", {});
+    document.replace("encoding=\"utf-8\"", "encoding=\"ISO-8859-1\"");
+    const FakeAcquisition a = ReadAcquisition(write(u"latin1.raw"_s, document));
+    QCOMPARE(a.sampleName, u"café"_s);
+    QCOMPARE(a.spectra.at(0).filter, u"+ c ESI SIM ms [µ]"_s);
+}
+
+void TestMzmlReader::openReadsOnlyTheHead()
+{
+    // Everything after the head is garbage: the sample header still reads.
+    const QString path = m_dir.filePath(u"head.raw"_s);
+    WriteMzml(path, TestAcquisition());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    const QByteArray content = file.readAll();
+    const qsizetype list = content.indexOf("<scanList");
+    file.seek(list);
+    file.write(QByteArray(content.size() - list, '\x01'));
+    file.close();
+
+    const std::unique_ptr<RawFileDocument> document = CreateRawFileDocument();
+    document->Open(path);
+    QCOMPARE(document->SampleInfo()->UserText(1), u"analyst"_s);
+    QCOMPARE(document->FileHeader()->CreationDate(), TestAcquisition().creationDate);
+    const QString description = FailureOf([&] { document->Detector(0, 1)->Spectra(0)->Count(); });
+    QVERIFY2(description.contains(u"truncated"_s), qPrintable(description));
+}
+
+void TestMzmlReader::objectsFailAfterClose()
+{
+    const QString path = m_dir.filePath(u"closed.raw"_s);
+    WriteMzml(path, TestAcquisition());
+    const std::unique_ptr<RawFileDocument> document = CreateRawFileDocument();
+    QVERIFY(FailureOf([&] { document->SampleInfo(); }).contains(u"No acquisition is open"_s));
+    document->Open(path);
+    const std::unique_ptr<SpectrumCollection> spectra = document->Detector(0, 1)->Spectra(0);
+    QCOMPARE(spectra->Count(), 4);
+    document->Close();
+    QVERIFY(FailureOf([&] { spectra->Item(1)->Points(); }).contains(u"No acquisition is open"_s));
+    QCOMPARE(FailureOf([&] { CreateRawFileDocument()->Open(m_dir.filePath(u"missing.raw"_s)); }),
+             u"\"%1\": the file does not exist."_s.arg(m_dir.filePath(u"missing.raw"_s)));
+}
+
+void TestMzmlReader::demoReadsAsBuilt()
+{
+    const QString difference = DifferenceOfFile(QStringLiteral(QUORVANE_SOURCE_DIR "/examples/demo.raw"),
+                                            DemoAcquisition());
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+}
+
+QTEST_GUILESS_MAIN(TestMzmlReader)
+#include "tst_mzmlreader.moc"

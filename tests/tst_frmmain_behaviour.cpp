@@ -471,28 +471,7 @@ void TestFrmMainBehaviour::convertWritesBothFiles()
                                                     "StartDataSection\r\n"
                                                     "IntervalOfScan=75,000\r\n"
                                                     "405,500\t6,0\r\n");
-    QCOMPARE(ContentOf(path(u"first.opc"_s)), QByteArray("TuneDate = \r\n"
-                                                         "Batch = run7.b\r\n"
-                                                         "AlsBottle = 12\r\n"
-                                                         "Method = lipids.M\r\n"
-                                                         "DilFactor = \r\n"
-                                                         "Amount = \r\n"
-                                                         "Operator = analyst\r\n"
-                                                         "LabSmpID = QC-3\r\n"
-                                                         "ClientSmpID = QC-3\r\n"
-                                                         "QCType = \r\n"
-                                                         "SpikeFile = \r\n"
-                                                         "SubList = \r\n"
-                                                         "SampleType = \r\n"
-                                                         "CalLevel = \r\n"
-                                                         "SpikeRecMode = \r\n"
-                                                         "SpikeSample = \r\n"
-                                                         "SampleInfo = QC-3\r\n"
-                                                         "Ws = \r\n"
-                                                         "Vt = \r\n"
-                                                         "Data Path = D:\\results\\run7\r\n"
-                                                         "Batchname = run7.b\r\n"
-                                                         "batchnme = run7\r\n"));
+    QCOMPARE(ContentOf(path(u"first.opc"_s)), ExampleOpcFile());
     QCOMPARE(m_messages, QStringList{u"Quorvane RAW file has been converted to ASCII text format, busy"_s});
     QVERIFY(!QApplication::overrideCursor());
     QCOMPARE(enabled(), AllFour);

@@ -37,28 +37,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
 };
 
-static const QByteArray ExampleFile = "TuneDate = \r\n"
-                                      "Batch = run7.b\r\n"
-                                      "AlsBottle = 12\r\n"
-                                      "Method = lipids.M\r\n"
-                                      "DilFactor = \r\n"
-                                      "Amount = \r\n"
-                                      "Operator = analyst\r\n"
-                                      "LabSmpID = QC-3\r\n"
-                                      "ClientSmpID = QC-3\r\n"
-                                      "QCType = \r\n"
-                                      "SpikeFile = \r\n"
-                                      "SubList = \r\n"
-                                      "SampleType = \r\n"
-                                      "CalLevel = \r\n"
-                                      "SpikeRecMode = \r\n"
-                                      "SpikeSample = \r\n"
-                                      "SampleInfo = QC-3\r\n"
-                                      "Ws = \r\n"
-                                      "Vt = \r\n"
-                                      "Data Path = D:\\results\\run7\r\n"
-                                      "Batchname = run7.b\r\n"
-                                      "batchnme = run7\r\n";
+static const QByteArray ExampleFile = ExampleOpcFile();
 
 // The example file's lines, each with its CR LF.
 static QList<QByteArray> ExampleLines()

@@ -7,6 +7,7 @@
 #include "Errors.h"
 #include "RawFileAccess.h"
 
+#include <QByteArray>
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -41,6 +42,9 @@ struct FakeAcquisition
 // position "12", method "C:\methods\lipids.meth", operator "analyst",
 // sample "QC-3", created 2004-03-15 10:23:17; no spectra.
 FakeAcquisition ExampleAcquisition();
+
+// The .opc file that the example acquisition gives.
+QByteArray ExampleOpcFile();
 
 class FakeComponent
 {

@@ -39,6 +39,8 @@ void frmMain::Connect(Sender *sender, Signal signal, Handler handler)
 
 // A failure that a handler does not catch ends that handler where it
 // happened; the user is told, and the window stays as the handler left it.
+// A handler raised by another one's change of a control is guarded on its
+// own, so no failure ever passes through the toolkit's signal delivery.
 void frmMain::Run(Handler handler)
 {
     try {
@@ -100,8 +102,7 @@ void frmMain::UpdateControlStates()
         return;
     }
     const bool fileChosen = !ui->txtRawfile->text().isEmpty();
-    for (QWidget *control : {static_cast<QWidget *>(ui->cmdConvert), static_cast<QWidget *>(ui->chkEdit),
-                             static_cast<QWidget *>(ui->cmdRefresh), static_cast<QWidget *>(ui->cmdReset)})
+    for (QWidget *control : std::initializer_list<QWidget *>{ui->cmdConvert, ui->chkEdit, ui->cmdRefresh, ui->cmdReset})
         control->setEnabled(fileChosen);
     for (QLineEdit *box : HeaderBoxes()) {
         const bool derived = box == ui->txtCreationDateTime || box == ui->txtTimeOfInjection;

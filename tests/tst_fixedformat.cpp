@@ -20,6 +20,8 @@ class TestFixedFormat : public QObject
 private Q_SLOTS:
     void formatterAgreesWithFormatFixed_data();
     void formatterAgreesWithFormatFixed();
+    void pointFormatterAgreesWithFormatFixed_data() { formatterAgreesWithFormatFixed_data(); }
+    void pointFormatterAgreesWithFormatFixed();
     void tooLongSeparatorRefused();
 };
 
@@ -151,6 +153,29 @@ void TestFixedFormat::formatterAgreesWithFormatFixed()
                                          .arg(QString::fromUtf8(Fast(formatter, value)),
                                               QString::fromUtf8(expected))));
             }
+        }
+    }
+}
+
+// Each number of the pair from the row's generator or an ordinary one, so that
+// either may take a path of its own.
+void TestFixedFormat::pointFormatterAgreesWithFormatFixed()
+{
+    QFETCH(Generator, generator);
+    QFETCH(int, values);
+    QRandomGenerator random(20261209);
+    for (const std::string_view separator : {std::string_view("."), std::string_view("\xd9\xab")}) {
+        const PointFormatter formatter(separator);
+        for (int i = 0; i < values / 2; ++i) {
+            const double mass = i % 3 == 1 ? Masses(random, 3) : generator(random, 3);
+            const double intensity = i % 3 == 2 ? Intensities(random, 1) : generator(random, 1);
+            const QByteArray expected = Reference(mass, 3, separator) + '\t' + Reference(intensity, 1, separator);
+            char text[2 * FixedFormatCapacity + 1];
+            const QByteArray line(text, formatter.Format(text, mass, intensity) - text);
+            if (line != expected)
+                QFAIL(qPrintable(u"%1 and %2 give %3, not %4"_s.arg(mass, 0, 'g', 17)
+                                     .arg(intensity, 0, 'g', 17)
+                                     .arg(QString::fromUtf8(line), QString::fromUtf8(expected))));
         }
     }
 }

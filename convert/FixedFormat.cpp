@@ -292,21 +292,21 @@ char *PointFormatter::Format(char *out, double mass, double intensity) const
 char *PointFormatter::Format(char *out, double mass, double intensity) const
 {
     // FixedFormatter's arithmetic on both numbers at once, for units of
-    // 10^-3 and 10^-1 below 10^8 (up to eight digits each).
+    // 10^-3 and 10^-1 below 10^8 (up to eight digits each). Away from a tie,
+    // rounding to the nearest unit in the processor's rounding mode gives
+    // the rounding half away from zero; any other mode shows as a
+    // distance above one half and goes to FixedFormatter.
     const __m128d signBits = _mm_set1_pd(-0.0);
-    const __m128d half = _mm_set1_pd(0.5);
     const __m128d values = _mm_setr_pd(mass, intensity);
     const __m128d scaled = _mm_mul_pd(_mm_andnot_pd(signBits, values), _mm_setr_pd(1000, 10));
-    const __m128i whole = _mm_cvttpd_epi32(scaled);
-    const __m128d fraction = _mm_sub_pd(scaled, _mm_cvtepi32_pd(whole));
+    const __m128i rounded = _mm_cvtpd_epi32(scaled);
+    const __m128d distance = _mm_andnot_pd(signBits, _mm_sub_pd(scaled, _mm_cvtepi32_pd(rounded)));
     const __m128d fits = _mm_cmplt_pd(scaled, _mm_set1_pd(99999999));
-    const __m128d clearOfTie = _mm_cmpgt_pd(_mm_andnot_pd(signBits, _mm_sub_pd(fraction, half)),
-                                            _mm_mul_pd(scaled, _mm_set1_pd(TieMargin)));
+    const __m128d clearOfTie =
+        _mm_cmpgt_pd(_mm_sub_pd(_mm_set1_pd(0.5), distance), _mm_mul_pd(scaled, _mm_set1_pd(TieMargin)));
     if (_mm_movemask_pd(_mm_and_pd(fits, clearOfTie)) != 3) [[unlikely]]
         return FormatEach(out, mass, intensity);
-    // Rounded up: the comparison's all-ones lane is -1.
-    const __m128i up = _mm_castpd_si128(_mm_cmpgt_pd(fraction, half));
-    const __m128i units = _mm_sub_epi32(_mm_shuffle_epi32(whole, _MM_SHUFFLE(3, 1, 3, 0)), up);
+    const __m128i units = _mm_shuffle_epi32(rounded, _MM_SHUFFLE(3, 1, 3, 0));
     const __m128i digits = SixteenDigits(units);
 
     // Leading zeros to leave out: all but the units digit and the decimals.

@@ -4,6 +4,7 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+#include <cfenv>
 #include <cmath>
 #include <string_view>
 
@@ -22,6 +23,8 @@ private Q_SLOTS:
     void formatterAgreesWithFormatFixed();
     void pointFormatterAgreesWithFormatFixed_data() { formatterAgreesWithFormatFixed_data(); }
     void pointFormatterAgreesWithFormatFixed();
+    void pointFormatterIgnoresRoundingMode_data();
+    void pointFormatterIgnoresRoundingMode();
     void tooLongSeparatorRefused();
 };
 
@@ -157,12 +160,10 @@ void TestFixedFormat::formatterAgreesWithFormatFixed()
     }
 }
 
-// Each number of the pair from the row's generator or an ordinary one, so that
+// Each number of the pair from the generator or an ordinary one, so that
 // either may take a path of its own.
-void TestFixedFormat::pointFormatterAgreesWithFormatFixed()
+static void ComparePoints(Generator generator, int values)
 {
-    QFETCH(Generator, generator);
-    QFETCH(int, values);
     QRandomGenerator random(20261209);
     for (const std::string_view separator : {std::string_view("."), std::string_view("\xd9\xab")}) {
         const PointFormatter formatter(separator);
@@ -178,6 +179,32 @@ void TestFixedFormat::pointFormatterAgreesWithFormatFixed()
                                      .arg(QString::fromUtf8(line), QString::fromUtf8(expected))));
         }
     }
+}
+
+void TestFixedFormat::pointFormatterAgreesWithFormatFixed()
+{
+    QFETCH(Generator, generator);
+    QFETCH(int, values);
+    ComparePoints(generator, values);
+}
+
+// A library may leave the processor in another rounding mode.
+void TestFixedFormat::pointFormatterIgnoresRoundingMode_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::newRow("downward") << FE_DOWNWARD;
+    QTest::newRow("upward") << FE_UPWARD;
+    QTest::newRow("toward zero") << FE_TOWARDZERO;
+}
+
+void TestFixedFormat::pointFormatterIgnoresRoundingMode()
+{
+    QFETCH(int, mode);
+    const int before = std::fegetround();
+    std::fesetround(mode);
+    ComparePoints(NextToTies, 100000);
+    ComparePoints(Masses, 100000);
+    std::fesetround(before);
 }
 
 void TestFixedFormat::tooLongSeparatorRefused()

@@ -246,7 +246,7 @@ namespace {
 __m128i SixteenDigits(__m128i numbers)
 {
     // Each number splits into its high and low four digits (/ 10000 as
-    // multiplication by 2^45 / 10000, exact below 10^8).
+    // multiplication by 2^45 / 10000 rounded up, exact below 10^8).
     const __m128i high = _mm_srli_epi64(_mm_mul_epu32(numbers, _mm_set1_epi32(int(0xD1B71759))), 45);
     const __m128i low = _mm_sub_epi32(numbers, _mm_mul_epu32(high, _mm_set1_epi32(10000)));
     // 16-bit lanes high1 low1 high2 low2, then each of them four times.
@@ -309,7 +309,8 @@ char *PointFormatter::Format(char *out, double mass, double intensity) const
     const __m128i units = _mm_shuffle_epi32(rounded, _MM_SHUFFLE(3, 1, 3, 0));
     const __m128i digits = SixteenDigits(units);
 
-    // Leading zeros to leave out: all but the units digit and the decimals.
+    // Leading zeros to leave out: of the eight digits the mass keeps at
+    // least four (units and three decimals), the intensity at least two.
     const auto significant = ~unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(digits, _mm_set1_epi8('0'))));
     const int massZeros = std::countr_zero(significant | 1u << 4);
     const int intensityZeros = std::countr_zero(significant >> 8 | 1u << 6);

@@ -35,24 +35,26 @@ namespace {
 struct Timing
 {
     double wall = 0;
-    double cpu = 0; // user and system
+    double user = 0;
+    double system = 0;
 };
 
-double CpuSeconds()
+Timing CpuSeconds()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     const auto seconds = [](timeval t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    return {0, seconds(usage.ru_utime), seconds(usage.ru_stime)};
 }
 
 Timing Measure(const std::function<void()> &work)
 {
-    const double cpu = CpuSeconds();
+    const Timing before = CpuSeconds();
     QElapsedTimer timer;
     timer.start();
     work();
-    return {double(timer.nsecsElapsed()) / 1e9, CpuSeconds() - cpu};
+    const Timing after = CpuSeconds();
+    return {double(timer.nsecsElapsed()) / 1e9, after.user - before.user, after.system - before.system};
 }
 
 void SyncToDisk(const QString &path)
@@ -137,9 +139,11 @@ int main(int argc, char *argv[])
         QFile::remove(ascPath);
         const Timing fd = Measure([&] { WriteFromMemory(floorPath, bytes), SyncToDisk(floorPath); });
         QFile::remove(floorPath);
-        std::printf("run %d: conversion %.3f s (cpu %.3f s), %.1f M points/s, %.0f MB/s; floor %.3f s; "
-                    "ratio %.2f | on disk: conversion %.3f s, floor %.3f s, ratio %.2f\n",
-                    run, c.wall, c.cpu, double(points) / c.wall / 1e6, double(bytes) / c.wall / 1e6, f.wall,
+        std::printf("run %d: conversion %.3f s (user %.3f s, system %.3f s), %.1f M points/s, %.0f MB/s; "
+                    "floor %.3f s (user %.3f s, system %.3f s); ratio %.2f | on disk: conversion %.3f s, "
+                    "floor %.3f s, ratio %.2f\n",
+                    run, c.wall, c.user, c.system, double(points) / c.wall / 1e6, double(bytes) / c.wall / 1e6,
+                    f.wall, f.user, f.system,
                     c.wall / f.wall, cd.wall, fd.wall, cd.wall / fd.wall);
         conversion.add(c.wall);
         floor.add(f.wall);

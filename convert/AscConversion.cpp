@@ -95,7 +95,7 @@ private:
     SpectrumBlockWriter(TextFileWriter &output, double scaling, const QByteArray &separator)
         : m_output(output), m_scaling(scaling),
           m_threeDecimals(3, std::string_view(separator.constData(), size_t(separator.size()))),
-          m_oneDecimal(1, std::string_view(separator.constData(), size_t(separator.size())))
+          m_points(std::string_view(separator.constData(), size_t(separator.size())))
     {
     }
 
@@ -107,16 +107,14 @@ private:
         const double scaled = Checked(intensity / m_scaling, "a scaled intensity");
         Checked(mass, "a mass");
         char *at = m_output.Reserve(PointLineCapacity);
-        at = m_threeDecimals.Format(at, mass);
-        *at++ = '\t';
-        at = m_oneDecimal.Format(at, scaled);
+        at = m_points.Format(at, mass, scaled);
         m_output.Commit(std::copy(LineEnd.begin(), LineEnd.end(), at));
     }
 
     TextFileWriter &m_output;
     const double m_scaling;
     const FixedFormatter m_threeDecimals;
-    const FixedFormatter m_oneDecimal;
+    const PointFormatter m_points;
 };
 
 // The acquisition and the objects the conversion takes from it. After a

@@ -4,6 +4,7 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+#include <cfenv>
 #include <cmath>
 #include <string_view>
 
@@ -20,6 +21,10 @@ class TestFixedFormat : public QObject
 private Q_SLOTS:
     void formatterAgreesWithFormatFixed_data();
     void formatterAgreesWithFormatFixed();
+    void pointFormatterAgreesWithFormatFixed_data() { formatterAgreesWithFormatFixed_data(); }
+    void pointFormatterAgreesWithFormatFixed();
+    void pointFormatterIgnoresRoundingMode_data();
+    void pointFormatterIgnoresRoundingMode();
     void tooLongSeparatorRefused();
 };
 
@@ -153,6 +158,53 @@ void TestFixedFormat::formatterAgreesWithFormatFixed()
             }
         }
     }
+}
+
+// Each number of the pair from the generator or an ordinary one, so that
+// either may take a path of its own.
+static void ComparePoints(Generator generator, int values)
+{
+    QRandomGenerator random(20261209);
+    for (const std::string_view separator : {std::string_view("."), std::string_view("\xd9\xab")}) {
+        const PointFormatter formatter(separator);
+        for (int i = 0; i < values / 2; ++i) {
+            const double mass = i % 3 == 1 ? Masses(random, 3) : generator(random, 3);
+            const double intensity = i % 3 == 2 ? Intensities(random, 1) : generator(random, 1);
+            const QByteArray expected = Reference(mass, 3, separator) + '\t' + Reference(intensity, 1, separator);
+            char text[2 * FixedFormatCapacity + 1];
+            const QByteArray line(text, formatter.Format(text, mass, intensity) - text);
+            if (line != expected)
+                QFAIL(qPrintable(u"%1 and %2 give %3, not %4"_s.arg(mass, 0, 'g', 17)
+                                     .arg(intensity, 0, 'g', 17)
+                                     .arg(QString::fromUtf8(line), QString::fromUtf8(expected))));
+        }
+    }
+}
+
+void TestFixedFormat::pointFormatterAgreesWithFormatFixed()
+{
+    QFETCH(Generator, generator);
+    QFETCH(int, values);
+    ComparePoints(generator, values);
+}
+
+// A library may leave the processor in another rounding mode.
+void TestFixedFormat::pointFormatterIgnoresRoundingMode_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::newRow("downward") << FE_DOWNWARD;
+    QTest::newRow("upward") << FE_UPWARD;
+    QTest::newRow("toward zero") << FE_TOWARDZERO;
+}
+
+void TestFixedFormat::pointFormatterIgnoresRoundingMode()
+{
+    QFETCH(int, mode);
+    const int before = std::fegetround();
+    std::fesetround(mode);
+    ComparePoints(NextToTies, 100000);
+    ComparePoints(Masses, 100000);
+    std::fesetround(before);
 }
 
 void TestFixedFormat::tooLongSeparatorRefused()

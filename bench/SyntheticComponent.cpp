@@ -40,7 +40,7 @@ public:
     explicit Filter(bool sim) : m_sim(sim) {}
     QString Text() override
     {
-        return m_sim ? u"+ c ESI SIM [445.00-446.00]"_s : u"FTMS + p ESI Full ms [100.00-2000.00]"_s;
+        return m_sim ? u"+ c ESI SIM [445.00-446.00]"_s : u"+ p ESI Full ms [100.00-2000.00]"_s;
     }
 
 private:

@@ -31,7 +31,7 @@ int main(int argc, char *argv[])
         QRandomGenerator random(42);
         FakeSpectrum spectrum;
         for (qint64 n = 0; n < spectra; ++n) {
-            spectrum.filter = n % 4 == 3 ? u"+ c ESI SIM ms [445.00-455.00]"_s : u"FTMS + p ESI Full ms [100.00-2000.00]"_s;
+            spectrum.filter = n % 4 == 3 ? u"+ c ESI SIM ms [445.00-455.00]"_s : u"+ p ESI Full ms [100.00-2000.00]"_s;
             spectrum.startTime = n * 0.01;
             spectrum.masses.resize(size_t(points));
             spectrum.intensities.resize(size_t(points));

@@ -88,7 +88,7 @@ static const QStringList HeaderLines{u"TimeOfInjection=1079342597"_s, u"NameOfOp
                                      u"NameOfMethod=lipids.meth"_s,   u"Description= QC run, blank "_s,
                                      u"VialNumber=12"_s,              u" "_s};
 
-static const QString MsFilter = u"FTMS + p ESI Full ms [100.00-1000.00]"_s;
+static const QString MsFilter = u"+ p ESI Full ms [100.00-1000.00]"_s;
 static const QString SimFilter = u"+ c ESI SIM ms2 [445.00-446.00]"_s;
 
 // Spectrum n: started at n/2 minutes, one point above 0 and one at 0.
@@ -155,7 +155,7 @@ void TestAscConversion::dataPart_data()
 
     // Which filter texts count: the blanks on both sides and the case matter.
     QTest::newRow("ms between blanks") << QStringList{u" ms "_s} << Block(1);
-    QTest::newRow("ms2") << QStringList{u"ITMS + c ESI d Full ms2 445.12@cid35.00"_s} << QStringList();
+    QTest::newRow("ms2") << QStringList{u"+ c ESI d Full ms2 445.12@cid35.00"_s} << QStringList();
     QTest::newRow("MS") << QStringList{u"+ c EI Full MS [50-500]"_s} << QStringList();
     QTest::newRow("ms at the start") << QStringList{u"ms [50-500]"_s} << QStringList();
     QTest::newRow("ms at the end") << QStringList{u"+ c Full ms"_s} << QStringList();

@@ -89,8 +89,8 @@ static const QString ButConvert = u"chkEdit cmdRefresh cmdReset"_s;
 static FakeAcquisition First()
 {
     FakeAcquisition a = ExampleAcquisition();
-    a.spectra = {{u"FTMS + p ESI Full ms [100.00-1000.00]"_s, 0.5, {100.0, 200.25, 445.12}, {1000.0, 0.0, 1520.46}},
-                 {u"ITMS + c ESI SIM ms [400.00-410.00]"_s, 1.25, {405.5}, {3.0}}};
+    a.spectra = {{u"+ p ESI Full ms [100.00-1000.00]"_s, 0.5, {100.0, 200.25, 445.12}, {1000.0, 0.0, 1520.46}},
+                 {u"+ c ESI SIM ms [400.00-410.00]"_s, 1.25, {405.5}, {3.0}}};
     return a;
 }
 

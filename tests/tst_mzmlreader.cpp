@@ -75,10 +75,10 @@ FakeAcquisition TestAcquisition()
     a.sampleName = u"QC-3 µg"_s;
     a.userText1 = u"analyst"_s;
     a.userText2 = u"Bench 2"_s;
-    a.spectra.push_back({u"FTMS + p ESI Full ms [100.00-1000.00]"_s, 0.5, {100.5, 250.125, 999.875}, {1520.25, 0, 3.5}});
+    a.spectra.push_back({u"+ p ESI Full ms [100.00-1000.00]"_s, 0.5, {100.5, 250.125, 999.875}, {1520.25, 0, 3.5}});
     a.spectra.push_back(Generated(u"+ c ESI SIM ms [445.00-455.00]"_s, 1.25, 5));
     a.spectra.push_back({QString(), 2.0, {}, {}});
-    a.spectra.push_back(Generated(u"ITMS + c ESI d Full ms2 445.12@cid35.00 [120.00-460.00]"_s, 3.75, 40));
+    a.spectra.push_back(Generated(u"+ c ESI d Full ms2 445.12@cid35.00 [120.00-460.00]"_s, 3.75, 40));
     return a;
 }
 
@@ -262,7 +262,7 @@ void TestMzmlReader::mapsSampleAndSpectrum_data()
                            "<sample id=\"a\" name=\"first\"><userParam name=\"Comment\" value=\"of a\"/></sample>"
                            "<sample id=\"b\" name=\"second\"><userParam name=\"comment\" value=\"lower case\"/>"
                            "<userParam name=\"Comment\" value=\" of b \"/></sample></sampleList>\n";
-    const QByteArray filter = "<cvParam accession=\"MS:1000512\" value=\"FTMS + p ESI Full ms [100.00-1000.00]\"/>";
+    const QByteArray filter = "<cvParam accession=\"MS:1000512\" value=\"+ p ESI Full ms [100.00-1000.00]\"/>";
     const QByteArray time = "<cvParam accession=\"MS:1000016\" value=\"7.5\" unitAccession=\"UO:0000031\"/>";
     QTest::newRow("sampleRef names the second") << two << QByteArray("sampleRef=\"b\"") << QByteArray() << QByteArray()
                                                 << u"second"_s << u" of b "_s << QString() << 0.0;
@@ -273,11 +273,11 @@ void TestMzmlReader::mapsSampleAndSpectrum_data()
     QTest::newRow("no samples") << QByteArray() << QByteArray() << QByteArray() << QByteArray() << QString()
                                 << QString() << QString() << 0.0;
     QTest::newRow("filter of the spectrum") << QByteArray() << QByteArray() << filter << QByteArray() << QString()
-                                            << QString() << u"FTMS + p ESI Full ms [100.00-1000.00]"_s << 0.0;
+                                            << QString() << u"+ p ESI Full ms [100.00-1000.00]"_s << 0.0;
     QTest::newRow("filter of the scan first")
         << QByteArray() << QByteArray()
         << QByteArray("<cvParam accession=\"MS:1000512\" value=\"of the spectrum\"/>")
-        << QByteArray(filter).append(time) << QString() << QString() << u"FTMS + p ESI Full ms [100.00-1000.00]"_s
+        << QByteArray(filter).append(time) << QString() << QString() << u"+ p ESI Full ms [100.00-1000.00]"_s
         << 7.5;
     QTest::newRow("start time only of the first scan")
         << QByteArray() << QByteArray() << time << QByteArray() << QString() << QString() << QString() << 0.0;

@@ -242,8 +242,8 @@ static FakeAcquisition Acquisition()
     a.creationDate = 38061.43283564815;
     a.sampleName = u"QC-3"_s;
     a.userText1 = u"analyst"_s;
-    a.spectra = {{u"FTMS + p ESI Full ms [100.00-1000.00]"_s, 0.5, {100.25, 200.5}, {3.0, 0.0}},
-                 {u"FTMS + p ESI SIM ms [400.00-410.00]"_s, 0.75, {405.125}, {7.0}}};
+    a.spectra = {{u"+ p ESI Full ms [100.00-1000.00]"_s, 0.5, {100.25, 200.5}, {3.0, 0.0}},
+                 {u"+ p ESI SIM ms [400.00-410.00]"_s, 0.75, {405.125}, {7.0}}};
     return a;
 }
 

@@ -2,6 +2,7 @@
 // reader decodes, so that fuzzing starts from documents that open and read.
 //   make_fuzz_seeds FOLDER
 
+#include "DemoAcquisition.h"
 #include "MzmlWriter.h"
 
 #include <QCoreApplication>
@@ -14,20 +15,12 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
+// The demo's sample texts and one spectrum of each kind: one cycle of ms,
+// SIM, ms2 and SIM without "ms", then none at all and no points.
 FakeAcquisition SeedAcquisition()
 {
-    FakeAcquisition a;
-    a.creationDate = 38061.43283564815; // 2004-03-15 10:23:17
-    a.comment = u"line one\nline two & <three>"_s;
-    a.instrumentMethod = u"C:\\methods\\lipids.meth"_s;
-    a.dataPath = u"D:\\results"_s;
-    a.position = u"12"_s;
-    a.sampleName = u"QC-3 µg"_s;
-    a.userText1 = u"analyst"_s;
-    a.userText2 = u"Bench 2"_s;
-    a.spectra.push_back({u"FTMS + p ESI Full ms [100.00-1000.00]"_s, 0.5, {100.5, 250.125, 999.875}, {1520.25, 0, 3.5}});
-    a.spectra.push_back({u"+ c ESI SIM ms [445.00-455.00]"_s, 1.25, {445.5, 450.0625}, {12.0, 7e5}});
-    a.spectra.push_back({QString(), 2.0, {}, {}});
+    FakeAcquisition a = DemoAcquisition();
+    a.spectra.erase(a.spectra.begin() + 4, a.spectra.end() - 2);
     return a;
 }
 

@@ -27,3 +27,5 @@ configure_and_build() {
     cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
     cmake --build "$dir" --parallel "$(nproc)"
 }
+# The reader's fuzzer (scripts/fuzz): clang with libFuzzer and the sanitizers.
+FUZZ_PACKAGES="clang-14 libclang-rt-14-dev"

@@ -1,0 +1,41 @@
+// libFuzzer target: arbitrary bytes as an acquisition, read the way a
+// conversion reads it. An Error is the expected outcome of bad input;
+// anything else (a crash, a sanitizer finding, another exception, a hang)
+// is a fault in the reader.
+
+#include "Errors.h"
+#include "ReadAcquisition.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+
+// One file per fuzzing process, rewritten for every input.
+const QString &InputPath()
+{
+    static const QString path =
+        QDir::temp().filePath(QStringLiteral("fuzz_reader-%1.raw").arg(QCoreApplication::applicationPid()));
+    return path;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    QFile file(InputPath());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || file.write(reinterpret_cast<const char *>(data), qint64(size)) != qint64(size))
+        qFatal("fuzz_reader: cannot write %s", qPrintable(InputPath()));
+    file.close();
+    try {
+        ReadAcquisition(InputPath());
+    } catch (const Error &) {
+    }
+    return 0;
+}

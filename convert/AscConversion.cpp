@@ -11,8 +11,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -52,8 +57,132 @@ inline double Checked(double value, const char *what)
     return value;
 }
 
-// The lines of the spectrum blocks, formatted straight into the output's
-// buffer: this runs once for every point of the acquisition.
+// One line of a spectrum block as the numbers it shows, checked already:
+// a start time in seconds, or a point's mass and scaled intensity.
+struct BlockLine
+{
+    double first;
+    double second;
+    bool startTime;
+};
+
+// The text of block lines.
+class BlockLineFormatter
+{
+public:
+    static constexpr qsizetype LineCapacity =
+        qsizetype(2 * FixedFormatCapacity + 1 + TextFileWriter::LineEnd.size());
+
+    explicit BlockLineFormatter(std::string_view separator) : m_threeDecimals(3, separator), m_points(separator) {}
+
+    // Writes the line with its end at out (LineCapacity bytes of room).
+    char *Format(char *out, const BlockLine &line) const
+    {
+        if (line.startTime) [[unlikely]] {
+            out = std::copy(IntervalKey.begin(), IntervalKey.end(), out);
+            out = m_threeDecimals.Format(out, line.first);
+        } else {
+            out = m_points.Format(out, line.first, line.second);
+        }
+        return std::copy(LineEnd.begin(), LineEnd.end(), out);
+    }
+
+private:
+    static constexpr std::string_view IntervalKey = "IntervalOfScan=";
+    static constexpr std::string_view LineEnd = TextFileWriter::LineEnd;
+
+    const FixedFormatter m_threeDecimals;
+    const PointFormatter m_points;
+};
+
+// Formats one batch of lines at a time on a thread of its own while the
+// calling thread goes on reading spectra. Formatting cannot fail, so the
+// thread never has anything to report but its text.
+class FormattingThread
+{
+public:
+    explicit FormattingThread(const BlockLineFormatter &formatter) : m_formatter(formatter) {}
+
+    // Lets a batch that is under way finish.
+    ~FormattingThread()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_one();
+        m_thread.join();
+    }
+
+    FormattingThread(const FormattingThread &) = delete;
+    FormattingThread &operator=(const FormattingThread &) = delete;
+
+    // Waits for the batch started last and gives its text, once; it stays
+    // until the next Start.
+    std::string_view TakeText()
+    {
+        std::unique_lock lock(m_mutex);
+        m_finished.wait(lock, [this] { return !m_busy; });
+        return {m_text.data(), std::exchange(m_used, 0)};
+    }
+
+    // Takes the lines over, giving back the batch formatted before, and
+    // formats them. Only after TakeText.
+    void Start(std::vector<BlockLine> &lines)
+    {
+        m_lines.swap(lines);
+        {
+            const std::lock_guard lock(m_mutex);
+            m_busy = true;
+        }
+        m_wake.notify_one();
+    }
+
+private:
+    void Run()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_busy || m_stop; });
+            if (!m_busy)
+                return;
+            lock.unlock();
+            Format();
+            lock.lock();
+            m_busy = false;
+            m_finished.notify_one();
+        }
+    }
+
+    void Format()
+    {
+        m_used = 0;
+        for (const BlockLine &line : m_lines) {
+            if (m_text.size() - m_used < size_t(BlockLineFormatter::LineCapacity))
+                m_text.resize(2 * m_text.size() + size_t(BlockLineFormatter::LineCapacity));
+            m_used = size_t(m_formatter.Format(m_text.data() + m_used, line) - m_text.data());
+        }
+    }
+
+    const BlockLineFormatter &m_formatter;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_finished;
+    // Shared with the thread; the calling thread touches them only while
+    // m_busy is false, the thread only while it is true.
+    std::vector<BlockLine> m_lines;
+    std::vector<char> m_text;
+    size_t m_used = 0;
+    bool m_busy = false;
+    bool m_stop = false;
+    std::thread m_thread{[this] { Run(); }}; // last: starts when all else is ready
+};
+
+// The lines of the spectrum blocks: this runs once for every point of the
+// acquisition. Every check that can fail is made here, on the calling thread,
+// before a line is taken; the text is made in batches on a second thread and
+// written in order. So the lines before a failure, and only those, reach the
+// output.
 class SpectrumBlockWriter
 {
 public:
@@ -63,14 +192,20 @@ public:
     {
     }
 
-    void WriteStartTime(double minutes)
+    // After a failure too, the lines taken before it are written out.
+    ~SpectrumBlockWriter()
     {
-        const double seconds = Checked(minutes * 60, "a start time");
-        char *at = m_output.Reserve(IntervalLineCapacity);
-        at = std::copy(IntervalKey.begin(), IntervalKey.end(), at);
-        at = m_threeDecimals.Format(at, seconds);
-        m_output.Commit(std::copy(LineEnd.begin(), LineEnd.end(), at));
+        try {
+            Flush();
+        } catch (...) {
+            // The conversion has failed already; a failed write adds nothing.
+        }
     }
+
+    SpectrumBlockWriter(const SpectrumBlockWriter &) = delete;
+    SpectrumBlockWriter &operator=(const SpectrumBlockWriter &) = delete;
+
+    void WriteStartTime(double minutes) { Take({Checked(minutes * 60, "a start time"), 0, true}); }
 
     // The points whose intensity is above 0, in point order.
     void WritePoints(const SpectrumPoints &points)
@@ -81,40 +216,56 @@ public:
                             .arg(points.intensities.size()));
         for (size_t j = 0; j < points.masses.size(); ++j) {
             if (points.intensities[j] > 0)
-                WritePoint(points.masses[j], points.intensities[j]);
+                TakePoint(points.masses[j], points.intensities[j]);
         }
     }
 
+    // Writes every line taken so far to the output, before other lines go there.
+    void Flush()
+    {
+        m_output.Write(m_thread.TakeText());
+        for (const BlockLine &line : m_taken) {
+            char *at = m_output.Reserve(BlockLineFormatter::LineCapacity);
+            m_output.Commit(m_formatter.Format(at, line));
+        }
+        m_taken.clear();
+    }
+
 private:
-    static constexpr std::string_view IntervalKey = "IntervalOfScan=";
-    static constexpr std::string_view LineEnd = TextFileWriter::LineEnd;
-    static constexpr qsizetype IntervalLineCapacity =
-        qsizetype(IntervalKey.size() + FixedFormatCapacity + LineEnd.size());
-    static constexpr qsizetype PointLineCapacity = qsizetype(2 * FixedFormatCapacity + 1 + LineEnd.size());
+    // Lines handed to the thread at once: few hand-overs, little memory.
+    static constexpr size_t BatchLines = 16384;
 
     SpectrumBlockWriter(TextFileWriter &output, double scaling, const QByteArray &separator)
         : m_output(output), m_scaling(scaling),
-          m_threeDecimals(3, std::string_view(separator.constData(), size_t(separator.size()))),
-          m_points(std::string_view(separator.constData(), size_t(separator.size())))
+          m_formatter(std::string_view(separator.constData(), size_t(separator.size())))
     {
+        m_taken.reserve(BatchLines);
     }
 
-    void WritePoint(double mass, double intensity)
+    void TakePoint(double mass, double intensity)
     {
-        // Every value is checked before anything of the line is written.
         if (m_scaling == 0)
             throw Error(ErrorNumber::DivisionByZero, u"Division by zero: the scaling factor is 0."_s);
         const double scaled = Checked(intensity / m_scaling, "a scaled intensity");
-        Checked(mass, "a mass");
-        char *at = m_output.Reserve(PointLineCapacity);
-        at = m_points.Format(at, mass, scaled);
-        m_output.Commit(std::copy(LineEnd.begin(), LineEnd.end(), at));
+        Take({Checked(mass, "a mass"), scaled, false});
+    }
+
+    void Take(const BlockLine &line)
+    {
+        m_taken.push_back(line);
+        if (m_taken.size() == BatchLines) [[unlikely]] {
+            // The batch before is written while this one is formatted.
+            m_output.Write(m_thread.TakeText());
+            m_thread.Start(m_taken);
+            m_taken.clear();
+        }
     }
 
     TextFileWriter &m_output;
     const double m_scaling;
-    const FixedFormatter m_threeDecimals;
-    const PointFormatter m_points;
+    const BlockLineFormatter m_formatter;
+    std::vector<BlockLine> m_taken; // not yet handed to the thread
+    FormattingThread m_thread{m_formatter};
 };
 
 // The acquisition and the objects the conversion takes from it. After a
@@ -200,6 +351,7 @@ void WriteDataPart(TextFileWriter &output, Acquisition &acquisition, double scal
         if (both)
             output.WriteLine(std::string_view("StartDataSection"));
         WriteSection(acquisition, blocks, MsSearchText);
+        blocks.Flush();
         if (both)
             output.WriteLine(std::string_view(" "));
     }
@@ -207,6 +359,7 @@ void WriteDataPart(TextFileWriter &output, Acquisition &acquisition, double scal
         if (both)
             output.WriteLine(std::string_view("StartDataSection"));
         WriteSection(acquisition, blocks, SimSearchText);
+        blocks.Flush();
     }
 }
 

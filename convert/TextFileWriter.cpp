@@ -45,6 +45,11 @@ TextFileWriter::TextFileWriter(TextFileWriter &&) noexcept = default;
 
 void TextFileWriter::Write(std::string_view bytes)
 {
+    // A piece larger than the buffer goes through it in parts.
+    while (qsizetype(bytes.size()) > BufferSize) {
+        Write(bytes.substr(0, size_t(BufferSize)));
+        bytes.remove_prefix(size_t(BufferSize));
+    }
     char *at = Reserve(qsizetype(bytes.size()));
     std::memcpy(at, bytes.data(), bytes.size());
     Commit(at + bytes.size());

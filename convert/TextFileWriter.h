@@ -19,6 +19,7 @@ public:
     TextFileWriter(const TextFileWriter &) = delete;
     TextFileWriter &operator=(const TextFileWriter &) = delete;
 
+    // Bytes of any length.
     void Write(std::string_view bytes);
     void WriteLine(std::string_view bytes);
     // Encodes the text into the system code page first.

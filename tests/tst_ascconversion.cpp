@@ -43,6 +43,8 @@ private Q_SLOTS:
     void successMessage();
     void largeAcquisitions_data();
     void largeAcquisitions();
+    void failureDeepInLargeOutput_data();
+    void failureDeepInLargeOutput();
 };
 
 // Everything one conversion touches: a folder of its own, the in-memory
@@ -507,6 +509,63 @@ void TestAscConversion::largeAcquisitions()
     const int sections = spectra > 1 ? 2 : 1;
     QCOMPARE(lines.size() - 1, 8 + spectra * (1 + points) + (sections - 1) * 3);
     QCOMPARE(lines[lines.size() - 2], u"%1,000\t1,0\r"_s.arg(points).toLatin1());
+}
+
+void TestAscConversion::failureDeepInLargeOutput_data()
+{
+    QTest::addColumn<int>("spectra");
+    QTest::addColumn<int>("points");
+    QTest::addColumn<int>("badMass"); // index of a mass that is not a number in the last spectrum; -1: none
+    QTest::addColumn<QString>("operation"); // the component operation that fails, at the last spectrum
+    QTest::addColumn<int>("linesKept");
+
+    // Many thousand lines are taken before the failure: more than are ever
+    // held back at once.
+    QTest::newRow("bad mass deep in a large spectrum") << 1 << 60000 << 45000 << QString() << 8 + 1 + 45000;
+    QTest::newRow("bad mass after many spectra") << 30 << 2000 << 1500 << QString() << 8 + 29 * 2001 + 1 + 1500;
+    QTest::newRow("StartTime fails after many spectra") << 30 << 2000 << -1 << u"StartTime"_s << 8 + 29 * 2001;
+    QTest::newRow("Points fails after many spectra") << 30 << 2000 << -1 << u"Points"_s << 8 + 29 * 2001 + 1;
+}
+
+// The file of a failed conversion is the complete file cut after the lines
+// before the failure.
+void TestAscConversion::failureDeepInLargeOutput()
+{
+    QFETCH(int, spectra);
+    QFETCH(int, points);
+    QFETCH(int, badMass);
+    QFETCH(QString, operation);
+    QFETCH(int, linesKept);
+    FakeAcquisition a = Acquisition();
+    for (int n = 1; n <= spectra; ++n) {
+        FakeSpectrum spectrum{MsFilter, 0.25 * n, {}, {}};
+        for (int j = 0; j < points; ++j) {
+            spectrum.masses.push_back(100 + j * 0.0137);
+            spectrum.intensities.push_back(1e3 + j * 77.7);
+        }
+        a.spectra.push_back(std::move(spectrum));
+    }
+    QByteArray complete;
+    {
+        Surroundings s;
+        s.component.add(s.path(RawName), a);
+        SampleHeader header;
+        QVERIFY(ConvertRawFile(s.path(RawName), u"N"_s, header, 1));
+        complete = s.read(AscName);
+    }
+    if (badMass >= 0)
+        a.spectra.back().masses[size_t(badMass)] = std::nan("");
+    Surroundings s;
+    s.component.add(s.path(RawName), std::move(a));
+    if (!operation.isEmpty())
+        s.component.failAt(operation, spectra);
+
+    SampleHeader header;
+    QVERIFY(!ConvertRawFile(s.path(RawName), u"N"_s, header, 1));
+    qsizetype end = 0;
+    for (int line = 0; line < linesKept; ++line)
+        end = complete.indexOf('\n', end) + 1;
+    QCOMPARE(s.read(AscName), complete.first(end));
 }
 
 QTEST_APPLESS_MAIN(TestAscConversion)

@@ -16,6 +16,8 @@
 #include <QStyleOptionButton>
 #include <QTest>
 
+#include <limits>
+
 #include <memory>
 
 using namespace Qt::Literals::StringLiterals;
@@ -217,6 +219,7 @@ void TestFrmMainLayout::control()
     if (auto box = qobject_cast<QLineEdit *>(widget)) {
         QCOMPARE(box->isReadOnly(), name == u"txtRawfile"_s || name == u"txtCreationDateTime"_s);
         QVERIFY(box->hasFrame());
+        QCOMPARE(box->maxLength(), std::numeric_limits<int>::max());
     }
     if (auto button = qobject_cast<QPushButton *>(widget)) {
         QVERIFY(!button->isDefault());

@@ -12,11 +12,17 @@
 #include <QScopeGuard>
 #include <QShowEvent>
 
+#include <limits>
+
 using namespace Qt::Literals::StringLiterals;
 
 frmMain::frmMain(QWidget *parent) : QWidget(parent), ui(std::make_unique<Ui::frmMain>())
 {
     ui->setupUi(this);
+    // A header text is never cut: a long comment would reach the .asc file
+    // shortened in the edited header.
+    for (QLineEdit *box : findChildren<QLineEdit *>())
+        box->setMaxLength(std::numeric_limits<int>::max());
     Connect(ui->cmdRawfile, &QPushButton::clicked, &frmMain::cmdRawfile_Click);
     Connect(ui->cmdRefresh, &QPushButton::clicked, &frmMain::cmdRefresh_Click);
     // Toggled, not clicked: the box reacts to every user click and also to

@@ -66,6 +66,27 @@ struct SpectrumBlock
 {
     double seconds;
     SpectrumPoints points;
+    std::vector<char> text; // its lines, when they are formatted already
+};
+
+// The text of a block that the calling thread formats itself, grown as needed.
+class BlockText
+{
+public:
+    explicit BlockText(std::vector<char> &text) : m_text(text) {}
+
+    char *Reserve(qsizetype size)
+    {
+        if (m_text.size() - m_used < size_t(size))
+            m_text.resize(2 * m_text.size() + size_t(size));
+        return m_text.data() + m_used;
+    }
+    void Commit(char *end) { m_used = size_t(end - m_text.data()); }
+    void Finish() { m_text.resize(m_used); }
+
+private:
+    std::vector<char> &m_text;
+    size_t m_used = 0;
 };
 
 inline bool IsWritable(double value)
@@ -114,8 +135,10 @@ public:
     // The decimal separator is encoded once for the whole file.
     explicit SpectrumBlockFormatter(double scaling) : SpectrumBlockFormatter(scaling, EncodeText(DecimalSeparator())) {}
 
-    // The points whose intensity is above 0, in point order, after the start time.
-    void Write(TextFileWriter &output, const SpectrumBlock &block) const
+    // The points whose intensity is above 0, in point order, after the start
+    // time; output has Reserve and Commit as TextFileWriter has.
+    template <typename Output>
+    void Write(Output &output, const SpectrumBlock &block) const
     {
         char *at = output.Reserve(IntervalLineCapacity);
         at = std::copy(IntervalKey.begin(), IntervalKey.end(), at);
@@ -153,8 +176,10 @@ private:
 // Writes checked spectrum blocks to the output on a thread of its own while
 // the calling thread reads the next spectra from the component. The calling
 // thread makes every component call and every check that can fail, so the
-// blocks queued before a failure are exactly the lines before it. The output
-// belongs to the thread from the first Push until Drain returns.
+// blocks queued before a failure are exactly the lines before it. When the
+// component is quick and the thread falls behind, the calling thread formats
+// blocks too, into the block's own text. The output belongs to the thread
+// from the first Push until Drain returns.
 class SpectrumBlockThread
 {
 public:
@@ -179,6 +204,15 @@ public:
     void Push(SpectrumBlock &&block)
     {
         std::unique_lock lock(m_mutex);
+        if (m_queuedSize >= BehindQueue) {
+            // The thread is behind: this one formats the block itself rather
+            // than wait, so that both share the work.
+            lock.unlock();
+            BlockText text(block.text);
+            m_formatter.Write(text, block);
+            text.Finish();
+            lock.lock();
+        }
         if (m_queuedSize >= FullQueue)
             m_room.wait(lock, [this] { return m_queuedSize < HalfQueue || m_failure; });
         ThrowFailure();
@@ -206,6 +240,7 @@ private:
     // Lines held at most: a few spectra, about a megabyte of numbers.
     static constexpr size_t FullQueue = 65536;
     static constexpr size_t HalfQueue = FullQueue / 2;
+    static constexpr size_t BehindQueue = FullQueue / 4 * 3;
 
     static size_t Size(const SpectrumBlock &block) { return 1 + block.points.masses.size(); }
 
@@ -228,6 +263,7 @@ private:
                 if (!WriteFront(lock)) {
                     // Nothing after a failed write may reach the file.
                     m_queue.clear();
+                    m_queuedSize = 0;
                     m_room.notify_one();
                     return;
                 }
@@ -250,7 +286,10 @@ private:
         lock.unlock();
         std::exception_ptr failure;
         try {
-            m_formatter.Write(m_output, block);
+            if (block.text.empty())
+                m_formatter.Write(m_output, block);
+            else
+                m_output.Write(std::string_view(block.text.data(), block.text.size()));
         } catch (...) {
             failure = std::current_exception();
         }
@@ -343,7 +382,7 @@ void WriteSection(Acquisition &acquisition, SpectrumBlockThread &blocks, double 
     for (qint64 n = 1; n <= count; ++n) {
         if (!acquisition.HasFilterText(qint32(n), searchText))
             continue;
-        SpectrumBlock block{Checked(acquisition.Spectra().StartTime(qint32(n)) * 60, "a start time"), {}};
+        SpectrumBlock block{Checked(acquisition.Spectra().StartTime(qint32(n)) * 60, "a start time"), {}, {}};
         try {
             block.points = acquisition.Spectra().Item(qint32(n))->Points();
             CheckPoints(block.points, scaling);

@@ -12,6 +12,9 @@
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
+#include <deque>
+#include <exception>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -57,215 +60,258 @@ inline double Checked(double value, const char *what)
     return value;
 }
 
-// One line of a spectrum block as the numbers it shows, checked already:
-// a start time in seconds, or a point's mass and scaled intensity.
-struct BlockLine
+// A spectrum block as it goes to the file: the start time in seconds and the
+// points, every value checked already.
+struct SpectrumBlock
 {
-    double first;
-    double second;
-    bool startTime;
+    double seconds;
+    SpectrumPoints points;
+    std::vector<char> text; // its lines, when they are formatted already
 };
 
-// The text of block lines.
-class BlockLineFormatter
+// The text of a block that the calling thread formats itself, grown as needed.
+class BlockText
 {
 public:
-    static constexpr qsizetype LineCapacity =
-        qsizetype(2 * FixedFormatCapacity + 1 + TextFileWriter::LineEnd.size());
+    explicit BlockText(std::vector<char> &text) : m_text(text) {}
 
-    explicit BlockLineFormatter(std::string_view separator) : m_threeDecimals(3, separator), m_points(separator) {}
-
-    // Writes the line with its end at out (LineCapacity bytes of room).
-    char *Format(char *out, const BlockLine &line) const
+    char *Reserve(qsizetype size)
     {
-        if (line.startTime) [[unlikely]] {
-            out = std::copy(IntervalKey.begin(), IntervalKey.end(), out);
-            out = m_threeDecimals.Format(out, line.first);
-        } else {
-            out = m_points.Format(out, line.first, line.second);
+        if (m_text.size() - m_used < size_t(size))
+            m_text.resize(2 * m_text.size() + size_t(size));
+        return m_text.data() + m_used;
+    }
+    void Commit(char *end) { m_used = size_t(end - m_text.data()); }
+    void Finish() { m_text.resize(m_used); }
+
+private:
+    std::vector<char> &m_text;
+    size_t m_used = 0;
+};
+
+inline bool IsWritable(double value)
+{
+    // False for infinities and NaN; a comparison, so the loop below vectorises.
+    return std::fabs(value) <= std::numeric_limits<double>::max();
+}
+
+// Makes every check that a point's line needs. On a failure the points are
+// cut before the failing one, so that the lines before it can still be
+// written, and the failure is thrown.
+void CheckPoints(SpectrumPoints &points, double scaling)
+{
+    const std::vector<double> &masses = points.masses;
+    const std::vector<double> &intensities = points.intensities;
+    if (intensities.size() != masses.size()) {
+        const Error mismatch(ErrorNumber::InvalidFileFormat,
+                             u"The spectrum holds %1 masses but %2 intensities."_s.arg(masses.size())
+                                 .arg(intensities.size()));
+        points = {};
+        throw mismatch;
+    }
+    // One pass without branches for the usual spectrum that has no fault;
+    // a scaling of 0 gives infinities here too.
+    bool faulty = false;
+    for (size_t j = 0; j < masses.size(); ++j)
+        faulty |= (intensities[j] > 0) & !(IsWritable(intensities[j] / scaling) & IsWritable(masses[j]));
+    if (!faulty) [[likely]]
+        return;
+    size_t j = 0;
+    while (!(intensities[j] > 0) || (IsWritable(intensities[j] / scaling) && IsWritable(masses[j])))
+        ++j;
+    const double intensity = intensities[j];
+    points.masses.resize(j);
+    points.intensities.resize(j);
+    if (scaling == 0)
+        throw Error(ErrorNumber::DivisionByZero, u"Division by zero: the scaling factor is 0."_s);
+    FailOverflow(IsWritable(intensity / scaling) ? "a mass" : "a scaled intensity");
+}
+
+// The text of spectrum blocks, formatted straight into the output's buffer:
+// this runs once for every point of the acquisition.
+class SpectrumBlockFormatter
+{
+public:
+    // The decimal separator is encoded once for the whole file.
+    explicit SpectrumBlockFormatter(double scaling) : SpectrumBlockFormatter(scaling, EncodeText(DecimalSeparator())) {}
+
+    // The points whose intensity is above 0, in point order, after the start
+    // time; output has Reserve and Commit as TextFileWriter has.
+    template <typename Output>
+    void Write(Output &output, const SpectrumBlock &block) const
+    {
+        char *at = output.Reserve(IntervalLineCapacity);
+        at = std::copy(IntervalKey.begin(), IntervalKey.end(), at);
+        at = m_threeDecimals.Format(at, block.seconds);
+        output.Commit(std::copy(LineEnd.begin(), LineEnd.end(), at));
+        const std::vector<double> &masses = block.points.masses;
+        const std::vector<double> &intensities = block.points.intensities;
+        for (size_t j = 0; j < masses.size(); ++j) {
+            if (!(intensities[j] > 0))
+                continue;
+            at = output.Reserve(PointLineCapacity);
+            at = m_points.Format(at, masses[j], intensities[j] / m_scaling);
+            output.Commit(std::copy(LineEnd.begin(), LineEnd.end(), at));
         }
-        return std::copy(LineEnd.begin(), LineEnd.end(), out);
     }
 
 private:
     static constexpr std::string_view IntervalKey = "IntervalOfScan=";
     static constexpr std::string_view LineEnd = TextFileWriter::LineEnd;
+    static constexpr qsizetype IntervalLineCapacity =
+        qsizetype(IntervalKey.size() + FixedFormatCapacity + LineEnd.size());
+    static constexpr qsizetype PointLineCapacity = qsizetype(2 * FixedFormatCapacity + 1 + LineEnd.size());
 
+    SpectrumBlockFormatter(double scaling, const QByteArray &separator)
+        : m_scaling(scaling), m_threeDecimals(3, std::string_view(separator.constData(), size_t(separator.size()))),
+          m_points(std::string_view(separator.constData(), size_t(separator.size())))
+    {
+    }
+
+    const double m_scaling;
     const FixedFormatter m_threeDecimals;
     const PointFormatter m_points;
 };
 
-// Formats one batch of lines at a time on a thread of its own while the
-// calling thread goes on reading spectra. Formatting cannot fail, so the
-// thread never has anything to report but its text.
-class FormattingThread
+// Writes checked spectrum blocks to the output on a thread of its own while
+// the calling thread reads the next spectra from the component. The calling
+// thread makes every component call and every check that can fail, so the
+// blocks queued before a failure are exactly the lines before it. When the
+// component is quick and the thread falls behind, the calling thread formats
+// blocks too, into the block's own text. The output belongs to the thread
+// from the first Push until Drain returns.
+class SpectrumBlockThread
 {
 public:
-    explicit FormattingThread(const BlockLineFormatter &formatter) : m_formatter(formatter) {}
+    SpectrumBlockThread(TextFileWriter &output, double scaling) : m_output(output), m_formatter(scaling) {}
 
-    // Lets a batch that is under way finish.
-    ~FormattingThread()
+    // The blocks queued so far are written first: after a failure on the
+    // calling thread they are the lines before it.
+    ~SpectrumBlockThread()
     {
         {
             const std::lock_guard lock(m_mutex);
             m_stop = true;
         }
-        m_wake.notify_one();
+        m_queued.notify_one();
         m_thread.join();
     }
 
-    FormattingThread(const FormattingThread &) = delete;
-    FormattingThread &operator=(const FormattingThread &) = delete;
+    SpectrumBlockThread(const SpectrumBlockThread &) = delete;
+    SpectrumBlockThread &operator=(const SpectrumBlockThread &) = delete;
 
-    // Waits for the batch started last and gives its text, once; it stays
-    // until the next Start.
-    std::string_view TakeText()
+    // Throws a failure of the thread's writing.
+    void Push(SpectrumBlock &&block)
     {
         std::unique_lock lock(m_mutex);
-        m_finished.wait(lock, [this] { return !m_busy; });
-        return {m_text.data(), std::exchange(m_used, 0)};
+        if (m_queuedSize >= BehindQueue) {
+            // The thread is behind: this one formats the block itself rather
+            // than wait, so that both share the work.
+            lock.unlock();
+            BlockText text(block.text);
+            m_formatter.Write(text, block);
+            text.Finish();
+            lock.lock();
+        }
+        if (m_queuedSize >= FullQueue)
+            m_room.wait(lock, [this] { return m_queuedSize < HalfQueue || m_failure; });
+        ThrowFailure();
+        m_queuedSize += Size(block);
+        m_queue.push_back(std::move(block));
+        // Waking a thread costs more than formatting a small spectrum: each
+        // side is woken only after the other has done half a queue of work.
+        if (m_queuedSize >= HalfQueue)
+            m_queued.notify_one();
     }
 
-    // Takes the lines over, giving back the batch formatted before, and
-    // formats them. Only after TakeText.
-    void Start(std::vector<BlockLine> &lines)
+    // Waits until every block is in the output; the caller may then write to
+    // it. Throws a failure of the thread's writing.
+    void Drain()
     {
-        m_lines.swap(lines);
-        {
-            const std::lock_guard lock(m_mutex);
-            m_busy = true;
-        }
-        m_wake.notify_one();
+        std::unique_lock lock(m_mutex);
+        m_draining = true;
+        m_queued.notify_one();
+        m_room.wait(lock, [this] { return (m_queue.empty() && !m_writing) || m_failure; });
+        m_draining = false;
+        ThrowFailure();
     }
 
 private:
+    // Lines held at most: a few spectra, about a megabyte of numbers.
+    static constexpr size_t FullQueue = 65536;
+    static constexpr size_t HalfQueue = FullQueue / 2;
+    static constexpr size_t BehindQueue = FullQueue / 4 * 3;
+
+    static size_t Size(const SpectrumBlock &block) { return 1 + block.points.masses.size(); }
+
+    void ThrowFailure() const
+    {
+        if (m_failure)
+            std::rethrow_exception(m_failure);
+    }
+
     void Run()
     {
         std::unique_lock lock(m_mutex);
         for (;;) {
-            m_wake.wait(lock, [this] { return m_busy || m_stop; });
-            if (!m_busy)
+            m_queued.wait(lock, [this] {
+                return m_stop || m_queuedSize >= HalfQueue || (m_draining && !m_queue.empty());
+            });
+            if (m_queue.empty())
                 return;
-            lock.unlock();
-            Format();
-            lock.lock();
-            m_busy = false;
-            m_finished.notify_one();
+            while (!m_queue.empty()) {
+                if (!WriteFront(lock)) {
+                    // Nothing after a failed write may reach the file.
+                    m_queue.clear();
+                    m_queuedSize = 0;
+                    m_room.notify_one();
+                    return;
+                }
+            }
+            if (m_draining)
+                m_room.notify_one();
         }
     }
 
-    void Format()
+    // Writes the first block outside the lock and releases it there too.
+    bool WriteFront(std::unique_lock<std::mutex> &lock)
     {
-        m_used = 0;
-        for (const BlockLine &line : m_lines) {
-            if (m_text.size() - m_used < size_t(BlockLineFormatter::LineCapacity))
-                m_text.resize(2 * m_text.size() + size_t(BlockLineFormatter::LineCapacity));
-            m_used = size_t(m_formatter.Format(m_text.data() + m_used, line) - m_text.data());
-        }
-    }
-
-    const BlockLineFormatter &m_formatter;
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::condition_variable m_finished;
-    // Shared with the thread; the calling thread touches them only while
-    // m_busy is false, the thread only while it is true.
-    std::vector<BlockLine> m_lines;
-    std::vector<char> m_text;
-    size_t m_used = 0;
-    bool m_busy = false;
-    bool m_stop = false;
-    std::thread m_thread{[this] { Run(); }}; // last: starts when all else is ready
-};
-
-// The lines of the spectrum blocks: this runs once for every point of the
-// acquisition. Every check that can fail is made here, on the calling thread,
-// before a line is taken; the text is made in batches on a second thread and
-// written in order. So the lines before a failure, and only those, reach the
-// output.
-class SpectrumBlockWriter
-{
-public:
-    // The decimal separator is encoded once for the whole file.
-    SpectrumBlockWriter(TextFileWriter &output, double scaling)
-        : SpectrumBlockWriter(output, scaling, EncodeText(DecimalSeparator()))
-    {
-    }
-
-    // After a failure too, the lines taken before it are written out.
-    ~SpectrumBlockWriter()
-    {
+        SpectrumBlock block = std::move(m_queue.front());
+        m_queue.pop_front();
+        const size_t size = Size(block);
+        if (m_queuedSize >= HalfQueue && m_queuedSize - size < HalfQueue)
+            m_room.notify_one();
+        m_queuedSize -= size;
+        m_writing = true;
+        lock.unlock();
+        std::exception_ptr failure;
         try {
-            Flush();
+            if (block.text.empty())
+                m_formatter.Write(m_output, block);
+            else
+                m_output.Write(std::string_view(block.text.data(), block.text.size()));
         } catch (...) {
-            // The conversion has failed already; a failed write adds nothing.
+            failure = std::current_exception();
         }
-    }
-
-    SpectrumBlockWriter(const SpectrumBlockWriter &) = delete;
-    SpectrumBlockWriter &operator=(const SpectrumBlockWriter &) = delete;
-
-    void WriteStartTime(double minutes) { Take({Checked(minutes * 60, "a start time"), 0, true}); }
-
-    // The points whose intensity is above 0, in point order.
-    void WritePoints(const SpectrumPoints &points)
-    {
-        if (points.intensities.size() != points.masses.size())
-            throw Error(ErrorNumber::InvalidFileFormat,
-                        u"The spectrum holds %1 masses but %2 intensities."_s.arg(points.masses.size())
-                            .arg(points.intensities.size()));
-        for (size_t j = 0; j < points.masses.size(); ++j) {
-            if (points.intensities[j] > 0)
-                TakePoint(points.masses[j], points.intensities[j]);
-        }
-    }
-
-    // Writes every line taken so far to the output, before other lines go there.
-    void Flush()
-    {
-        m_output.Write(m_thread.TakeText());
-        for (const BlockLine &line : m_taken) {
-            char *at = m_output.Reserve(BlockLineFormatter::LineCapacity);
-            m_output.Commit(m_formatter.Format(at, line));
-        }
-        m_taken.clear();
-    }
-
-private:
-    // Lines handed to the thread at once: few hand-overs, little memory.
-    static constexpr size_t BatchLines = 16384;
-
-    SpectrumBlockWriter(TextFileWriter &output, double scaling, const QByteArray &separator)
-        : m_output(output), m_scaling(scaling),
-          m_formatter(std::string_view(separator.constData(), size_t(separator.size())))
-    {
-        m_taken.reserve(BatchLines);
-    }
-
-    void TakePoint(double mass, double intensity)
-    {
-        if (m_scaling == 0)
-            throw Error(ErrorNumber::DivisionByZero, u"Division by zero: the scaling factor is 0."_s);
-        const double scaled = Checked(intensity / m_scaling, "a scaled intensity");
-        Take({Checked(mass, "a mass"), scaled, false});
-    }
-
-    void Take(const BlockLine &line)
-    {
-        m_taken.push_back(line);
-        if (m_taken.size() == BatchLines) [[unlikely]] {
-            // The batch before is written while this one is formatted.
-            m_output.Write(m_thread.TakeText());
-            m_thread.Start(m_taken);
-            m_taken.clear();
-        }
+        block = {};
+        lock.lock();
+        m_writing = false;
+        m_failure = failure;
+        return !failure;
     }
 
     TextFileWriter &m_output;
-    const double m_scaling;
-    const BlockLineFormatter m_formatter;
-    std::vector<BlockLine> m_taken; // not yet handed to the thread
-    FormattingThread m_thread{m_formatter};
+    const SpectrumBlockFormatter m_formatter;
+    std::mutex m_mutex;
+    std::condition_variable m_queued; // work for the thread, or the stop
+    std::condition_variable m_room;   // room in the queue, an empty queue, or a failure
+    std::deque<SpectrumBlock> m_queue;
+    size_t m_queuedSize = 0; // lines in m_queue
+    bool m_writing = false;
+    bool m_draining = false;
+    bool m_stop = false;
+    std::exception_ptr m_failure;
+    std::thread m_thread{[this] { Run(); }}; // last: starts when all else is ready
 };
 
 // The acquisition and the objects the conversion takes from it. After a
@@ -330,14 +376,22 @@ bool HoldsSpectraOfKind(Acquisition &acquisition, QStringView searchText)
     return false;
 }
 
-void WriteSection(Acquisition &acquisition, SpectrumBlockWriter &blocks, QStringView searchText)
+void WriteSection(Acquisition &acquisition, SpectrumBlockThread &blocks, double scaling, QStringView searchText)
 {
     const qint32 count = acquisition.Count();
     for (qint64 n = 1; n <= count; ++n) {
         if (!acquisition.HasFilterText(qint32(n), searchText))
             continue;
-        blocks.WriteStartTime(acquisition.Spectra().StartTime(qint32(n)));
-        blocks.WritePoints(acquisition.Spectra().Item(qint32(n))->Points());
+        SpectrumBlock block{Checked(acquisition.Spectra().StartTime(qint32(n)) * 60, "a start time"), {}, {}};
+        try {
+            block.points = acquisition.Spectra().Item(qint32(n))->Points();
+            CheckPoints(block.points, scaling);
+        } catch (...) {
+            // The start time is written before the points are fetched.
+            blocks.Push(std::move(block));
+            throw;
+        }
+        blocks.Push(std::move(block));
     }
 }
 
@@ -346,20 +400,20 @@ void WriteDataPart(TextFileWriter &output, Acquisition &acquisition, double scal
     const bool ms = HoldsSpectraOfKind(acquisition, MsSearchText);
     const bool sim = HoldsSpectraOfKind(acquisition, SimSearchText);
     const bool both = ms && sim;
-    SpectrumBlockWriter blocks(output, scaling);
+    SpectrumBlockThread blocks(output, scaling);
     if (ms) {
         if (both)
             output.WriteLine(std::string_view("StartDataSection"));
-        WriteSection(acquisition, blocks, MsSearchText);
-        blocks.Flush();
+        WriteSection(acquisition, blocks, scaling, MsSearchText);
+        blocks.Drain();
         if (both)
             output.WriteLine(std::string_view(" "));
     }
     if (sim) {
         if (both)
             output.WriteLine(std::string_view("StartDataSection"));
-        WriteSection(acquisition, blocks, SimSearchText);
-        blocks.Flush();
+        WriteSection(acquisition, blocks, scaling, SimSearchText);
+        blocks.Drain();
     }
 }
 

@@ -204,9 +204,10 @@ void TestWriteFailures::refusedFolder()
     } else {
         FakeComponent component;
         FakeAcquisition acquisition = ExampleAcquisition();
-        // Far more text than the full folder has room for.
-        acquisition.spectra = {{u"full ms scan"_s, 1, std::vector<double>(20000, 123.456),
-                                std::vector<double>(20000, 7890.1)}};
+        // Far more text than the full folder has room for, and more than
+        // one write buffer: a write fails while spectra are still being read.
+        acquisition.spectra.assign(30, {u"full ms scan"_s, 1, std::vector<double>(20000, 123.456),
+                                        std::vector<double>(20000, 7890.1)});
         component.add(rawPath, acquisition);
         SampleHeader header;
         QVERIFY(writer == Writer::Descriptor ? !WriteOpcFile(rawPath)

@@ -99,11 +99,7 @@ void frmMain::ApplyBackground(QLineEdit *box) const
 void frmMain::UpdateControlStates()
 {
     const QString scaling = ui->txtScaling->text();
-    if (!IsNumeric(scaling)) {
-        ui->cmdConvert->setEnabled(false);
-        return;
-    }
-    if (!(TextToNumber(scaling) > 0) || scaling.isEmpty()) {
+    if (!IsNumeric(scaling) || !(TextToNumber(scaling) > 0)) {
         ui->cmdConvert->setEnabled(false);
         return;
     }

@@ -137,17 +137,22 @@ void frmMain::ShowSampleHeader(const SampleHeader &header)
     ui->txtVialNumber->setText(header.VialNumber);
 }
 
-void frmMain::ResetForm()
+// Unticks chkEdit and forgets any edit: Convert goes back to the file's header.
+void frmMain::LeaveEditMode()
 {
-    for (QLineEdit *box : {ui->txtRawfile, ui->txtCreationDateTime, ui->txtTimeOfInjection, ui->txtNameOfOperator,
-                           ui->txtNameOfInstrument, ui->txtNameOfSample, ui->txtNameOfMethod, ui->txtDescription,
-                           ui->txtVialNumber})
-        box->setText(QString());
-    ui->txtScaling->setText(u"1"_s);
     ui->chkEdit->setChecked(false);
     blnEditMode = false;
     blnHeaderEdited = false;
     UpdateControlStates();
+}
+
+void frmMain::ResetForm()
+{
+    ui->txtRawfile->setText(QString());
+    for (QLineEdit *box : HeaderBoxes())
+        box->setText(QString());
+    ui->txtScaling->setText(u"1"_s);
+    LeaveEditMode();
 }
 
 void frmMain::Form_Load()
@@ -167,10 +172,7 @@ void frmMain::cmdRefresh_Click()
 {
     const SampleHeader header = ReadSampleHeader(ui->txtRawfile->text());
     ShowSampleHeader(header);
-    ui->chkEdit->setChecked(false);
-    blnEditMode = false;
-    blnHeaderEdited = false;
-    UpdateControlStates();
+    LeaveEditMode();
 }
 
 // The box's own value is not read: each click inverts the mode.

@@ -41,6 +41,7 @@ private:
     void UpdateControlStates();
     QString BrowseForRawFile();
     void ShowSampleHeader(const SampleHeader &header);
+    void LeaveEditMode();
     void ResetForm();
 
     using Handler = void (frmMain::*)();

@@ -2,11 +2,11 @@
 #include "BatchOutcome.h"
 #include "FakeComponent.h"
 #include "ScopedReplacement.h"
+#include "TestFiles.h"
 #include "modAPI.h"
 #include "modMain.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -192,22 +192,16 @@ void TestStartup::ensureTransferFolder()
         QVERIFY(QDir().mkpath(parent));
     if (existing == u"folder"_s)
         QVERIFY(QDir().mkpath(folder));
-    if (existing == u"folder"_s || existing == u"file"_s) {
-        QFile file(kept);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("kept");
-    }
+    if (existing == u"folder"_s || existing == u"file"_s)
+        QVERIFY(WriteBytes(kept, "kept"));
 
     ScopedReplacement transfer(modAPI::TransferFolder, [&]() -> QString { return folder + u"/"_s; });
     QCOMPARE(EnsureTransferFolder(), result);
 
     QCOMPARE(QFileInfo(folder).isDir(), existing == u"folder"_s || existing == u"parent"_s);
     QCOMPARE(QFileInfo::exists(parent), existing != u"nothing"_s);
-    if (existing == u"folder"_s || existing == u"file"_s) {
-        QFile file(kept);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), QByteArray("kept"));
-    }
+    if (existing == u"folder"_s || existing == u"file"_s)
+        QCOMPARE(ContentOf(kept), QByteArray("kept"));
 }
 
 void TestStartup::ensureTransferFolderSwallowsFailures()
@@ -238,10 +232,7 @@ void TestStartup::batchMode_data()
 
 static FakeAcquisition Acquisition()
 {
-    FakeAcquisition a;
-    a.creationDate = 38061.43283564815;
-    a.sampleName = u"QC-3"_s;
-    a.userText1 = u"analyst"_s;
+    FakeAcquisition a = ExampleAcquisition();
     a.spectra = {{u"+ p ESI Full ms [100.00-1000.00]"_s, 0.5, {100.25, 200.5}, {3.0, 0.0}},
                  {u"+ p ESI SIM ms [400.00-410.00]"_s, 0.75, {405.125}, {7.0}}};
     return a;

@@ -4,8 +4,8 @@
 
 #include "AscConversion.h"
 #include "BatchMode.h"
+#include "FileArgument.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTextStream>
 
@@ -13,17 +13,14 @@ using namespace Qt::Literals::StringLiterals;
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication application(argc, argv);
-    const QStringList arguments = application.arguments();
-    if (arguments.size() != 2) {
-        QTextStream(stderr) << "usage: bench_convert FILE\n";
+    const std::optional<QString> file = FileArgument(argc, argv, "bench_convert");
+    if (!file)
         return 2;
-    }
     BatchMode = true;
     SampleHeader header;
     QElapsedTimer timer;
     timer.start();
-    const bool converted = ConvertRawFile(arguments[1], u"N"_s, header, 1);
+    const bool converted = ConvertRawFile(*file, u"N"_s, header, 1);
     QTextStream(stdout) << "ConvertRawFile: " << (converted ? "true" : "false") << ", " << timer.elapsed() << " ms\n";
     return converted ? 0 : 1;
 }

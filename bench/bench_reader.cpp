@@ -3,26 +3,23 @@
 //   bench_reader FILE
 
 #include "Errors.h"
+#include "FileArgument.h"
 #include "RawFileAccess.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTextStream>
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication application(argc, argv);
-    const QStringList arguments = application.arguments();
-    if (arguments.size() != 2) {
-        QTextStream(stderr) << "usage: bench_reader FILE\n";
+    const std::optional<QString> file = FileArgument(argc, argv, "bench_reader");
+    if (!file)
         return 2;
-    }
     QTextStream out(stdout);
     try {
         QElapsedTimer timer;
         timer.start();
         const std::unique_ptr<RawFileDocument> document = CreateRawFileDocument();
-        document->Open(arguments[1]);
+        document->Open(*file);
         const QString sample = document->SampleInfo()->SampleName();
         document->FileHeader()->CreationDate();
         const qint64 opened = timer.elapsed();

@@ -6,6 +6,7 @@
 #include "modAPI.h"
 #include "modMain.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
@@ -266,6 +267,7 @@ void TestStartup::batchMode()
         QVERIFY2(QFileInfo(folder).isDir(), "the transfer folder comes first");
         QVERIFY2(component.calls().isEmpty(), "nothing is read before the wait");
         QVERIFY2(QDir(dir).isEmpty(), "nothing is written before the wait");
+        QVERIFY2(!QCoreApplication::instance(), "batch mode makes no Qt application");
     });
     ScopedReplacement message(modAPI::ShowInformation, [&](const QString &text, const QString &) {
         events << u"message "_s + text;
@@ -288,5 +290,6 @@ void TestStartup::batchMode()
     QCOMPARE(component.openDocuments(), 0);
 }
 
-QTEST_GUILESS_MAIN(TestStartup)
+// No application object here, so that batch mode is seen to make none.
+QTEST_APPLESS_MAIN(TestStartup)
 #include "tst_startup.moc"

@@ -6,6 +6,7 @@
 #include "MzmlFault.h"
 #include "MzmlWriter.h"
 #include "ReadAcquisition.h"
+#include "TestFiles.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -152,8 +153,7 @@ QByteArray ZlibBomb()
 QString TestMzmlReader::write(const QString &name, const QByteArray &content)
 {
     const QString path = m_dir.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+    if (!WriteBytes(path, content))
         qFatal("cannot write the test file");
     return path;
 }
@@ -464,9 +464,7 @@ void TestMzmlReader::badInput()
     const QString original = m_dir.filePath(u"original.raw"_s);
     WriteMzml(original, TestAcquisition(),
               Layout(indexed, {Precision::Float64, true, Numpress::None}, {Precision::Float32, true, Numpress::None}));
-    QFile file(original);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QByteArray content = file.readAll();
+    QByteArray content = ContentOf(original);
     mutation(content);
     const QString path = write(u"mutated.raw"_s, content);
 
@@ -514,9 +512,7 @@ void TestMzmlReader::damageNeverCrashes()
     const QString original = m_dir.filePath(u"undamaged.raw"_s);
     WriteMzml(original, TestAcquisition(),
               Layout(indexed, {Precision::Float64, true, numpress}, {Precision::Float32, true, Numpress::None}));
-    QFile file(original);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray content = file.readAll();
+    const QByteArray content = ContentOf(original);
     QRandomGenerator random(11);
     int failures = 0;
     for (int round = 0; round < 150; ++round) {

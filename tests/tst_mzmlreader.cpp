@@ -65,16 +65,12 @@ FakeSpectrum Generated(const QString &filter, double minutes, int points)
     return spectrum;
 }
 
+// The documented example with texts that need escaping in XML.
 FakeAcquisition TestAcquisition()
 {
-    FakeAcquisition a;
-    a.creationDate = DateValueOfDateTime(QDate(2004, 3, 15), QTime(10, 23, 17));
+    FakeAcquisition a = ExampleAcquisition();
     a.comment = u"line one\nline two & <three> \"quoted\"\ttab"_s;
-    a.instrumentMethod = u"C:\\methods\\lipids.meth"_s;
-    a.dataPath = u"D:\\results\\run7"_s;
-    a.position = u"12"_s;
     a.sampleName = u"QC-3 µg"_s;
-    a.userText1 = u"analyst"_s;
     a.userText2 = u"Bench 2"_s;
     a.spectra.push_back({u"+ p ESI Full ms [100.00-1000.00]"_s, 0.5, {100.5, 250.125, 999.875}, {1520.25, 0, 3.5}});
     a.spectra.push_back(Generated(u"+ c ESI SIM ms [445.00-455.00]"_s, 1.25, 5));

@@ -79,12 +79,6 @@ FakeAcquisition TestAcquisition()
     return a;
 }
 
-MzmlLayout Layout(bool indexed, ArrayEncoding masses, ArrayEncoding intensities, TimeUnit unit = TimeUnit::Minutes,
-                  bool throughGroups = false)
-{
-    return {indexed, masses, intensities, unit, throughGroups};
-}
-
 // The description of the Error that the operation throws; empty when it succeeds.
 QString FailureOf(const std::function<void()> &operation)
 {
@@ -211,24 +205,24 @@ void TestMzmlReader::readsEveryEncoding_data()
     const Tolerance exact{};
     const Tolerance float32{0, 6e-8};
     const Tolerance linear{1e-6, 0};
-    QTest::newRow("indexed, zlib, 64 and 32 bits") << Layout(true, zlib64, zlib32) << exact << float32;
-    QTest::newRow("plain, uncompressed, 64 bits") << Layout(false, plain64, plain64) << exact << exact;
-    QTest::newRow("indexed, uncompressed, 32 bits") << Layout(true, plain32, plain32) << float32 << float32;
-    QTest::newRow("plain, zlib, 32 and 64 bits") << Layout(false, zlib32, zlib64) << float32 << exact;
-    QTest::newRow("numpress linear and pic") << Layout(true, {Precision::Float64, false, Numpress::Linear},
-                                                       {Precision::Float64, false, Numpress::Pic})
+    QTest::newRow("indexed, zlib, 64 and 32 bits") << MzmlLayout{true, zlib64, zlib32} << exact << float32;
+    QTest::newRow("plain, uncompressed, 64 bits") << MzmlLayout{false, plain64, plain64} << exact << exact;
+    QTest::newRow("indexed, uncompressed, 32 bits") << MzmlLayout{true, plain32, plain32} << float32 << float32;
+    QTest::newRow("plain, zlib, 32 and 64 bits") << MzmlLayout{false, zlib32, zlib64} << float32 << exact;
+    QTest::newRow("numpress linear and pic") << MzmlLayout{true, {Precision::Float64, false, Numpress::Linear},
+                                                           {Precision::Float64, false, Numpress::Pic}}
                                              << linear << Tolerance{0.5, 0};
-    QTest::newRow("numpress with zlib") << Layout(false, {Precision::Float64, true, Numpress::Linear},
-                                                  {Precision::Float32, true, Numpress::Slof})
+    QTest::newRow("numpress with zlib") << MzmlLayout{false, {Precision::Float64, true, Numpress::Linear},
+                                                      {Precision::Float32, true, Numpress::Slof}}
                                         << linear << Tolerance{0.01, 2e-4};
-    QTest::newRow("numpress slof alone") << Layout(true, zlib64, {Precision::Float64, false, Numpress::Slof})
+    QTest::newRow("numpress slof alone") << MzmlLayout{true, zlib64, {Precision::Float64, false, Numpress::Slof}}
                                          << exact << Tolerance{0.01, 2e-4};
-    QTest::newRow("pic with zlib") << Layout(true, zlib64, {Precision::Float64, true, Numpress::Pic}) << exact
+    QTest::newRow("pic with zlib") << MzmlLayout{true, zlib64, {Precision::Float64, true, Numpress::Pic}} << exact
                                    << Tolerance{0.5, 0};
-    QTest::newRow("start times in seconds") << Layout(true, zlib64, zlib64, TimeUnit::Seconds) << exact << exact;
-    QTest::newRow("start times in milliseconds") << Layout(false, zlib64, zlib64, TimeUnit::Milliseconds) << exact
+    QTest::newRow("start times in seconds") << MzmlLayout{true, zlib64, zlib64, TimeUnit::Seconds} << exact << exact;
+    QTest::newRow("start times in milliseconds") << MzmlLayout{false, zlib64, zlib64, TimeUnit::Milliseconds} << exact
                                                  << exact;
-    QTest::newRow("parameters through groups") << Layout(true, zlib64, plain32, TimeUnit::Minutes, true) << exact
+    QTest::newRow("parameters through groups") << MzmlLayout{true, zlib64, plain32, TimeUnit::Minutes, true} << exact
                                                << float32;
 }
 
@@ -459,7 +453,7 @@ void TestMzmlReader::badInput()
 
     const QString original = m_dir.filePath(u"original.raw"_s);
     WriteMzml(original, TestAcquisition(),
-              Layout(indexed, {Precision::Float64, true, Numpress::None}, {Precision::Float32, true, Numpress::None}));
+              MzmlLayout{indexed, {Precision::Float64, true, Numpress::None}, {Precision::Float32, true, Numpress::None}});
     QByteArray content = ContentOf(original);
     mutation(content);
     const QString path = write(u"mutated.raw"_s, content);
@@ -507,7 +501,7 @@ void TestMzmlReader::damageNeverCrashes()
     QFETCH(Numpress, numpress);
     const QString original = m_dir.filePath(u"undamaged.raw"_s);
     WriteMzml(original, TestAcquisition(),
-              Layout(indexed, {Precision::Float64, true, numpress}, {Precision::Float32, true, Numpress::None}));
+              MzmlLayout{indexed, {Precision::Float64, true, numpress}, {Precision::Float32, true, Numpress::None}});
     const QByteArray content = ContentOf(original);
     QRandomGenerator random(11);
     int failures = 0;

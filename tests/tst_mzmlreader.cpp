@@ -158,15 +158,11 @@ void TestMzmlReader::base64MatchesQt()
         const bool padded = random.bounded(2) == 0;
         QString text = QString::fromLatin1(data.toBase64(padded ? QByteArray::Base64Encoding
                                                                 : QByteArray::OmitTrailingEquals));
-        const QString plain = text;
         for (int breaks = random.bounded(4); breaks > 0; --breaks)
             text.insert(random.bounded(text.size() + 1), QStringView(u" \n\r\t").mid(random.bounded(4), 1));
         std::vector<unsigned char> decoded;
         QVERIFY2(DecodeBase64(text.toLatin1(), decoded), qPrintable(text));
-        const auto fromQt = QByteArray::fromBase64Encoding(plain.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
-        QVERIFY(fromQt);
-        QCOMPARE(QByteArray(reinterpret_cast<const char *>(decoded.data()), qsizetype(decoded.size())), *fromQt);
-        QCOMPARE(*fromQt, data);
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(decoded.data()), qsizetype(decoded.size())), data);
     }
 }
 

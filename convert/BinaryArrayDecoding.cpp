@@ -9,7 +9,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 
 using namespace Qt::Literals::StringLiterals;

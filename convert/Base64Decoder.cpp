@@ -29,6 +29,15 @@ unsigned char Classify(char c)
     return byte < 128 ? Table[byte] : Invalid;
 }
 
+// Writes the three bytes of four sextets.
+unsigned char *PutGroup(unsigned char *next, quint32 bits)
+{
+    *next++ = static_cast<unsigned char>(bits >> 16);
+    *next++ = static_cast<unsigned char>(bits >> 8);
+    *next++ = static_cast<unsigned char>(bits);
+    return next;
+}
+
 } // namespace
 
 bool DecodeBase64(QByteArrayView text, std::vector<unsigned char> &out)
@@ -45,10 +54,7 @@ bool DecodeBase64(QByteArrayView text, std::vector<unsigned char> &out)
             const quint32 a = Classify(text[i]), b = Classify(text[i + 1]), c = Classify(text[i + 2]),
                           d = Classify(text[i + 3]);
             if ((a | b | c | d) < 64) {
-                const quint32 bits = a << 18 | b << 12 | c << 6 | d;
-                *next++ = static_cast<unsigned char>(bits >> 16);
-                *next++ = static_cast<unsigned char>(bits >> 8);
-                *next++ = static_cast<unsigned char>(bits);
+                next = PutGroup(next, a << 18 | b << 12 | c << 6 | d);
                 i += 4;
                 continue;
             }
@@ -59,9 +65,7 @@ bool DecodeBase64(QByteArrayView text, std::vector<unsigned char> &out)
         if (value < 64) {
             group = (group << 6) | value;
             if (++filled == 4) {
-                *next++ = static_cast<unsigned char>(group >> 16);
-                *next++ = static_cast<unsigned char>(group >> 8);
-                *next++ = static_cast<unsigned char>(group);
+                next = PutGroup(next, group);
                 filled = 0;
                 group = 0;
             }

@@ -9,7 +9,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 
 using namespace Qt::Literals::StringLiterals;
@@ -63,17 +62,16 @@ bool ApplyCompression(const CvParam &param, ArrayEncoding &encoding)
     return false;
 }
 
-std::vector<unsigned char> Inflate(const std::vector<unsigned char> &input, size_t size, size_t limit,
-                                   const QString &arrayName)
+std::vector<unsigned char> Inflate(const std::vector<unsigned char> &input, size_t limit, const QString &arrayName)
 {
     z_stream stream{};
     if (inflateInit(&stream) != Z_OK)
         throw ArrayFault(arrayName, u"cannot be inflated: out of memory"_s);
     stream.next_in = const_cast<Bytef *>(input.data());
-    stream.avail_in = uInt(size);
+    stream.avail_in = uInt(input.size());
     // One byte beyond the limit tells a stream that is too long from one that fills it.
     const size_t capacity = limit + 1;
-    std::vector<unsigned char> output(std::min(capacity, std::max<size_t>(4096, size * 4)));
+    std::vector<unsigned char> output(std::min(capacity, std::max<size_t>(4096, input.size() * 4)));
     int result = Z_OK;
     while (result != Z_STREAM_END) {
         if (stream.total_out == output.size()) {
@@ -192,7 +190,7 @@ std::vector<double> DecodeBinaryArray(QByteArrayView base64, const ArrayEncoding
     if (!DecodeBase64(base64, bytes))
         throw ArrayFault(arrayName, u"is not valid base64"_s);
     if (encoding.zlib && !bytes.empty())
-        bytes = Inflate(bytes, bytes.size(), ByteLimit(encoding, declaredLength), arrayName);
+        bytes = Inflate(bytes, ByteLimit(encoding, declaredLength), arrayName);
     const size_t size = bytes.size();
     std::vector<double> values;
     if (encoding.numpress != Numpress::None) {

@@ -16,6 +16,11 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
+Error NoAcquisitionOpen()
+{
+    return Error(ErrorNumber::InvalidArgument, u"No acquisition is open."_s);
+}
+
 // What every object handed out by one document shares: the open file, its
 // head and, once needed, its spectrum index.
 struct MzmlFile
@@ -40,7 +45,7 @@ struct MzmlFile
     decltype(auto) reading(Work &&work, qint64 n = 0)
     {
         if (!isOpen())
-            throw Error(ErrorNumber::InvalidArgument, u"No acquisition is open."_s);
+            throw NoAcquisitionOpen();
         try {
             return work();
         } catch (MzmlFault &fault) {
@@ -242,7 +247,7 @@ private:
     const SharedFile &open() const
     {
         if (!m_file)
-            throw Error(ErrorNumber::InvalidArgument, u"No acquisition is open."_s);
+            throw NoAcquisitionOpen();
         return m_file;
     }
 

@@ -11,3 +11,9 @@ struct MzmlFault
     QString what;
     qint64 spectrum = 0;
 };
+
+// The fault of a document that ends before its spectrum list does.
+inline MzmlFault TruncatedDocument()
+{
+    return MzmlFault{QStringLiteral("the document is truncated")};
+}

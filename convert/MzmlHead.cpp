@@ -123,7 +123,7 @@ void ReadMzml(QXmlStreamReader &reader, MzmlHead &head)
 MzmlFault ReaderFault(const QXmlStreamReader &reader)
 {
     if (reader.error() == QXmlStreamReader::PrematureEndOfDocumentError)
-        return MzmlFault{u"the document is truncated"_s};
+        return TruncatedDocument();
     return MzmlFault{u"the document is damaged: %1"_s.arg(reader.errorString())};
 }
 

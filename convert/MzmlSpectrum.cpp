@@ -215,7 +215,7 @@ SpectrumPoints ReadSpectrumPoints(QFile &file, qint64 offset, qint64 end, const 
         throw MzmlFault{u"the file cannot be read at byte %1"_s.arg(offset)};
     const QByteArray bytes = file.read(end - offset);
     if (bytes.size() != end - offset)
-        throw MzmlFault{u"the document is truncated"_s};
+        throw TruncatedDocument();
     SplitSpectrum split(bytes);
     SpectrumReader reader(split.xml(), offset, head.encoding);
     const QXmlStreamAttributes attributes = reader->attributes();

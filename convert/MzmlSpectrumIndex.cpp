@@ -7,6 +7,8 @@
 
 #include <QSet>
 
+#include <optional>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QString>
 
-#include <optional>
 #include <vector>
 
 // Where each spectrum begins, and what the conversion asks of every

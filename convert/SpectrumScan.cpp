@@ -5,8 +5,6 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
-using namespace Qt::Literals::StringLiterals;
-
 namespace {
 
 // A window over the file that moves forward only, so memory stays flat.
@@ -73,11 +71,6 @@ QByteArrayView TagName(QByteArrayView tag)
     return colon < 0 ? name : name.sliced(colon + 1);
 }
 
-MzmlFault Truncated()
-{
-    return MzmlFault{u"the document is truncated"_s};
-}
-
 } // namespace
 
 SpectrumOffsets ScanSpectrumOffsets(QFile &file, qint64 from, bool inList)
@@ -92,7 +85,7 @@ SpectrumOffsets ScanSpectrumOffsets(QFile &file, qint64 from, bool inList)
     for (;;) {
         const qint64 open = reader.find(offset, "<");
         if (open < 0)
-            throw Truncated();
+            throw TruncatedDocument();
         const QByteArrayView tag = reader.peek(open, 128);
         offset = open + 1;
         bool wasSkipped = false;
@@ -100,7 +93,7 @@ SpectrumOffsets ScanSpectrumOffsets(QFile &file, qint64 from, bool inList)
             if (tag.startsWith(kind.start)) {
                 const qint64 end = reader.find(open + kind.start.size(), kind.end);
                 if (end < 0)
-                    throw Truncated();
+                    throw TruncatedDocument();
                 offset = end + kind.end.size();
                 wasSkipped = true;
                 break;

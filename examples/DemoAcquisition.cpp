@@ -1,6 +1,7 @@
 #include "DemoAcquisition.h"
 
 #include "DateValue.h"
+#include "MzmlWriter.h"
 
 #include <cmath>
 
@@ -62,4 +63,11 @@ FakeAcquisition DemoAcquisition()
     a.spectra.push_back(Spectrum(QString(), 11.2, 100, 1000, 5, random));
     a.spectra.push_back(Spectrum(u"+ p ESI Full ms [100.00-1000.00]"_s, 11.5, 100, 1000, 0, random));
     return a;
+}
+
+void WriteDemoMzml(const QString &path)
+{
+    MzmlLayout layout;
+    layout.intensities.precision = Precision::Float64;
+    WriteMzml(path, DemoAcquisition(), layout);
 }

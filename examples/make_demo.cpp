@@ -1,7 +1,6 @@
 // Writes the demo acquisition as mzML to the path given (examples/demo.raw).
 
 #include "DemoAcquisition.h"
-#include "MzmlWriter.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -17,10 +16,7 @@ int main(int argc, char *argv[])
         return 2;
     }
     try {
-        // 64-bit intensities: the demo reads back exactly as built.
-        MzmlLayout layout;
-        layout.intensities.precision = Precision::Float64;
-        WriteMzml(arguments[1], DemoAcquisition(), layout);
+        WriteDemoMzml(arguments[1]);
     } catch (const std::exception &e) {
         QTextStream(stderr) << e.what() << '\n';
         return 1;

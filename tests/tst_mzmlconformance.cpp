@@ -2,7 +2,6 @@
 // acquisition in each encoding, and every rewrite must read like the original.
 
 #include "DemoAcquisition.h"
-#include "MzmlWriter.h"
 #include "ReadAcquisition.h"
 
 #include <QProcess>
@@ -35,9 +34,7 @@ void TestMzmlConformance::initTestCase()
     if (m_msconvert.isEmpty())
         QSKIP("msconvert is not installed (Debian package libpwiz-tools)");
     m_original = m_dir.filePath(u"original.mzML"_s);
-    MzmlLayout layout;
-    layout.intensities.precision = Precision::Float64;
-    WriteMzml(m_original, DemoAcquisition(), layout);
+    WriteDemoMzml(m_original);
 }
 
 void TestMzmlConformance::readsWhatMsconvertWrites_data()

@@ -5,10 +5,10 @@
 
 #include "Errors.h"
 #include "ReadAcquisition.h"
+#include "TestFiles.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QString>
 
 #include <cstddef>
@@ -28,11 +28,8 @@ const QString &InputPath()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    QFile file(InputPath());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        || file.write(reinterpret_cast<const char *>(data), qint64(size)) != qint64(size))
+    if (!WriteBytes(InputPath(), QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size))))
         qFatal("fuzz_reader: cannot write %s", qPrintable(InputPath()));
-    file.close();
     try {
         ReadAcquisition(InputPath());
     } catch (const Error &) {

@@ -13,6 +13,25 @@ namespace numpress = ms::numpress::MSNumpress;
 
 namespace {
 
+// The text escaped for an XML attribute value, line breaks and tabs kept.
+QByteArray XmlEscaped(const QString &text)
+{
+    QByteArray out;
+    for (const char c : text.toUtf8()) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\t': out += "&#9;"; break;
+        case '\n': out += "&#10;"; break;
+        case '\r': out += "&#13;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
 QByteArray Number(double value)
 {
     return QByteArray::number(value, 'g', 17);
@@ -113,24 +132,6 @@ QByteArray TimeParam(double minutes, TimeUnit unit)
 }
 
 } // namespace
-
-QByteArray XmlEscaped(const QString &text)
-{
-    QByteArray out;
-    for (const char c : text.toUtf8()) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\t': out += "&#9;"; break;
-        case '\n': out += "&#10;"; break;
-        case '\r': out += "&#13;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
 
 MzmlWriter::MzmlWriter(const QString &path, const FakeAcquisition &a, qint64 spectrumCount, const MzmlLayout &layout)
     : m_file(path), m_layout(layout)

@@ -50,6 +50,3 @@ private:
 
 // The whole acquisition, spectra included.
 void WriteMzml(const QString &path, const FakeAcquisition &acquisition, const MzmlLayout &layout = {});
-
-// The text escaped for an XML attribute value, line breaks and tabs kept.
-QByteArray XmlEscaped(const QString &text);

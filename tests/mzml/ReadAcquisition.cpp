@@ -12,14 +12,14 @@ FakeAcquisition ReadAcquisition(const QString &path)
     const std::unique_ptr<RawFileDocument> document = CreateRawFileDocument();
     document->Open(path);
     const std::unique_ptr<SampleInfoRecord> sample = document->SampleInfo();
-    a.comment = sample->Comment();
-    a.instrumentMethod = sample->InstrumentMethod();
-    a.dataPath = sample->DataPath();
     a.position = sample->Position();
     a.sampleName = sample->SampleName();
+    a.comment = sample->Comment();
+    a.instrumentMethod = sample->InstrumentMethod();
     a.userText1 = sample->UserText(1);
     a.userText2 = sample->UserText(2);
     a.creationDate = document->FileHeader()->CreationDate();
+    a.dataPath = sample->DataPath();
     const std::unique_ptr<DetectorChannel> detector = document->Detector(0, 1);
     const std::unique_ptr<SpectrumCollection> spectra = detector->Spectra(0);
     const qint32 count = spectra->Count();

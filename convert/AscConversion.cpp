@@ -323,13 +323,8 @@ public:
 
     ~Acquisition()
     {
-        if (!m_open)
-            return;
-        try {
-            m_document->Close();
-        } catch (...) {
-            // The conversion has failed already; this failure adds nothing.
-        }
+        if (m_open)
+            CloseAfterFailure(*m_document);
     }
 
     Acquisition(const Acquisition &) = delete;

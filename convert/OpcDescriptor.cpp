@@ -67,16 +67,6 @@ constexpr std::array<DescriptorLine, 22> DescriptorLines{{
     {u"batchnme = ", BatchName},
 }};
 
-// A failure is already being reported; the document's own failure to close
-// adds nothing to it.
-void CloseAfterFailure(RawFileDocument &document) noexcept
-{
-    try {
-        document.Close();
-    } catch (...) {
-    }
-}
-
 } // namespace
 
 bool WriteOpcFile(const QString &rawPath)

@@ -28,6 +28,8 @@ QString BatchNameB(SampleInfoRecord &info) { return BatchName(info) + u".b"_s; }
 QString MethodName(SampleInfoRecord &info)
 {
     const QString method = info.InstrumentMethod();
+    // The component is asked again for the length: its readers count on
+    // this order of calls, so the second read is not an oversight.
     const qsizetype kept = info.InstrumentMethod().size() - 4;
     if (kept < 0)
         throw Error(ErrorNumber::InvalidArgument,

@@ -396,20 +396,18 @@ void WriteDataPart(TextFileWriter &output, Acquisition &acquisition, double scal
     const bool sim = HoldsSpectraOfKind(acquisition, SimSearchText);
     const bool both = ms && sim;
     SpectrumBlockThread blocks(output, scaling);
-    if (ms) {
+    const auto section = [&](QStringView searchText) {
         if (both)
             output.WriteLine(std::string_view("StartDataSection"));
-        WriteSection(acquisition, blocks, scaling, MsSearchText);
+        WriteSection(acquisition, blocks, scaling, searchText);
         blocks.Drain();
-        if (both)
-            output.WriteLine(std::string_view(" "));
-    }
-    if (sim) {
-        if (both)
-            output.WriteLine(std::string_view("StartDataSection"));
-        WriteSection(acquisition, blocks, scaling, SimSearchText);
-        blocks.Drain();
-    }
+    };
+    if (ms)
+        section(MsSearchText);
+    if (both)
+        output.WriteLine(std::string_view(" "));
+    if (sim)
+        section(SimSearchText);
 }
 
 void WriteAscFile(const QString &rawPath, const SampleHeader &header, double scaling)

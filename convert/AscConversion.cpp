@@ -46,20 +46,6 @@ void WriteHeaderLines(TextFileWriter &output, const SampleHeader &header)
     output.WriteLine(std::string_view(" "));
 }
 
-[[noreturn]] void FailOverflow(const char *what)
-{
-    throw Error(ErrorNumber::Overflow, u"Overflow in %1."_s.arg(QLatin1StringView(what)));
-}
-
-// A number that the program would write must be one: C++ arithmetic goes on
-// silently with infinities where the division or product should have failed.
-inline double Checked(double value, const char *what)
-{
-    if (!std::isfinite(value)) [[unlikely]]
-        FailOverflow(what);
-    return value;
-}
-
 // A spectrum block as it goes to the file: the start time in seconds and the
 // points, every value checked already.
 struct SpectrumBlock
@@ -323,13 +309,8 @@ public:
 
     ~Acquisition()
     {
-        if (!m_open)
-            return;
-        try {
-            m_document->Close();
-        } catch (...) {
-            // The conversion has failed already; this failure adds nothing.
-        }
+        if (m_open)
+            CloseAfterFailure(*m_document);
     }
 
     Acquisition(const Acquisition &) = delete;
@@ -382,7 +363,7 @@ void WriteSection(Acquisition &acquisition, SpectrumBlockThread &blocks, double 
     for (qint64 n = 1; n <= count; ++n) {
         if (!acquisition.HasFilterText(qint32(n), searchText))
             continue;
-        SpectrumBlock block{Checked(acquisition.Spectra().StartTime(qint32(n)) * 60, "a start time"), {}, {}};
+        SpectrumBlock block{CheckedFinite(acquisition.Spectra().StartTime(qint32(n)) * 60, "a start time"), {}, {}};
         try {
             block.points = acquisition.Spectra().Item(qint32(n))->Points();
             CheckPoints(block.points, scaling);
@@ -401,20 +382,18 @@ void WriteDataPart(TextFileWriter &output, Acquisition &acquisition, double scal
     const bool sim = HoldsSpectraOfKind(acquisition, SimSearchText);
     const bool both = ms && sim;
     SpectrumBlockThread blocks(output, scaling);
-    if (ms) {
+    const auto section = [&](QStringView searchText) {
         if (both)
             output.WriteLine(std::string_view("StartDataSection"));
-        WriteSection(acquisition, blocks, scaling, MsSearchText);
+        WriteSection(acquisition, blocks, scaling, searchText);
         blocks.Drain();
-        if (both)
-            output.WriteLine(std::string_view(" "));
-    }
-    if (sim) {
-        if (both)
-            output.WriteLine(std::string_view("StartDataSection"));
-        WriteSection(acquisition, blocks, scaling, SimSearchText);
-        blocks.Drain();
-    }
+    };
+    if (ms)
+        section(MsSearchText);
+    if (both)
+        output.WriteLine(std::string_view(" "));
+    if (sim)
+        section(SimSearchText);
 }
 
 void WriteAscFile(const QString &rawPath, const SampleHeader &header, double scaling)

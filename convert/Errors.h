@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cmath>
 #include <exception>
 
 // The numbers a failure carries. The low ones keep the values that users of
@@ -40,3 +41,19 @@ private:
     QString m_description;
     QByteArray m_what;
 };
+
+// Fails with an overflow in the named calculation.
+[[noreturn]] inline void FailOverflow(const char *what)
+{
+    using namespace Qt::Literals::StringLiterals;
+    throw Error(ErrorNumber::Overflow, u"Overflow in %1."_s.arg(QLatin1StringView(what)));
+}
+
+// A number the program goes on with must be one: C++ arithmetic continues
+// silently with infinities where the calculation should have failed.
+inline double CheckedFinite(double value, const char *what)
+{
+    if (!std::isfinite(value)) [[unlikely]]
+        FailOverflow(what);
+    return value;
+}

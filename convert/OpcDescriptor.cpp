@@ -28,6 +28,8 @@ QString BatchNameB(SampleInfoRecord &info) { return BatchName(info) + u".b"_s; }
 QString MethodName(SampleInfoRecord &info)
 {
     const QString method = info.InstrumentMethod();
+    // The component is asked again for the length: its readers count on
+    // this order of calls, so the second read is not an oversight.
     const qsizetype kept = info.InstrumentMethod().size() - 4;
     if (kept < 0)
         throw Error(ErrorNumber::InvalidArgument,
@@ -66,16 +68,6 @@ constexpr std::array<DescriptorLine, 22> DescriptorLines{{
     {u"Batchname = ", BatchNameB},
     {u"batchnme = ", BatchName},
 }};
-
-// A failure is already being reported; the document's own failure to close
-// adds nothing to it.
-void CloseAfterFailure(RawFileDocument &document) noexcept
-{
-    try {
-        document.Close();
-    } catch (...) {
-    }
-}
 
 } // namespace
 

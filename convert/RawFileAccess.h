@@ -97,3 +97,13 @@ public:
 
 // Creates an unopened document. Tests replace it with an in-memory component.
 extern Seam<std::unique_ptr<RawFileDocument>()> CreateRawFileDocument;
+
+// Closes the document after a failure that is already being reported; the
+// document's own failure to close adds nothing to it.
+inline void CloseAfterFailure(RawFileDocument &document) noexcept
+{
+    try {
+        document.Close();
+    } catch (...) {
+    }
+}

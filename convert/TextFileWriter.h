@@ -40,10 +40,11 @@ public:
     void Close();
 
     static constexpr std::string_view LineEnd = "\r\n";
+
+private:
     // Large enough that writing costs few system calls.
     static constexpr qsizetype BufferSize = 4 << 20;
 
-private:
     void MakeRoom(qsizetype size);
     void Flush();
     [[noreturn]] void Fail(const QString &what) const;

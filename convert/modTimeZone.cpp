@@ -4,27 +4,18 @@
 #include "Errors.h"
 #include "modAPI.h"
 
-#include <cmath>
 #include <limits>
-
-using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
 constexpr double UnixEpochDateValue = 25569.0;
+constexpr const char *InjectionTime = "the injection time";
 
 qint32 CheckedInt32(qint64 value)
 {
     if (value < std::numeric_limits<qint32>::min() || value > std::numeric_limits<qint32>::max())
-        throw Error(ErrorNumber::Overflow, u"Overflow in the time zone offset."_s);
+        FailOverflow("the time zone offset");
     return qint32(value);
-}
-
-double CheckedFinite(double value)
-{
-    if (!std::isfinite(value))
-        throw Error(ErrorNumber::Overflow, u"Overflow in the injection time."_s);
-    return value;
 }
 
 } // namespace
@@ -43,7 +34,7 @@ qint32 UtcOffsetSeconds(double dateValue)
 
 double OleDateToEpochSeconds(double dateValue)
 {
-    double seconds = CheckedFinite(dateValue - UnixEpochDateValue);
-    seconds = CheckedFinite(seconds * 24 * 60 * 60);
-    return CheckedFinite(seconds - double(UtcOffsetSeconds(dateValue)));
+    double seconds = CheckedFinite(dateValue - UnixEpochDateValue, InjectionTime);
+    seconds = CheckedFinite(seconds * 24 * 60 * 60, InjectionTime);
+    return CheckedFinite(seconds - double(UtcOffsetSeconds(dateValue)), InjectionTime);
 }

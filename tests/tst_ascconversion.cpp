@@ -2,6 +2,7 @@
 #include "BatchMode.h"
 #include "FakeComponent.h"
 #include "ScopedReplacement.h"
+#include "TestFiles.h"
 #include "modAPI.h"
 
 #include <QDir>
@@ -71,11 +72,7 @@ struct Surroundings
 
     QString path(const QString &name) const { return folder.filePath(name); }
 
-    QByteArray read(const QString &name) const
-    {
-        QFile file(path(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(no file)");
-    }
+    QByteArray read(const QString &name) const { return ContentOf(path(name)); }
 };
 
 static FakeAcquisition Acquisition(std::vector<FakeSpectrum> spectra = {})
@@ -413,7 +410,7 @@ void TestAscConversion::componentFailure()
 
     const QStringList complete = HeaderLines + QStringList{u"StartDataSection"_s} + Block(1) +
                                  QStringList{u" "_s, u"StartDataSection"_s} + Block(2);
-    QCOMPARE(s.read(AscName), linesKept < 0 ? QByteArray("(no file)") : Lines(complete.first(linesKept)));
+    QCOMPARE(s.read(AscName), linesKept < 0 ? QByteArray("<missing>") : Lines(complete.first(linesKept)));
     QCOMPARE(s.component.calls().last(), opened ? u"Close"_s : operation);
     QCOMPARE(s.component.count(u"Close"_s), opened ? 1 : 0);
     QCOMPARE(s.component.liveObjects(), 0);

@@ -42,6 +42,7 @@ private Q_SLOTS:
     void refusedFolder_data();
     void refusedFolder();
     void fullDeviceFailsTheWrite();
+    void pieceLargerThanTheBuffer();
 
 private:
     void prepare(Folder folder, QString &rawPath);
@@ -238,6 +239,24 @@ void TestWriteFailures::fullDeviceFailsTheWrite()
         QCOMPARE(error.number(), ErrorNumber::DeviceIO);
         QVERIFY2(error.description().startsWith(u"Cannot write /dev/full: "_s), qPrintable(error.description()));
     }
+}
+
+// A spectrum formatted ahead of the writing thread arrives as one piece of
+// any size: it must reach the file whole, not fail for want of buffer room.
+void TestWriteFailures::pieceLargerThanTheBuffer()
+{
+    const QString path = m_dir->filePath(u"large.asc"_s);
+    QByteArray piece(9 << 20, '\0');
+    for (qsizetype i = 0; i < piece.size(); ++i)
+        piece[i] = char('a' + i % 26);
+    {
+        TextFileWriter writer(path);
+        writer.WriteLine("first"sv);
+        writer.Write(std::string_view(piece.constData(), size_t(piece.size())));
+        writer.EndLine();
+        writer.Close();
+    }
+    QVERIFY(ContentOf(path) == "first\r\n" + piece + "\r\n");
 }
 
 QTEST_APPLESS_MAIN(TestWriteFailures)

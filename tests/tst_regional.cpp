@@ -55,6 +55,9 @@ void TestRegional::dateToText_data()
     QTest::newRow("negative value") << u"de_DE"_s << -1.25 << u"29.12.1899 06:00:00"_s;
     QTest::newRow("rounded to the second") << u"de_DE"_s << DateValue(2004, 3, 15, 23, 59, 59) + 0.9 / 86400
                                            << u"16.03.2004"_s;
+    QTest::newRow("first day of year 100") << u"de_DE"_s << DateValue(100, 1, 1, 6, 0) << u"01.01.0100 06:00:00"_s;
+    QTest::newRow("first day of year 100, last second")
+        << u"de_DE"_s << DateValue(100, 1, 1, 23, 59, 59) << u"01.01.0100 23:59:59"_s;
 }
 
 void TestRegional::dateToText()

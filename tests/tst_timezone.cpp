@@ -95,6 +95,7 @@ void TestTimeZone::overflowFails_data()
     QTest::newRow("daylight bias") << Zone(TimeZoneId::Daylight, 0, true, 40000000) << 25569.0;
     QTest::newRow("date out of range") << Zone(TimeZoneId::Unknown, 0) << 1e300;
     QTest::newRow("not a number") << Zone(TimeZoneId::Unknown, 0) << std::nan("");
+    QTest::newRow("last day of year 99") << Zone(TimeZoneId::Unknown, 0) << -657435.5;
 }
 
 void TestTimeZone::overflowFails()

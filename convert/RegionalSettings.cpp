@@ -49,18 +49,44 @@ QString ShortDateFormat()
     return format;
 }
 
+bool IsZoneSeparator(QChar c)
+{
+    return c.isSpace() || c == u',';
+}
+
+// Whether a pair of brackets encloses the characters from start to end.
+bool Bracketed(const QString &format, qsizetype start, qsizetype end)
+{
+    if (start == 0 || end == format.size())
+        return false;
+    const QChar open = format[start - 1];
+    const QChar close = format[end];
+    return (open == u'(' && close == u')') || (open == u'[' && close == u']');
+}
+
 // The long time format carries a zone name, which the header has no use for.
+// It goes together with its brackets and the separators that set it off:
+// "H:mm:ss (t)", "HH:mm:ss, t" and "t HH:mm:ss" leave the time alone.
 QString LongTimeFormat()
 {
     QString format = QLocale().timeFormat(QLocale::LongFormat);
-    QString withoutZone;
-    qsizetype copied = 0;
+    qsizetype start = -1;
+    qsizetype end = -1;
     ForEachPatternRun(format, u't', [&](qsizetype at, qsizetype length) {
-        withoutZone += format.mid(copied, at - copied);
-        copied = at + length;
+        start = at;
+        end = at + length;
     });
-    withoutZone += format.mid(copied);
-    return withoutZone.simplified();
+    if (start < 0)
+        return format;
+    if (Bracketed(format, start, end)) {
+        --start;
+        ++end;
+    }
+    while (start > 0 && IsZoneSeparator(format[start - 1]))
+        --start;
+    while (start == 0 && end < format.size() && IsZoneSeparator(format[end]))
+        ++end;
+    return format.remove(start, end - start);
 }
 
 QString DateTimeFormat()

@@ -32,7 +32,7 @@ QDateTime DateTimeOfDateValue(double dateValue)
         date = date.addDays(1);
         seconds = 0;
     }
-    return QDateTime(date, QTime(0, 0).addSecs(int(seconds)), Qt::LocalTime);
+    return QDateTime(date, QTime(0, 0).addSecs(int(seconds)), Qt::UTC);
 }
 
 double DateValueOfDateTime(const QDate &date, const QTime &time)

@@ -89,11 +89,6 @@ QString LongTimeFormat()
     return format.remove(start, end - start);
 }
 
-QString DateTimeFormat()
-{
-    return ShortDateFormat() + u' ' + LongTimeFormat();
-}
-
 std::optional<double> ParseNumber(const QString &text)
 {
     QLocale locale;
@@ -109,22 +104,29 @@ std::optional<double> ParseNumber(const QString &text)
 
 QString DateToText(double dateValue)
 {
-    const QDateTime dateTime = DateTimeOfDateValue(dateValue);
+    const QDateTime wallClock = DateTimeOfDateValue(dateValue);
     const QLocale locale;
-    if (dateTime.date() == DateValueOrigin())
-        return locale.toString(dateTime.time(), LongTimeFormat());
-    if (dateTime.time() == QTime(0, 0))
-        return locale.toString(dateTime.date(), ShortDateFormat());
-    return locale.toString(dateTime, DateTimeFormat());
+    const QString date = locale.toString(wallClock.date(), ShortDateFormat());
+    const QString time = locale.toString(wallClock.time(), LongTimeFormat());
+    if (wallClock.date() == DateValueOrigin())
+        return time;
+    if (wallClock.time() == QTime(0, 0))
+        return date;
+    return date + u' ' + time;
 }
 
+// Date and time are read apart, as wall-clock values: read as one local date
+// and time, a text in the hour that a spring change skips would be refused.
 double TextToDate(const QString &text)
 {
     const QLocale locale;
     const QString trimmed = text.trimmed();
-    const QDateTime dateTime = locale.toDateTime(trimmed, DateTimeFormat());
-    if (dateTime.isValid())
-        return DateValueOfDateTime(dateTime.date(), dateTime.time());
+    for (qsizetype blank = trimmed.indexOf(u' '); blank >= 0; blank = trimmed.indexOf(u' ', blank + 1)) {
+        const QDate date = locale.toDate(trimmed.left(blank), ShortDateFormat());
+        const QTime time = locale.toTime(trimmed.mid(blank + 1), LongTimeFormat());
+        if (date.isValid() && time.isValid())
+            return DateValueOfDateTime(date, time);
+    }
     const QDate date = locale.toDate(trimmed, ShortDateFormat());
     if (date.isValid())
         return DateValueOfDateTime(date, QTime(0, 0));

@@ -37,6 +37,7 @@ private Q_SLOTS:
     void states();
     void failureStopsTheAction_data();
     void failureStopsTheAction();
+    void resetEmptiesTheBoxesTopDown();
     void modeLetter_data();
     void modeLetter();
     void convertWritesBothFiles_data();
@@ -405,6 +406,21 @@ void TestFrmMainBehaviour::failureStopsTheAction()
     run({u"browse first.raw"_s});
     QCOMPARE(m_failures.size(), 1);
     QCOMPARE(child<QLineEdit>("txtNameOfOperator")->text(), u"analyst"_s);
+}
+
+// Reset empties the path, then the header boxes from the top of the frame
+// down. The creation date's own handler empties the injection time before
+// the creation date's change reaches anyone else.
+void TestFrmMainBehaviour::resetEmptiesTheBoxesTopDown()
+{
+    run({u"browse first.raw"_s});
+    QStringList emptied;
+    for (QLineEdit *box : m_window->findChildren<QLineEdit *>())
+        connect(box, &QLineEdit::textChanged, this, [&emptied, box] { emptied << box->objectName(); });
+    run({u"click cmdReset"_s});
+    QCOMPARE(emptied, (QStringList{u"txtRawfile"_s, u"txtTimeOfInjection"_s, u"txtCreationDateTime"_s,
+                                   u"txtNameOfOperator"_s, u"txtNameOfInstrument"_s, u"txtNameOfSample"_s,
+                                   u"txtNameOfMethod"_s, u"txtDescription"_s, u"txtVialNumber"_s}));
 }
 
 void TestFrmMainBehaviour::modeLetter_data()

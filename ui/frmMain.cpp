@@ -111,8 +111,8 @@ void frmMain::changeEvent(QEvent *event)
 
 QList<QLineEdit *> frmMain::HeaderBoxes() const
 {
-    return {ui->txtNameOfOperator, ui->txtNameOfInstrument, ui->txtNameOfSample, ui->txtNameOfMethod,
-            ui->txtDescription,    ui->txtVialNumber,       ui->txtCreationDateTime, ui->txtTimeOfInjection};
+    return {ui->txtCreationDateTime, ui->txtTimeOfInjection, ui->txtNameOfOperator, ui->txtNameOfInstrument,
+            ui->txtNameOfSample,     ui->txtNameOfMethod,    ui->txtDescription,    ui->txtVialNumber};
 }
 
 // A box the user may type into has the window background, a locked one the

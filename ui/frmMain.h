@@ -59,7 +59,7 @@ private:
     void SetChecked(QCheckBox *box, bool checked);
     void ThrowHeldFailure();
 
-    // The eight boxes that UpdateControlStates locks and colours, in its order.
+    // The eight header boxes, from the top of the frame down.
     QList<QLineEdit *> HeaderBoxes() const;
     void ApplyBackground(QLineEdit *box) const;
 

@@ -373,8 +373,8 @@ void TestFrmMainBehaviour::failureStopsTheAction_data()
     QTest::newRow("browse to an unreadable file")
         << QStringList{u"lose 53"_s, u"browse second.raw"_s} << lost(1) << u""_s << false << u"second.raw"_s << u""_s;
     QTest::newRow("browse to an unreadable file after another")
-        << QStringList{u"browse first.raw"_s, u"lose 53"_s, u"browse second.raw"_s} << lost(2) << AllFour << false
-        << u"second.raw"_s << u"analyst"_s;
+        << QStringList{u"browse first.raw"_s, u"browse"_s, u"lose 53"_s, u"browse second.raw"_s} << lost(2) << u""_s
+        << false << u"second.raw"_s << u"analyst"_s;
     QTest::newRow("browse, injection time overflows")
         << QStringList{u"overflow"_s, u"browse first.raw"_s} << overflow << u""_s << false << u"first.raw"_s << u""_s;
     QTest::newRow("refresh, injection time overflows")

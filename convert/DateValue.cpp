@@ -21,16 +21,18 @@ QDate DateValueOrigin()
 
 QDateTime DateTimeOfDateValue(double dateValue)
 {
-    if (!(dateValue >= FirstDateValue && dateValue < LastDateValue))
-        throw Error(ErrorNumber::Overflow, u"Overflow: the date value is out of range."_s);
+    // The range is one of whole days: below zero a time of day lies below
+    // its day's value (0100-01-01 06:00 is -657434.25).
     const double wholeDays = std::trunc(dateValue);
+    if (!(wholeDays >= FirstDateValue && dateValue < LastDateValue))
+        throw Error(ErrorNumber::Overflow, u"Overflow: the date value is out of range."_s);
     qint64 seconds = std::llround(std::fabs(dateValue - wholeDays) * SecondsPerDay);
     QDate date = DateValueOrigin().addDays(qint64(wholeDays));
     if (seconds == qint64(SecondsPerDay)) {
         date = date.addDays(1);
         seconds = 0;
     }
-    return QDateTime(date, QTime(0, 0).addSecs(int(seconds)), Qt::LocalTime);
+    return QDateTime(date, QTime(0, 0).addSecs(int(seconds)), Qt::UTC);
 }
 
 double DateValueOfDateTime(const QDate &date, const QTime &time)

@@ -87,7 +87,12 @@ public:
             if (!m_file->head.startTimeStamp)
                 return 0.0;
             const QString text = m_file->head.startTimeStamp->trimmed();
-            // Without a zone designator the time is taken as local time.
+            // Without a zone designator the stamp is the local wall clock as
+            // it stands, even in the hour that a spring change skips: it is
+            // read as if it were UTC, where every date and time exists.
+            const QDateTime wallClock = QDateTime::fromString(text + u'Z', Qt::ISODateWithMs);
+            if (wallClock.isValid())
+                return DateValueOfDateTime(wallClock.date(), wallClock.time());
             const QDateTime stamp = QDateTime::fromString(text, Qt::ISODateWithMs);
             if (!stamp.isValid())
                 throw MzmlFault{u"the run's startTimeStamp \"%1\" is not a date and time"_s.arg(text)};

@@ -49,23 +49,44 @@ QString ShortDateFormat()
     return format;
 }
 
+bool IsZoneSeparator(QChar c)
+{
+    return c.isSpace() || c == u',';
+}
+
+// Whether a pair of brackets encloses the characters from start to end.
+bool Bracketed(const QString &format, qsizetype start, qsizetype end)
+{
+    if (start == 0 || end == format.size())
+        return false;
+    const QChar open = format[start - 1];
+    const QChar close = format[end];
+    return (open == u'(' && close == u')') || (open == u'[' && close == u']');
+}
+
 // The long time format carries a zone name, which the header has no use for.
+// It goes together with its brackets and the separators that set it off:
+// "H:mm:ss (t)", "HH:mm:ss, t" and "t HH:mm:ss" leave the time alone.
 QString LongTimeFormat()
 {
     QString format = QLocale().timeFormat(QLocale::LongFormat);
-    QString withoutZone;
-    qsizetype copied = 0;
+    qsizetype start = -1;
+    qsizetype end = -1;
     ForEachPatternRun(format, u't', [&](qsizetype at, qsizetype length) {
-        withoutZone += format.mid(copied, at - copied);
-        copied = at + length;
+        start = at;
+        end = at + length;
     });
-    withoutZone += format.mid(copied);
-    return withoutZone.simplified();
-}
-
-QString DateTimeFormat()
-{
-    return ShortDateFormat() + u' ' + LongTimeFormat();
+    if (start < 0)
+        return format;
+    if (Bracketed(format, start, end)) {
+        --start;
+        ++end;
+    }
+    while (start > 0 && IsZoneSeparator(format[start - 1]))
+        --start;
+    while (start == 0 && end < format.size() && IsZoneSeparator(format[end]))
+        ++end;
+    return format.remove(start, end - start);
 }
 
 std::optional<double> ParseNumber(const QString &text)
@@ -83,22 +104,29 @@ std::optional<double> ParseNumber(const QString &text)
 
 QString DateToText(double dateValue)
 {
-    const QDateTime dateTime = DateTimeOfDateValue(dateValue);
+    const QDateTime wallClock = DateTimeOfDateValue(dateValue);
     const QLocale locale;
-    if (dateTime.date() == DateValueOrigin())
-        return locale.toString(dateTime.time(), LongTimeFormat());
-    if (dateTime.time() == QTime(0, 0))
-        return locale.toString(dateTime.date(), ShortDateFormat());
-    return locale.toString(dateTime, DateTimeFormat());
+    const QString date = locale.toString(wallClock.date(), ShortDateFormat());
+    const QString time = locale.toString(wallClock.time(), LongTimeFormat());
+    if (wallClock.date() == DateValueOrigin())
+        return time;
+    if (wallClock.time() == QTime(0, 0))
+        return date;
+    return date + u' ' + time;
 }
 
+// Date and time are read apart, as wall-clock values: read as one local date
+// and time, a text in the hour that a spring change skips would be refused.
 double TextToDate(const QString &text)
 {
     const QLocale locale;
     const QString trimmed = text.trimmed();
-    const QDateTime dateTime = locale.toDateTime(trimmed, DateTimeFormat());
-    if (dateTime.isValid())
-        return DateValueOfDateTime(dateTime.date(), dateTime.time());
+    for (qsizetype blank = trimmed.indexOf(u' '); blank >= 0; blank = trimmed.indexOf(u' ', blank + 1)) {
+        const QDate date = locale.toDate(trimmed.left(blank), ShortDateFormat());
+        const QTime time = locale.toTime(trimmed.mid(blank + 1), LongTimeFormat());
+        if (date.isValid() && time.isValid())
+            return DateValueOfDateTime(date, time);
+    }
     const QDate date = locale.toDate(trimmed, ShortDateFormat());
     if (date.isValid())
         return DateValueOfDateTime(date, QTime(0, 0));

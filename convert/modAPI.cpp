@@ -10,10 +10,30 @@ using namespace Qt::Literals::StringLiterals;
 namespace modAPI {
 namespace {
 
-TimeZoneInformation SystemTimeZoneAt(const QDateTime &localTime)
+// The moment whose zone data apply to a wall-clock time: the moment it
+// stands for. In the hour that an autumn change repeats, and in the hour
+// that a spring change skips, the clock is read with the zone as it was
+// before the change, as calendars commonly do: in Central Europe a repeated
+// 02:30 is its first occurrence, 00:30 UTC, and a skipped 02:30 is 01:30 UTC.
+QDateTime MomentOfWallClock(const QTimeZone &zone, const QDateTime &wallClock)
+{
+    // No zone is a day away from UTC, and none changes its clocks twice a day.
+    constexpr qint64 Day = 86400;
+    const qint64 wall = QDateTime(wallClock.date(), wallClock.time(), Qt::UTC).toSecsSinceEpoch();
+    const QDateTime dayBefore = QDateTime::fromSecsSinceEpoch(wall - Day, Qt::UTC);
+    for (const QDateTime &side : {dayBefore, QDateTime::fromSecsSinceEpoch(wall + Day, Qt::UTC)}) {
+        const int offset = zone.offsetFromUtc(side);
+        const QDateTime moment = QDateTime::fromSecsSinceEpoch(wall - offset, Qt::UTC);
+        if (zone.offsetFromUtc(moment) == offset)
+            return moment;
+    }
+    return dayBefore;
+}
+
+TimeZoneInformation SystemTimeZoneAt(const QDateTime &wallClock)
 {
     const QTimeZone zone = QTimeZone::systemTimeZone();
-    const QDateTime at(localTime.date(), localTime.time(), zone);
+    const QDateTime at = MomentOfWallClock(zone, wallClock);
     TimeZoneInformation info;
     info.Bias = -zone.standardTimeOffset(at) / 60;
     info.HasDaylightRule = zone.hasDaylightTime();

@@ -25,8 +25,9 @@ struct TimeZoneInformation
     qint32 DaylightBias = 0;
 };
 
-// The zone data in force at a local date and time (no zone attached).
-extern Seam<TimeZoneInformation(const QDateTime &localTime)> GetTimeZoneInformation;
+// The zone data in force at a wall-clock date and time (carried as UTC, see
+// DateTimeOfDateValue).
+extern Seam<TimeZoneInformation(const QDateTime &wallClock)> GetTimeZoneInformation;
 
 // Shows a modal message with an information icon and a single OK button.
 // Only the window mode shows messages; it installs the real one.

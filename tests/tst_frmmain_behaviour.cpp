@@ -19,7 +19,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <limits>
 #include <memory>
+#include <utility>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -35,6 +37,7 @@ private Q_SLOTS:
     void states();
     void failureStopsTheAction_data();
     void failureStopsTheAction();
+    void resetEmptiesTheBoxesTopDown();
     void modeLetter_data();
     void modeLetter();
     void convertWritesBothFiles_data();
@@ -65,6 +68,7 @@ private:
     std::unique_ptr<FakeComponent> m_component;
     std::unique_ptr<frmMain> m_window;
     QString m_nextFileName;
+    bool m_overflowNext = false;
     QList<modDialogs::OpenFileRequest> m_requests;
     QStringList m_failures;
     QStringList m_messages;
@@ -112,6 +116,7 @@ void TestFrmMainBehaviour::init()
     m_component->add(path(u"first.raw"_s), First());
     m_component->add(path(u"second.raw"_s), Second());
     m_nextFileName.clear();
+    m_overflowNext = false;
     m_requests.clear();
     m_failures.clear();
     m_messages.clear();
@@ -133,7 +138,12 @@ void TestFrmMainBehaviour::init()
                               + (child<QPushButton>("cmdConvert")->isEnabled() ? u", Convert on"_s : u""_s);
         });
     m_zone = std::make_unique<ScopedReplacement<modAPI::TimeZoneInformation(const QDateTime &)>>(
-        modAPI::GetTimeZoneInformation, [](const QDateTime &) { return modAPI::TimeZoneInformation(); });
+        modAPI::GetTimeZoneInformation, [this](const QDateTime &) {
+            modAPI::TimeZoneInformation zone;
+            if (std::exchange(m_overflowNext, false))
+                zone.Bias = std::numeric_limits<qint32>::max();
+            return zone;
+        });
 
     m_window = std::make_unique<frmMain>();
     m_window->show();
@@ -163,7 +173,9 @@ void TestFrmMainBehaviour::type(QLineEdit *box, const QString &text)
 //   "browse NAME" chooses the file NAME in the dialog, "browse" cancels it;
 //   "click NAME" clicks a button or the check box;
 //   "type NAME=TEXT" replaces the text of a box by typing;
-//   "lose NUMBER" makes the next opening of an acquisition fail.
+//   "lose NUMBER" makes the next opening of an acquisition fail;
+//   "redate" records first.raw again, a day later;
+//   "overflow" makes the next injection time overflow.
 void TestFrmMainBehaviour::run(const QStringList &steps)
 {
     for (const QString &step : steps) {
@@ -184,6 +196,12 @@ void TestFrmMainBehaviour::run(const QStringList &steps)
             type(box, argument.section(u'=', 1));
         } else if (verb == u"lose"_s) {
             m_component->failAt(u"Open"_s, m_component->count(u"Open"_s) + 1, ErrorNumber(argument.toInt()));
+        } else if (verb == u"redate"_s) {
+            FakeAcquisition a = First();
+            a.creationDate += 1;
+            m_component->add(path(u"first.raw"_s), a);
+        } else if (verb == u"overflow"_s) {
+            m_overflowNext = true;
         } else {
             QFAIL(qPrintable(u"unknown step: "_s + step));
         }
@@ -334,40 +352,51 @@ void TestFrmMainBehaviour::states()
     }
 }
 
-// A failure that the action does not catch is reported and stops the action
-// where it happened; the window stays as far as the action got.
+// A failure that the action does not catch is reported once and stops the
+// action where it happened, also when it happens in the handler of a box
+// that the action changed; the window stays as far as the action got.
 void TestFrmMainBehaviour::failureStopsTheAction_data()
 {
     QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("failure");
     QTest::addColumn<QString>("enabled");
     QTest::addColumn<bool>("checked");
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("operatorName");
 
+    const QString overflow = u"6 Overflow in the time zone offset."_s;
+    auto lost = [](int call) -> QString { return u"53 "_s + FakeComponent::FailureDescription(u"Open"_s, call); };
     QTest::newRow("refresh after the file went away")
         << QStringList{u"browse first.raw"_s, u"click chkEdit"_s, u"type txtNameOfOperator=someone"_s, u"lose 53"_s,
                        u"click cmdRefresh"_s}
-        << AllFour << true << u"first.raw"_s << u"someone"_s;
+        << lost(2) << AllFour << true << u"first.raw"_s << u"someone"_s;
     QTest::newRow("browse to an unreadable file")
-        << QStringList{u"lose 53"_s, u"browse second.raw"_s} << u""_s << false << u"second.raw"_s << u""_s;
+        << QStringList{u"lose 53"_s, u"browse second.raw"_s} << lost(1) << u""_s << false << u"second.raw"_s << u""_s;
     QTest::newRow("browse to an unreadable file after another")
-        << QStringList{u"browse first.raw"_s, u"lose 53"_s, u"browse second.raw"_s} << AllFour << false
-        << u"second.raw"_s << u"analyst"_s;
+        << QStringList{u"browse first.raw"_s, u"browse"_s, u"lose 53"_s, u"browse second.raw"_s} << lost(2) << u""_s
+        << false << u"second.raw"_s << u"analyst"_s;
+    QTest::newRow("browse, injection time overflows")
+        << QStringList{u"overflow"_s, u"browse first.raw"_s} << overflow << u""_s << false << u"first.raw"_s << u""_s;
+    QTest::newRow("refresh, injection time overflows")
+        << QStringList{u"browse first.raw"_s, u"click chkEdit"_s, u"type txtNameOfOperator=someone"_s, u"redate"_s,
+                       u"overflow"_s, u"click cmdRefresh"_s}
+        << overflow << AllFour << true << u"first.raw"_s << u"someone"_s;
 }
 
 void TestFrmMainBehaviour::failureStopsTheAction()
 {
     QFETCH(QStringList, steps);
+    QFETCH(QString, failure);
     QFETCH(QString, enabled);
     QFETCH(bool, checked);
     QFETCH(QString, file);
     QFETCH(QString, operatorName);
 
     run(steps);
-    const int failedCall = m_component->count(u"Open"_s);
-    QCOMPARE(m_failures, QStringList{u"53 "_s + FakeComponent::FailureDescription(u"Open"_s, failedCall)});
+    QCOMPARE(m_failures, QStringList{failure});
     QCOMPARE(this->enabled(), enabled);
     QCOMPARE(child<QCheckBox>("chkEdit")->isChecked(), checked);
+    QCOMPARE(unlocked().size(), checked ? Six.size() : 0);
     QCOMPARE(child<QLineEdit>("txtRawfile")->text(), path(file));
     QCOMPARE(child<QLineEdit>("txtNameOfOperator")->text(), operatorName);
     QVERIFY(m_window->isVisible());
@@ -377,6 +406,21 @@ void TestFrmMainBehaviour::failureStopsTheAction()
     run({u"browse first.raw"_s});
     QCOMPARE(m_failures.size(), 1);
     QCOMPARE(child<QLineEdit>("txtNameOfOperator")->text(), u"analyst"_s);
+}
+
+// Reset empties the path, then the header boxes from the top of the frame
+// down. The creation date's own handler empties the injection time before
+// the creation date's change reaches anyone else.
+void TestFrmMainBehaviour::resetEmptiesTheBoxesTopDown()
+{
+    run({u"browse first.raw"_s});
+    QStringList emptied;
+    for (QLineEdit *box : m_window->findChildren<QLineEdit *>())
+        connect(box, &QLineEdit::textChanged, this, [&emptied, box] { emptied << box->objectName(); });
+    run({u"click cmdReset"_s});
+    QCOMPARE(emptied, (QStringList{u"txtRawfile"_s, u"txtTimeOfInjection"_s, u"txtCreationDateTime"_s,
+                                   u"txtNameOfOperator"_s, u"txtNameOfInstrument"_s, u"txtNameOfSample"_s,
+                                   u"txtNameOfMethod"_s, u"txtDescription"_s, u"txtVialNumber"_s}));
 }
 
 void TestFrmMainBehaviour::modeLetter_data()

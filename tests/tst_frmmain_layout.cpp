@@ -310,23 +310,26 @@ void TestFrmMainLayout::tabOrder()
 void TestFrmMainLayout::accessKeyClicks_data()
 {
     QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("disabled");
     QTest::addColumn<QString>("button");
-    QTest::newRow("Alt+X") << int(Qt::Key_X) << u"cmdExit"_s;
-    QTest::newRow("Alt+C") << int(Qt::Key_C) << u"cmdConvert"_s;
-    QTest::newRow("Alt+R") << int(Qt::Key_R) << u"cmdReset"_s;
-    QTest::newRow("Alt+F") << int(Qt::Key_F) << u"cmdRefresh"_s;
-    QTest::newRow("Alt+A") << int(Qt::Key_A) << QString();
-    QTest::newRow("Alt+S") << int(Qt::Key_S) << QString();
-    QTest::newRow("Alt+Q") << int(Qt::Key_Q) << QString();
+    QTest::newRow("Alt+X") << int(Qt::Key_X) << QString() << u"cmdExit"_s;
+    QTest::newRow("Alt+C") << int(Qt::Key_C) << QString() << u"cmdConvert"_s;
+    QTest::newRow("Alt+R") << int(Qt::Key_R) << QString() << u"cmdReset"_s;
+    QTest::newRow("Alt+F") << int(Qt::Key_F) << QString() << u"cmdRefresh"_s;
+    QTest::newRow("Alt+C, Convert disabled") << int(Qt::Key_C) << u"cmdConvert"_s << QString();
+    QTest::newRow("Alt+A") << int(Qt::Key_A) << QString() << QString();
+    QTest::newRow("Alt+S") << int(Qt::Key_S) << QString() << QString();
+    QTest::newRow("Alt+Q") << int(Qt::Key_Q) << QString() << QString();
 }
 
 void TestFrmMainLayout::accessKeyClicks()
 {
     QFETCH(int, key);
+    QFETCH(QString, disabled);
     QFETCH(QString, button);
     QVERIFY(showActive());
     for (QPushButton *b : m_window->findChildren<QPushButton *>())
-        b->setEnabled(true); // as with a file chosen
+        b->setEnabled(b->objectName() != disabled); // as with a file chosen
 
     const QList<QAbstractButton *> buttons = m_window->findChildren<QAbstractButton *>();
     std::vector<std::unique_ptr<QSignalSpy>> spies;
@@ -358,7 +361,9 @@ void TestFrmMainLayout::enterAndEscapeClickNothing()
     QFETCH(QString, focus);
     QFETCH(int, key);
     QVERIFY(showActive());
+    child(focus)->setEnabled(true); // as with a file chosen: a disabled button takes no focus
     child(focus)->setFocus();
+    QCOMPARE(QApplication::focusWidget(), child(focus));
 
     std::vector<std::unique_ptr<QSignalSpy>> spies;
     for (QAbstractButton *b : m_window->findChildren<QAbstractButton *>())

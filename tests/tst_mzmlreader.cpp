@@ -311,6 +311,11 @@ void TestMzmlReader::creationDate_data()
     QTest::newRow("fraction of a second") << QByteArray("startTimeStamp=\" 2004-03-15T10:23:17.250 \"")
                                           << DateValueOfDateTime(QDate(2004, 3, 15), QTime(10, 23, 17, 250))
                                           << QString();
+    // Without a zone the stamp is the wall clock, even where it skips or repeats.
+    QTest::newRow("no zone: skipped spring hour") << QByteArray("startTimeStamp=\"2004-03-28T02:30:00\"")
+                                                  << DateValueOfDateTime(QDate(2004, 3, 28), QTime(2, 30)) << QString();
+    QTest::newRow("no zone: repeated autumn hour") << QByteArray("startTimeStamp=\"2004-10-31T02:30:00\"")
+                                                   << DateValueOfDateTime(QDate(2004, 10, 31), QTime(2, 30)) << QString();
     QTest::newRow("absent") << QByteArray() << 0.0 << QString();
     QTest::newRow("not a date") << QByteArray("startTimeStamp=\"yesterday\"") << 0.0
                                 << u"startTimeStamp \"yesterday\" is not a date and time"_s;

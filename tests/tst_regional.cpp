@@ -5,6 +5,7 @@
 
 #include <QLocale>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <cmath>
@@ -21,6 +22,8 @@ private Q_SLOTS:
 
     void dateToText_data();
     void dateToText();
+    void dateTextInEveryLocale_data();
+    void dateTextInEveryLocale();
     void textToDate_refuses_data();
     void textToDate_refuses();
     void numberToText_data();
@@ -55,6 +58,14 @@ void TestRegional::dateToText_data()
     QTest::newRow("negative value") << u"de_DE"_s << -1.25 << u"29.12.1899 06:00:00"_s;
     QTest::newRow("rounded to the second") << u"de_DE"_s << DateValue(2004, 3, 15, 23, 59, 59) + 0.9 / 86400
                                            << u"16.03.2004"_s;
+    QTest::newRow("first day of year 100") << u"de_DE"_s << DateValue(100, 1, 1, 6, 0) << u"01.01.0100 06:00:00"_s;
+    // The test runs in Central European time: a wall-clock time that the
+    // spring change skips is a date like any other.
+    QTest::newRow("de skipped spring hour") << u"de_DE"_s << DateValue(2004, 3, 28, 2, 30) << u"28.03.2004 02:30:00"_s;
+    QTest::newRow("en-US skipped spring hour")
+        << u"en_US"_s << DateValue(2004, 3, 28, 2, 30) << u"3/28/2004 2:30:00 AM"_s;
+    QTest::newRow("ca zone in brackets") << u"ca_ES"_s << 38061.43283564815 << u"15/3/2004 10:23:17"_s;
+    QTest::newRow("zh-CN zone first") << u"zh_CN"_s << 38061.43283564815 << u"2004/3/15 10:23:17"_s;
 }
 
 void TestRegional::dateToText()
@@ -66,6 +77,35 @@ void TestRegional::dateToText()
 
     QCOMPARE(DateToText(value), text);
     QCOMPARE(std::llround(TextToDate(text) * 86400), std::llround(value * 86400));
+}
+
+void TestRegional::dateTextInEveryLocale_data()
+{
+    QTest::addColumn<QLocale>("locale");
+    for (const QLocale &locale :
+         QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory)) {
+        const QString name = QLocale::languageToCode(locale.language()) + u'_' + QLocale::scriptToCode(locale.script())
+                             + u'_' + QLocale::territoryToCode(locale.territory());
+        QTest::newRow(qPrintable(name)) << locale;
+    }
+}
+
+// No trace of the zone is left, and the text reads back to the second
+// wherever Qt reads its own time format back (it cannot read some locales'
+// words for the time of day, nor digits beyond the basic plane).
+void TestRegional::dateTextInEveryLocale()
+{
+    QFETCH(QLocale, locale);
+    QLocale::setDefault(locale);
+    static const QRegularExpression zoneLeftover(u"\\(\\s*\\)|\\[\\s*\\]|^[\\s,]|[\\s,]$"_s);
+    for (const QTime &time : {QTime(10, 23, 17), QTime(14, 30, 5)}) {
+        const double value = DateValue(2004, 3, 15, time.hour(), time.minute(), time.second());
+        const QString text = DateToText(value);
+        QVERIFY2(!text.contains(zoneLeftover), qPrintable(text));
+        const QTime minute(time.hour(), time.minute());
+        if (locale.toTime(locale.toString(minute, QLocale::ShortFormat), QLocale::ShortFormat) == minute)
+            QCOMPARE(TextToDate(text), value);
+    }
 }
 
 void TestRegional::textToDate_refuses_data()

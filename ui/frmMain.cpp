@@ -44,16 +44,47 @@ void frmMain::Connect(Sender *sender, Signal signal, Handler handler)
 }
 
 // A failure that a handler does not catch ends that handler where it
-// happened; the user is told, and the window stays as the handler left it.
-// A handler raised by another one's change of a control is guarded on its
-// own, so no failure ever passes through the toolkit's signal delivery.
+// happened; the user is told once, and the window stays as the handlers left
+// it. A handler that another one's change of a control raised must not let
+// its failure pass through the toolkit's signal delivery: it holds it, and
+// the change passes it on to the handler that made it (SetText, SetChecked),
+// up to the one the user started, which reports it.
 void frmMain::Run(Handler handler)
 {
+    ++m_running;
+    const auto leave = qScopeGuard([this] { --m_running; });
     try {
         (this->*handler)();
+        ThrowHeldFailure();
     } catch (const Error &error) {
+        if (m_running > 1) {
+            m_heldFailure = error;
+            return;
+        }
+        m_heldFailure.reset();
         modDialogs::ReportFailure(this, error);
     }
+}
+
+void frmMain::SetText(QLineEdit *box, const QString &text)
+{
+    box->setText(text);
+    ThrowHeldFailure();
+}
+
+void frmMain::SetChecked(QCheckBox *box, bool checked)
+{
+    box->setChecked(checked);
+    ThrowHeldFailure();
+}
+
+void frmMain::ThrowHeldFailure()
+{
+    if (!m_heldFailure)
+        return;
+    const Error failure = *m_heldFailure;
+    m_heldFailure.reset();
+    throw failure;
 }
 
 // Loading happens on the first show, before the window appears, so that
@@ -80,8 +111,8 @@ void frmMain::changeEvent(QEvent *event)
 
 QList<QLineEdit *> frmMain::HeaderBoxes() const
 {
-    return {ui->txtNameOfOperator, ui->txtNameOfInstrument, ui->txtNameOfSample, ui->txtNameOfMethod,
-            ui->txtDescription,    ui->txtVialNumber,       ui->txtCreationDateTime, ui->txtTimeOfInjection};
+    return {ui->txtCreationDateTime, ui->txtTimeOfInjection, ui->txtNameOfOperator, ui->txtNameOfInstrument,
+            ui->txtNameOfSample,     ui->txtNameOfMethod,    ui->txtDescription,    ui->txtVialNumber};
 }
 
 // A box the user may type into has the window background, a locked one the
@@ -128,19 +159,19 @@ QString frmMain::BrowseForRawFile()
 
 void frmMain::ShowSampleHeader(const SampleHeader &header)
 {
-    ui->txtCreationDateTime->setText(header.CreationDateTime);
-    ui->txtNameOfOperator->setText(header.NameOfOperator);
-    ui->txtNameOfInstrument->setText(header.NameOfInstrument);
-    ui->txtNameOfSample->setText(header.NameOfSample);
-    ui->txtNameOfMethod->setText(header.NameOfMethod);
-    ui->txtDescription->setText(header.Description);
-    ui->txtVialNumber->setText(header.VialNumber);
+    SetText(ui->txtCreationDateTime, header.CreationDateTime);
+    SetText(ui->txtNameOfOperator, header.NameOfOperator);
+    SetText(ui->txtNameOfInstrument, header.NameOfInstrument);
+    SetText(ui->txtNameOfSample, header.NameOfSample);
+    SetText(ui->txtNameOfMethod, header.NameOfMethod);
+    SetText(ui->txtDescription, header.Description);
+    SetText(ui->txtVialNumber, header.VialNumber);
 }
 
 // Unticks chkEdit and forgets any edit: Convert goes back to the file's header.
 void frmMain::LeaveEditMode()
 {
-    ui->chkEdit->setChecked(false);
+    SetChecked(ui->chkEdit, false);
     blnEditMode = false;
     blnHeaderEdited = false;
     UpdateControlStates();
@@ -148,10 +179,10 @@ void frmMain::LeaveEditMode()
 
 void frmMain::ResetForm()
 {
-    ui->txtRawfile->setText(QString());
+    SetText(ui->txtRawfile, QString());
     for (QLineEdit *box : HeaderBoxes())
-        box->setText(QString());
-    ui->txtScaling->setText(u"1"_s);
+        SetText(box, QString());
+    SetText(ui->txtScaling, u"1"_s);
     LeaveEditMode();
 }
 
@@ -162,7 +193,7 @@ void frmMain::Form_Load()
 
 void frmMain::cmdRawfile_Click()
 {
-    ui->txtRawfile->setText(BrowseForRawFile());
+    SetText(ui->txtRawfile, BrowseForRawFile());
     if (!ui->txtRawfile->text().isEmpty())
         ShowSampleHeader(ReadSampleHeader(ui->txtRawfile->text()));
     UpdateControlStates();
@@ -192,11 +223,11 @@ void frmMain::txtCreationDateTime_Change()
 {
     const QString text = ui->txtCreationDateTime->text();
     if (text.isEmpty()) {
-        ui->txtTimeOfInjection->setText(QString());
+        SetText(ui->txtTimeOfInjection, QString());
         return;
     }
     const double date = TextToDate(text);
-    ui->txtTimeOfInjection->setText(NumberToText(OleDateToEpochSeconds(date)));
+    SetText(ui->txtTimeOfInjection, NumberToText(OleDateToEpochSeconds(date)));
 }
 
 // Both writers report their own outcome (the success message) and catch

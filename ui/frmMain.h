@@ -1,13 +1,17 @@
 #pragma once
 
+#include "Errors.h"
+
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 namespace Ui {
 class frmMain;
 }
 
+class QCheckBox;
 class QLineEdit;
 struct SampleHeader;
 
@@ -49,12 +53,22 @@ private:
     void Connect(Sender *sender, Signal signal, Handler handler);
     void Run(Handler handler);
 
-    // The eight boxes that UpdateControlStates locks and colours, in its order.
+    // Changes of a control from code: each passes on a failure of the handler
+    // that the change raised, which ends the changing handler too.
+    void SetText(QLineEdit *box, const QString &text);
+    void SetChecked(QCheckBox *box, bool checked);
+    void ThrowHeldFailure();
+
+    // The eight header boxes, from the top of the frame down.
     QList<QLineEdit *> HeaderBoxes() const;
     void ApplyBackground(QLineEdit *box) const;
 
     std::unique_ptr<Ui::frmMain> ui;
     bool m_loaded = false;
+    // Handlers under way: one the user started and those its changes raised.
+    int m_running = 0;
+    // A raised handler's failure, on its way to the handler that raised it.
+    std::optional<Error> m_heldFailure;
     // The six editable header boxes are unlocked; follows each click of chkEdit.
     bool blnEditMode = false;
     // Convert writes the header shown here ("Y") instead of the file's ("N").

@@ -170,10 +170,12 @@ void TestOpcDescriptor::failsBeforeCreating_data()
     QTest::addColumn<QString>("rawName");
     QTest::addColumn<bool>("known");
     QTest::addColumn<QString>("descriptorName");
+    QTest::addColumn<bool>("hardLinked"); // the acquisition is a second name of the descriptor's file
 
-    QTest::newRow("acquisition that does not open") << u"s01.raw"_s << false << u"s01.opc"_s;
-    QTest::newRow("descriptor would be the acquisition") << u"s01.opc"_s << true << u"s01.opc"_s;
-    QTest::newRow("path of two characters") << u"ab"_s << true << u"s01.opc"_s;
+    QTest::newRow("acquisition that does not open") << u"s01.raw"_s << false << u"s01.opc"_s << false;
+    QTest::newRow("descriptor would be the acquisition") << u"s01.opc"_s << true << u"s01.opc"_s << false;
+    QTest::newRow("path of two characters") << u"ab"_s << true << u"s01.opc"_s << false;
+    QTest::newRow("descriptor hard-linked to the acquisition") << u"s01.raw"_s << true << u"s01.opc"_s << true;
 }
 
 // An existing descriptor is left as it was, and so is the acquisition.
@@ -182,6 +184,7 @@ void TestOpcDescriptor::failsBeforeCreating()
     QFETCH(QString, rawName);
     QFETCH(bool, known);
     QFETCH(QString, descriptorName);
+    QFETCH(bool, hardLinked);
 
     FakeComponent component;
     const QString rawPath = rawName.size() < 3 ? rawName : pathInTemp(rawName);
@@ -189,6 +192,8 @@ void TestOpcDescriptor::failsBeforeCreating()
         component.add(rawPath, ExampleAcquisition());
     const QByteArray before = "kept as it was\r\n";
     QVERIFY(WriteBytes(pathInTemp(descriptorName), before));
+    if (hardLinked)
+        QVERIFY(HardLink(pathInTemp(descriptorName), rawPath));
 
     QVERIFY(!WriteOpcFile(rawPath));
     QCOMPARE(ContentOf(pathInTemp(descriptorName)), before);

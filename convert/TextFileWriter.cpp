@@ -21,6 +21,15 @@ ErrorNumber OpenErrorNumber(const QString &path)
     return ErrorNumber::PermissionDenied;
 }
 
+// A line written from a text stays one line: a line break inside a value
+// would forge lines for the file's readers. Each break becomes one blank.
+QString OneLine(QString text)
+{
+    text.replace(u"\r\n"_s, u" "_s);
+    text.replace(u'\r', u' ');
+    return text.replace(u'\n', u' ');
+}
+
 } // namespace
 
 TextFileWriter::TextFileWriter(const QString &path)
@@ -63,7 +72,7 @@ void TextFileWriter::WriteLine(std::string_view bytes)
 
 void TextFileWriter::WriteLine(const QString &text)
 {
-    const QByteArray bytes = EncodeText(text);
+    const QByteArray bytes = EncodeText(OneLine(text));
     WriteLine(std::string_view(bytes.constData(), size_t(bytes.size())));
 }
 

@@ -252,9 +252,17 @@ void TestAscConversion::headerSource_data()
     editedReturned.TimeOfInjection = u"1088688600"_s;
     const QStringList editedLines{u"TimeOfInjection=1088688600"_s, u"NameOfOperator=Jürgen"_s,
                                   u"NameOfInstrument=Orbit 3"_s,   u"NameOfSample=QC-4"_s,
-                                  u"NameOfMethod=proteins.meth"_s, u"Description=a"_s,
-                                  u"b"_s,                          u"VialNumber=7"_s,
-                                  u" "_s};
+                                  u"NameOfMethod=proteins.meth"_s, u"Description=a b"_s,
+                                  u"VialNumber=7"_s,               u" "_s};
+    // A line break of any kind in a value is one blank: no value makes lines.
+    SampleHeader broken{u"01.07.2004 14:30:00"_s, QString(), u"a\r\nIntervalOfScan=0.000"_s, u"\nOrbit\n"_s,
+                        u"QC\r4"_s, u"\n\r"_s, u"x\r\n\r\ny"_s, u"7\r"_s, QString()};
+    SampleHeader brokenReturned = broken;
+    brokenReturned.TimeOfInjection = u"1088688600"_s;
+    const QStringList brokenLines{u"TimeOfInjection=1088688600"_s, u"NameOfOperator=a IntervalOfScan=0.000"_s,
+                                  u"NameOfInstrument= Orbit "_s,   u"NameOfSample=QC 4"_s,
+                                  u"NameOfMethod=  "_s,            u"Description=x  y"_s,
+                                  u"VialNumber=7 "_s,              u" "_s};
     SampleHeader read{u"15.03.2004 10:23:17"_s, u"1079342597"_s, u"analyst"_s,
                       u"Orbit 2"_s,             u"QC-3"_s,       u"lipids.meth"_s,
                       u" QC run, blank "_s,     u"12"_s,         u"D:\\results\\run7"_s};
@@ -263,6 +271,7 @@ void TestAscConversion::headerSource_data()
     QTest::newRow("Y writes what is passed") << u"Y"_s << edited << editedReturned << editedLines;
     QTest::newRow("n is not N") << u"n"_s << edited << editedReturned << editedLines;
     QTest::newRow("empty mode") << QString() << edited << editedReturned << editedLines;
+    QTest::newRow("line breaks in the values") << u"Y"_s << broken << brokenReturned << brokenLines;
 }
 
 void TestAscConversion::headerSource()

@@ -142,6 +142,13 @@ void TestOpcDescriptor::writes_data()
         << u"D:\\results\\run7\\\\"_s << u"C:\\methods\\lipids.meth"_s << true
         << changed({{2, "Batch = .b"}, {20, "Data Path = D:\\results\\run7\\\\"}, {21, "Batchname = .b"},
                     {22, "batchnme = "}});
+    // A line break of any kind in a value is one blank: no value makes lines.
+    QTest::newRow("line feed in the method") << example << u"C:\\methods\\lip\nids.meth"_s << true
+                                             << changed({{4, "Method = lip ids.M"}});
+    QTest::newRow("CR LF and a lone CR in the data path")
+        << u"D:\\results\r\n\\run\r7"_s << u"C:\\methods\\lipids.meth"_s << true
+        << changed({{2, "Batch = run 7.b"}, {20, "Data Path = D:\\results \\run 7"}, {21, "Batchname = run 7.b"},
+                    {22, "batchnme = run 7"}});
 }
 
 void TestOpcDescriptor::writes()

@@ -154,6 +154,8 @@ void TestStartup::argumentTextJoinsArguments_data()
                                      << u"/my data/run 7.raw"_s;
     QTest::newRow("quotes kept") << QStringList{u"\"/a.raw\""_s, u"\"/b.raw\""_s} << u"\"/a.raw\" \"/b.raw\""_s;
     QTest::newRow("not ASCII") << QStringList{u"/daten/Probe \u00FC.raw"_s} << u"/daten/Probe \u00FC.raw"_s;
+    // What a script's "$RAW" gives with RAW unset: an argument all the same.
+    QTest::newRow("one empty") << QStringList{QString()} << QString();
 }
 
 void TestStartup::argumentTextJoinsArguments()
@@ -164,7 +166,9 @@ void TestStartup::argumentTextJoinsArguments()
     QFETCH(QStringList, arguments);
     QFETCH(QString, argument);
     CommandLine commandLine(arguments);
-    QCOMPARE(ArgumentText(commandLine.argc(), commandLine.argv()), argument);
+    const std::optional<QString> text = ArgumentText(commandLine.argc(), commandLine.argv());
+    QCOMPARE(text.has_value(), !arguments.isEmpty());
+    QCOMPARE(text.value_or(QString()), argument);
 #endif
 }
 
@@ -214,7 +218,8 @@ void TestStartup::ensureTransferFolderSwallowsFailures()
 void TestStartup::batchMode_data()
 {
     // In the arguments, {dir} stands for a temporary folder whose name holds
-    // a blank; the path is what the conversion must be given.
+    // a blank; the path is what the conversion must be given, or the text
+    // that is refused.
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("path");
     QTest::addColumn<bool>("refused");
@@ -225,10 +230,12 @@ void TestStartup::batchMode_data()
     QTest::newRow("two quoted paths make one")
         << QStringList{u"\"{dir}/a.raw\""_s, u"\"{dir}/b.raw\""_s} << u"{dir}/a.raw {dir}/b.raw"_s << false;
     QTest::newRow("only quotes") << QStringList{u"\"\""_s} << QString() << false;
+    QTest::newRow("empty argument") << QStringList{QString()} << QString() << false;
     QTest::newRow("file that does not exist") << QStringList{u"{dir}/missing.raw"_s} << u"{dir}/missing.raw"_s
                                               << false;
-    QTest::newRow("semicolon and factor") << QStringList{u"{dir}/run7.raw;2"_s} << QString() << true;
-    QTest::newRow("semicolon in a quoted path") << QStringList{u"\"{dir}/a;b.raw\""_s} << QString() << true;
+    QTest::newRow("semicolon and factor") << QStringList{u"{dir}/run7.raw;2"_s} << u"{dir}/run7.raw;2"_s << true;
+    QTest::newRow("semicolon in a quoted path")
+        << QStringList{u"\"{dir}/a;b.raw\""_s} << u"{dir}/a;b.raw"_s << true;
 }
 
 static FakeAcquisition Acquisition()
@@ -254,7 +261,7 @@ void TestStartup::batchMode()
     const QString folder = temporary.filePath(u"transfer"_s);
 
     FakeComponent component;
-    if (!path.isEmpty() && !path.endsWith(u"missing.raw"_s))
+    if (!refused && !path.isEmpty() && !path.endsWith(u"missing.raw"_s))
         component.add(path, Acquisition());
 
     QStringList events;
@@ -272,6 +279,8 @@ void TestStartup::batchMode()
     ScopedReplacement message(modAPI::ShowInformation, [&](const QString &text, const QString &) {
         events << u"message "_s + text;
     });
+    QString standardError;
+    ScopedReplacement errorLine(modAPI::WriteErrorLine, [&](const QString &line) { standardError += line + u'\n'; });
 
     CommandLine commandLine(arguments);
     const int status = Main(commandLine.argc(), commandLine.argv());
@@ -280,11 +289,13 @@ void TestStartup::batchMode()
 
     if (refused) {
         QCOMPARE(status, int(ArgumentRefused));
+        QCOMPARE(standardError,
+                 u"quorvane-to-text: %1: the argument holds a \";\" and is refused: nothing was converted.\n"_s.arg(path));
         QVERIFY(component.calls().isEmpty());
         QVERIFY(QDir(dir).isEmpty());
         return;
     }
-    const BatchOutcome outcome{status, TakeAscBeside(path)};
+    const BatchOutcome outcome{status, TakeAscBeside(path), standardError};
     QVERIFY(QDir(dir).isEmpty());
     QCOMPARE(outcome, ExpectedBatchOutcome(path));
     QCOMPARE(component.openDocuments(), 0);

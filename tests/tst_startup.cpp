@@ -3,13 +3,16 @@
 #include "FakeComponent.h"
 #include "ScopedReplacement.h"
 #include "TestFiles.h"
+#include "frmMain.h"
 #include "modAPI.h"
 #include "modMain.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <stdexcept>
 #include <vector>
@@ -36,6 +39,7 @@ private Q_SLOTS:
     void ensureTransferFolderSwallowsFailures();
     void batchMode_data();
     void batchMode();
+    void windowMode();
 };
 
 // argv as the C runtime hands it to main: the program's name first.
@@ -299,6 +303,58 @@ void TestStartup::batchMode()
     QVERIFY(QDir(dir).isEmpty());
     QCOMPARE(outcome, ExpectedBatchOutcome(path));
     QCOMPARE(component.openDocuments(), 0);
+}
+
+// What window mode looks like from inside its event loop.
+struct WindowModeSeen
+{
+    QString transferFolder;
+    bool transferFolderMade = false;
+    bool batchMode = true;
+    int windows = 0; // top-level frmMain windows shown, without owner, not modal
+    QString box;     // the information box that ShowInformation showed
+};
+static WindowModeSeen Seen;
+
+// Runs once the window's event loop turns: looks, asks for an information
+// box, then closes the window as the user would.
+static void LookAtWindowMode()
+{
+    Seen.transferFolderMade = QFileInfo(Seen.transferFolder).isDir();
+    Seen.batchMode = BatchMode;
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        Seen.windows += qobject_cast<frmMain *>(widget) && widget->isVisible() && !widget->parentWidget() &&
+                        !widget->isModal();
+    QTimer::singleShot(0, [] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            Seen.box = box->windowTitle() + u" | "_s + box->text();
+            Seen.box += box->icon() == QMessageBox::Information ? u" | information"_s : u" | other icon"_s;
+            box->accept();
+        }
+    });
+    modAPI::ShowInformation(u"converted"_s, u"Done"_s);
+    QApplication::closeAllWindows();
+    // Should closing not end the program, the test fails rather than hangs.
+    QTimer::singleShot(10000, [] { QCoreApplication::exit(99); });
+}
+
+// Main in this process without an argument: the window opens on its own
+// event loop, and closing it ends the program.
+void TestStartup::windowMode()
+{
+    QTemporaryDir temporary;
+    QVERIFY(temporary.isValid());
+    Seen.transferFolder = temporary.filePath(u"transfer"_s);
+    ScopedReplacement transfer(modAPI::TransferFolder, [] { return Seen.transferFolder + u"/"_s; });
+    BatchMode = true;
+    qAddPreRoutine([] { QTimer::singleShot(0, LookAtWindowMode); });
+
+    CommandLine commandLine({});
+    QCOMPARE(Main(commandLine.argc(), commandLine.argv()), int(Success));
+    QVERIFY(Seen.transferFolderMade);
+    QVERIFY(!Seen.batchMode);
+    QCOMPARE(Seen.windows, 1);
+    QCOMPARE(Seen.box, u"Done | converted | information"_s);
 }
 
 // No application object here, so that batch mode is seen to make none.

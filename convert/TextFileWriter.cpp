@@ -88,8 +88,14 @@ void TextFileWriter::Flush()
     // What a failed write leaves out is lost; writing it again later would
     // repeat the part that did reach the file.
     const qsizetype used = std::exchange(m_used, 0);
-    if (used > 0 && m_file->write(m_buffer.get(), used) != used)
-        Fail(m_file->errorString());
+    // A nearly full disk takes part of a write without a word: the rest is
+    // written again until it is all in or the system says why it is not.
+    for (qsizetype written = 0; written < used;) {
+        const qint64 taken = m_file->write(m_buffer.get() + written, used - written);
+        if (taken <= 0)
+            Fail(m_file->errorString());
+        written += taken;
+    }
 }
 
 void TextFileWriter::Close()

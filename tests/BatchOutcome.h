@@ -70,3 +70,10 @@ inline BatchOutcome ExpectedBatchOutcome(const QString &rawPath)
     return {1, TakeAscBeside(rawPath),
             u"quorvane-to-text: %1: %2\n"_s.arg(rawPath, ErrorMessage(*LastConversionFailure()))};
 }
+
+// What standard error holds after batch mode refused the argument text.
+inline QString RefusedOutput(const QString &text)
+{
+    using namespace Qt::Literals::StringLiterals;
+    return u"quorvane-to-text: %1: the argument holds a \";\" and is refused: nothing was converted.\n"_s.arg(text);
+}

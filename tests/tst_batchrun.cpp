@@ -146,9 +146,7 @@ void TestBatchRun::batchRun()
 
     if (!refused.isEmpty()) {
         QCOMPARE(run.process->exitCode(), 2);
-        QCOMPARE(standardError,
-                 u"quorvane-to-text: %1: the argument holds a \";\" and is refused: nothing was converted.\n"_s.arg(
-                     refused));
+        QCOMPARE(standardError, RefusedOutput(refused));
         QVERIFY2(!TakeAscBeside(path), "a refused argument converts nothing");
         return;
     }

@@ -293,8 +293,7 @@ void TestStartup::batchMode()
 
     if (refused) {
         QCOMPARE(status, int(ArgumentRefused));
-        QCOMPARE(standardError,
-                 u"quorvane-to-text: %1: the argument holds a \";\" and is refused: nothing was converted.\n"_s.arg(path));
+        QCOMPARE(standardError, RefusedOutput(path));
         QVERIFY(component.calls().isEmpty());
         QVERIFY(QDir(dir).isEmpty());
         return;

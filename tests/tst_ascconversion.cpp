@@ -246,10 +246,15 @@ void TestAscConversion::headerSource_data()
     QTest::addColumn<SampleHeader>("returned");
     QTest::addColumn<QStringList>("lines");
 
+    // What the conversion gives back of a header passed to it: the injection
+    // time recomputed from 01.07.2004 14:30:00.
+    const auto recomputed = [](SampleHeader header) {
+        header.TimeOfInjection = u"1088688600"_s;
+        return header;
+    };
     SampleHeader edited{u"01.07.2004 14:30:00"_s, u"999"_s,      u"Jürgen"_s, u"Orbit 3"_s, u"QC-4"_s,
                         u"proteins.meth"_s,       u"a\r\nb"_s, u"7"_s,      u"D:\\x"_s};
-    SampleHeader editedReturned = edited;
-    editedReturned.TimeOfInjection = u"1088688600"_s;
+    const SampleHeader editedReturned = recomputed(edited);
     const QStringList editedLines{u"TimeOfInjection=1088688600"_s, u"NameOfOperator=Jürgen"_s,
                                   u"NameOfInstrument=Orbit 3"_s,   u"NameOfSample=QC-4"_s,
                                   u"NameOfMethod=proteins.meth"_s, u"Description=a b"_s,
@@ -257,8 +262,6 @@ void TestAscConversion::headerSource_data()
     // A line break of any kind in a value is one blank: no value makes lines.
     SampleHeader broken{u"01.07.2004 14:30:00"_s, QString(), u"a\r\nIntervalOfScan=0.000"_s, u"\nOrbit\n"_s,
                         u"QC\r4"_s, u"\n\r"_s, u"x\r\n\r\ny"_s, u"7\r"_s, QString()};
-    SampleHeader brokenReturned = broken;
-    brokenReturned.TimeOfInjection = u"1088688600"_s;
     const QStringList brokenLines{u"TimeOfInjection=1088688600"_s, u"NameOfOperator=a IntervalOfScan=0.000"_s,
                                   u"NameOfInstrument= Orbit "_s,   u"NameOfSample=QC 4"_s,
                                   u"NameOfMethod=  "_s,            u"Description=x  y"_s,
@@ -271,7 +274,7 @@ void TestAscConversion::headerSource_data()
     QTest::newRow("Y writes what is passed") << u"Y"_s << edited << editedReturned << editedLines;
     QTest::newRow("n is not N") << u"n"_s << edited << editedReturned << editedLines;
     QTest::newRow("empty mode") << QString() << edited << editedReturned << editedLines;
-    QTest::newRow("line breaks in the values") << u"Y"_s << broken << brokenReturned << brokenLines;
+    QTest::newRow("line breaks in the values") << u"Y"_s << broken << recomputed(broken) << brokenLines;
 }
 
 void TestAscConversion::headerSource()

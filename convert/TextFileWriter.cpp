@@ -85,11 +85,11 @@ void TextFileWriter::MakeRoom(qsizetype size)
 
 void TextFileWriter::Flush()
 {
-    // What a failed write leaves out is lost; writing it again later would
-    // repeat the part that did reach the file.
+    // A nearly full disk takes part of a write without a word: the rest goes
+    // at once until it is all in or the system says why it is not. What a
+    // failed write leaves out is lost; writing it again later would repeat
+    // the part that did reach the file.
     const qsizetype used = std::exchange(m_used, 0);
-    // A nearly full disk takes part of a write without a word: the rest is
-    // written again until it is all in or the system says why it is not.
     for (qsizetype written = 0; written < used;) {
         const qint64 taken = m_file->write(m_buffer.get() + written, used - written);
         if (taken <= 0)

@@ -33,15 +33,20 @@ QString ArgumentTextOfCommandLine(const QString &commandLine)
 
 #ifdef Q_OS_WIN
 
-QString ArgumentText(int, char *[])
+std::optional<QString> ArgumentText(int, char *[])
 {
-    return ArgumentTextOfCommandLine(QString::fromWCharArray(GetCommandLineW()));
+    const QString text = ArgumentTextOfCommandLine(QString::fromWCharArray(GetCommandLineW()));
+    if (text.isEmpty())
+        return std::nullopt;
+    return text;
 }
 
 #else
 
-QString ArgumentText(int argc, char *argv[])
+std::optional<QString> ArgumentText(int argc, char *argv[])
 {
+    if (argc < 2)
+        return std::nullopt;
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));

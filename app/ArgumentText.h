@@ -2,11 +2,16 @@
 
 #include <QString>
 
-// Everything on the command line after the program's own name, as one text:
-// a path with blanks stays whole, quoted or not. On Windows it is the raw
-// command line as typed; elsewhere the shell has already split it, and the
-// arguments are joined again with single blanks. Needs no Qt application.
-QString ArgumentText(int argc, char *argv[]);
+#include <optional>
+
+// Everything on the command line after the program's own name, as one text,
+// or none when there is no argument: a path with blanks stays whole, quoted
+// or not. On Windows it is the raw command line as typed, and an empty text
+// is none. Elsewhere the shell has already split it, and the arguments are
+// joined again with single blanks; any argument counts, an empty one too,
+// since the shell has removed the quotes that Windows would pass on.
+// Needs no Qt application.
+std::optional<QString> ArgumentText(int argc, char *argv[]);
 
 // The text that follows the program's name in a raw Windows command line,
 // without the blanks between them. The name ends at the first blank or tab

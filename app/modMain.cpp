@@ -2,6 +2,7 @@
 
 #include "ArgumentText.h"
 #include "AscConversion.h"
+#include "Errors.h"
 #include "SampleHeader.h"
 #include "frmMain.h"
 #include "modAPI.h"
@@ -10,6 +11,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+
+#include <optional>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -28,17 +31,31 @@ int RunWindowMode(int &argc, char *argv[])
     return application.exec();
 }
 
+// The one line on standard error that tells the script which started batch
+// mode why nothing, or not all, was converted.
+void ReportFailure(const QString &subject, const QString &reason)
+{
+    modAPI::WriteErrorLine(u"quorvane-to-text: %1: %2"_s.arg(subject, reason));
+}
+
 // Shows nothing and needs no display: no Qt application object is created.
+// A success is silent; a failure is told on standard error.
 ExitStatus RunBatchMode(const QString &argument)
 {
     BatchMode = true;
     modAPI::Sleep(BatchDelayMilliseconds);
+    const QString stripped = StripQuotes(argument);
     QString path;
     double scaling = 0;
-    if (!ParseCommandLine(StripQuotes(argument), path, scaling))
+    if (!ParseCommandLine(stripped, path, scaling)) {
+        ReportFailure(stripped, u"the argument holds a \";\" and is refused: nothing was converted."_s);
         return ArgumentRefused;
+    }
     SampleHeader header;
-    return ConvertRawFile(path, u"N"_s, header, scaling) ? Success : ConversionFailed;
+    if (ConvertRawFile(path, u"N"_s, header, scaling))
+        return Success;
+    ReportFailure(path, ErrorMessage(*LastConversionFailure()));
+    return ConversionFailed;
 }
 
 } // namespace
@@ -46,10 +63,10 @@ ExitStatus RunBatchMode(const QString &argument)
 int Main(int argc, char *argv[])
 {
     EnsureTransferFolder();
-    const QString argument = ArgumentText(argc, argv);
-    if (argument.isEmpty())
+    const std::optional<QString> argument = ArgumentText(argc, argv);
+    if (!argument)
         return RunWindowMode(argc, argv);
-    return RunBatchMode(argument);
+    return RunBatchMode(*argument);
 }
 
 bool EnsureTransferFolder()

@@ -12,8 +12,9 @@ enum ExitStatus : int {
 };
 
 // The program: makes sure of the transfer folder, then shows the window when
-// the command line carries no argument text, or converts the named RAW file
-// unattended when it does. Returns the process's exit status.
+// the command line carries no argument, or converts the named RAW file
+// unattended when it does, telling a failure on standard error. Returns the
+// process's exit status.
 int Main(int argc, char *argv[]);
 
 // Creates the transfer folder when it is missing and its parent exists.

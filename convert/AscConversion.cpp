@@ -17,6 +17,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <thread>
 #include <utility>
@@ -25,6 +26,9 @@
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
+
+// Why the last conversion failed; none after a success.
+std::optional<Error> LastFailure;
 
 constexpr QStringView MsSearchText = u" ms ";
 constexpr QStringView SimSearchText = u" SIM ";
@@ -411,6 +415,7 @@ void WriteAscFile(const QString &rawPath, const SampleHeader &header, double sca
 
 bool ConvertRawFile(const QString &rawPath, const QString &modeLetter, SampleHeader &header, double scaling)
 {
+    LastFailure.reset();
     try {
         if (modeLetter == u"N")
             header = ReadSampleHeader(rawPath);
@@ -421,7 +426,14 @@ bool ConvertRawFile(const QString &rawPath, const QString &modeLetter, SampleHea
                                     u"Successful Conversion"_s);
         return true;
     } catch (...) {
-        // The failure is not reported; what was written before it stays.
+        // The failure is not reported here, only kept for the caller to
+        // ask about; what was written before it stays.
+        LastFailure = CaughtFailure();
         return false;
     }
+}
+
+std::optional<Error> LastConversionFailure()
+{
+    return LastFailure;
 }

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "Errors.h"
 #include "SampleHeader.h"
 
 #include <QString>
+
+#include <optional>
 
 // Writes the .asc text file of the acquisition at rawPath: the header lines,
 // then its ms and SIM spectra. modeLetter "N" reads the header from the
@@ -11,3 +14,7 @@
 // divided by scaling. Returns false after any failure, with the lines written
 // before it left in the file; shows a success message unless BatchMode.
 bool ConvertRawFile(const QString &rawPath, const QString &modeLetter, SampleHeader &header, double scaling);
+
+// The failure that made the last ConvertRawFile call return false, for a
+// caller that tells the user why; none after a call that succeeded.
+std::optional<Error> LastConversionFailure();

@@ -5,14 +5,17 @@
 
 #include <cmath>
 #include <exception>
+#include <new>
 
 // The numbers a failure carries. The low ones keep the values that users of
 // the earlier desktop tool know from its error reports.
 enum class ErrorNumber : int {
     InvalidArgument = 5,
     Overflow = 6,
+    OutOfMemory = 7,
     DivisionByZero = 11,
     TypeMismatch = 13,
+    InternalError = 51,
     BadFileName = 52,
     FileNotFound = 53,
     DeviceIO = 57,
@@ -41,6 +44,31 @@ private:
     QString m_description;
     QByteArray m_what;
 };
+
+// A failure as the user is told of it: "Error 53: " and the description.
+inline QString ErrorMessage(const Error &error)
+{
+    using namespace Qt::Literals::StringLiterals;
+    return u"Error %1: %2"_s.arg(QString::number(int(error.number())), error.description());
+}
+
+// The failure that the enclosing catch block handles, as an Error: whatever
+// went wrong, the user can be told why. Call only inside a catch block.
+inline Error CaughtFailure()
+{
+    using namespace Qt::Literals::StringLiterals;
+    try {
+        throw;
+    } catch (const Error &error) {
+        return error;
+    } catch (const std::bad_alloc &) {
+        return Error(ErrorNumber::OutOfMemory, u"Out of memory."_s);
+    } catch (const std::exception &failure) {
+        return Error(ErrorNumber::InternalError, u"Internal error: %1."_s.arg(QString::fromLocal8Bit(failure.what())));
+    } catch (...) {
+        return Error(ErrorNumber::InternalError, u"Internal error."_s);
+    }
+}
 
 // Fails with an overflow in the named calculation.
 [[noreturn]] inline void FailOverflow(const char *what)

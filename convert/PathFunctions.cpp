@@ -2,7 +2,10 @@
 
 #include "Errors.h"
 
-#include <QFileInfo>
+#include <QFile>
+
+#include <filesystem>
+#include <system_error>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -38,6 +41,10 @@ QString SiblingPath(const QString &rawPath, const QString &extension)
 
 bool IsSameFile(const QString &path, const QString &otherPath)
 {
-    const QString canonical = QFileInfo(path).canonicalFilePath();
-    return !canonical.isEmpty() && canonical == QFileInfo(otherPath).canonicalFilePath();
+    // The files themselves, not their names: a hard link is the same file
+    // under a name of its own. Symbolic links are followed to their files.
+    // A path that cannot be looked at, a missing one above all, is no file.
+    std::error_code unknown;
+    return std::filesystem::equivalent(QFile(path).filesystemFileName(), QFile(otherPath).filesystemFileName(),
+                                       unknown);
 }

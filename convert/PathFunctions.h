@@ -20,5 +20,6 @@ QString LastFolderOfPath(QString folderPath);
 // path of fewer than three characters.
 QString SiblingPath(const QString &rawPath, const QString &extension);
 
-// Whether the two paths name one existing file.
+// Whether the two paths lead to one existing file (device and inode), through
+// hard and symbolic links alike.
 bool IsSameFile(const QString &path, const QString &otherPath);

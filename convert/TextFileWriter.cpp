@@ -21,6 +21,15 @@ ErrorNumber OpenErrorNumber(const QString &path)
     return ErrorNumber::PermissionDenied;
 }
 
+// A line written from a text stays one line: a line break inside a value
+// would forge lines for the file's readers. Each break becomes one blank.
+QString OneLine(QString text)
+{
+    text.replace(u"\r\n"_s, u" "_s);
+    text.replace(u'\r', u' ');
+    return text.replace(u'\n', u' ');
+}
+
 } // namespace
 
 TextFileWriter::TextFileWriter(const QString &path)
@@ -63,7 +72,7 @@ void TextFileWriter::WriteLine(std::string_view bytes)
 
 void TextFileWriter::WriteLine(const QString &text)
 {
-    const QByteArray bytes = EncodeText(text);
+    const QByteArray bytes = EncodeText(OneLine(text));
     WriteLine(std::string_view(bytes.constData(), size_t(bytes.size())));
 }
 
@@ -76,11 +85,17 @@ void TextFileWriter::MakeRoom(qsizetype size)
 
 void TextFileWriter::Flush()
 {
-    // What a failed write leaves out is lost; writing it again later would
-    // repeat the part that did reach the file.
+    // A nearly full disk takes part of a write without a word: the rest goes
+    // at once until it is all in or the system says why it is not. What a
+    // failed write leaves out is lost; writing it again later would repeat
+    // the part that did reach the file.
     const qsizetype used = std::exchange(m_used, 0);
-    if (used > 0 && m_file->write(m_buffer.get(), used) != used)
-        Fail(m_file->errorString());
+    for (qsizetype written = 0; written < used;) {
+        const qint64 taken = m_file->write(m_buffer.get() + written, used - written);
+        if (taken <= 0)
+            Fail(m_file->errorString());
+        written += taken;
+    }
 }
 
 void TextFileWriter::Close()

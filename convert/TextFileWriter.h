@@ -22,7 +22,9 @@ public:
     // Bytes of any length.
     void Write(std::string_view bytes);
     void WriteLine(std::string_view bytes);
-    // Encodes the text into the system code page first.
+    // Encodes the text into the system code page first. The text is one
+    // line whatever it holds: each line break in it (CR LF, a lone CR or a
+    // lone LF) is written as one blank.
     void WriteLine(const QString &text);
     void EndLine() { Write(LineEnd); }
 

@@ -3,6 +3,7 @@
 #include <QTimeZone>
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 using namespace Qt::Literals::StringLiterals;
@@ -53,6 +54,12 @@ TimeZoneInformation SystemTimeZoneAt(const QDateTime &wallClock)
 Seam<TimeZoneInformation(const QDateTime &)> GetTimeZoneInformation{SystemTimeZoneAt};
 
 Seam<void(const QString &, const QString &)> ShowInformation{[](const QString &, const QString &) {}};
+
+Seam<void(const QString &)> WriteErrorLine{[](const QString &line) {
+    const QByteArray bytes = (line + u'\n').toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}};
 
 Seam<void(int)> Sleep{[](int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }};
 

@@ -33,6 +33,10 @@ extern Seam<TimeZoneInformation(const QDateTime &wallClock)> GetTimeZoneInformat
 // Only the window mode shows messages; it installs the real one.
 extern Seam<void(const QString &text, const QString &title)> ShowInformation;
 
+// Writes one line to the process's standard error: batch mode's word to the
+// script that started it.
+extern Seam<void(const QString &line)> WriteErrorLine;
+
 // Blocks the one thread for the given time.
 extern Seam<void(int milliseconds)> Sleep;
 

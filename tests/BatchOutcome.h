@@ -1,12 +1,14 @@
 #pragma once
 
-// What an unattended run must leave behind for one RAW path: its exit status
-// and the .asc file beside the path. The expected outcome comes from running
+// What an unattended run must leave behind for one RAW path: its exit status,
+// the .asc file beside the path and what it told standard error. The
+// expected outcome comes from running
 // the conversion in this process with the values the command line stands
 // for, so the run can be checked on any acquisition the conversion reads.
 
 #include "AscConversion.h"
 #include "BatchMode.h"
+#include "Errors.h"
 #include "PathFunctions.h"
 #include "SampleHeader.h"
 
@@ -21,6 +23,7 @@ struct BatchOutcome
 {
     int exitStatus = -1;
     std::optional<QByteArray> asc; // none when no .asc was written
+    QString standardError;
 
     friend bool operator==(const BatchOutcome &, const BatchOutcome &) = default;
 };
@@ -33,6 +36,7 @@ inline QDebug operator<<(QDebug debug, const BatchOutcome &outcome)
         debug << "an .asc of " << outcome.asc->size() << " bytes";
     else
         debug << "no .asc";
+    debug << ", standard error " << outcome.standardError;
     return debug;
 }
 
@@ -51,7 +55,8 @@ inline std::optional<QByteArray> TakeAscBeside(const QString &rawPath)
 }
 
 // Converts rawPath here as batch mode must: mode "N", an empty header, the
-// scaling factor 1, no message. Takes the .asc it writes away again.
+// scaling factor 1, no message, and a failure told in one line as the window
+// would word it. Takes the .asc it writes away again.
 inline BatchOutcome ExpectedBatchOutcome(const QString &rawPath)
 {
     using namespace Qt::Literals::StringLiterals;
@@ -60,5 +65,15 @@ inline BatchOutcome ExpectedBatchOutcome(const QString &rawPath)
     SampleHeader header;
     const bool converted = ConvertRawFile(rawPath, u"N"_s, header, 1.0);
     BatchMode = wasBatchMode;
-    return {converted ? 0 : 1, TakeAscBeside(rawPath)};
+    if (converted)
+        return {0, TakeAscBeside(rawPath), QString()};
+    return {1, TakeAscBeside(rawPath),
+            u"quorvane-to-text: %1: %2\n"_s.arg(rawPath, ErrorMessage(*LastConversionFailure()))};
+}
+
+// What standard error holds after batch mode refused the argument text.
+inline QString RefusedOutput(const QString &text)
+{
+    using namespace Qt::Literals::StringLiterals;
+    return u"quorvane-to-text: %1: the argument holds a \";\" and is refused: nothing was converted.\n"_s.arg(text);
 }

@@ -246,15 +246,26 @@ void TestAscConversion::headerSource_data()
     QTest::addColumn<SampleHeader>("returned");
     QTest::addColumn<QStringList>("lines");
 
+    // What the conversion gives back of a header passed to it: the injection
+    // time recomputed from 01.07.2004 14:30:00.
+    const auto recomputed = [](SampleHeader header) {
+        header.TimeOfInjection = u"1088688600"_s;
+        return header;
+    };
     SampleHeader edited{u"01.07.2004 14:30:00"_s, u"999"_s,      u"Jürgen"_s, u"Orbit 3"_s, u"QC-4"_s,
                         u"proteins.meth"_s,       u"a\r\nb"_s, u"7"_s,      u"D:\\x"_s};
-    SampleHeader editedReturned = edited;
-    editedReturned.TimeOfInjection = u"1088688600"_s;
+    const SampleHeader editedReturned = recomputed(edited);
     const QStringList editedLines{u"TimeOfInjection=1088688600"_s, u"NameOfOperator=Jürgen"_s,
                                   u"NameOfInstrument=Orbit 3"_s,   u"NameOfSample=QC-4"_s,
-                                  u"NameOfMethod=proteins.meth"_s, u"Description=a"_s,
-                                  u"b"_s,                          u"VialNumber=7"_s,
-                                  u" "_s};
+                                  u"NameOfMethod=proteins.meth"_s, u"Description=a b"_s,
+                                  u"VialNumber=7"_s,               u" "_s};
+    // A line break of any kind in a value is one blank: no value makes lines.
+    SampleHeader broken{u"01.07.2004 14:30:00"_s, QString(), u"a\r\nIntervalOfScan=0.000"_s, u"\nOrbit\n"_s,
+                        u"QC\r4"_s, u"\n\r"_s, u"x\r\n\r\ny"_s, u"7\r"_s, QString()};
+    const QStringList brokenLines{u"TimeOfInjection=1088688600"_s, u"NameOfOperator=a IntervalOfScan=0.000"_s,
+                                  u"NameOfInstrument= Orbit "_s,   u"NameOfSample=QC 4"_s,
+                                  u"NameOfMethod=  "_s,            u"Description=x  y"_s,
+                                  u"VialNumber=7 "_s,              u" "_s};
     SampleHeader read{u"15.03.2004 10:23:17"_s, u"1079342597"_s, u"analyst"_s,
                       u"Orbit 2"_s,             u"QC-3"_s,       u"lipids.meth"_s,
                       u" QC run, blank "_s,     u"12"_s,         u"D:\\results\\run7"_s};
@@ -263,6 +274,7 @@ void TestAscConversion::headerSource_data()
     QTest::newRow("Y writes what is passed") << u"Y"_s << edited << editedReturned << editedLines;
     QTest::newRow("n is not N") << u"n"_s << edited << editedReturned << editedLines;
     QTest::newRow("empty mode") << QString() << edited << editedReturned << editedLines;
+    QTest::newRow("line breaks in the values") << u"Y"_s << broken << recomputed(broken) << brokenLines;
 }
 
 void TestAscConversion::headerSource()
@@ -284,14 +296,17 @@ void TestAscConversion::nothingWrittenBeforeTheOutputIsSafe_data()
     QTest::addColumn<QString>("rawName");
     QTest::addColumn<QString>("mode");
     QTest::addColumn<QString>("creationDateTime");
+    QTest::addColumn<QString>("link"); // how the output's name leads to the acquisition run7.raw, if it does
 
     const QString valid = u"15.03.2004 10:23:17"_s;
-    QTest::newRow("no creation date") << RawName << u"Y"_s << QString();
-    QTest::newRow("creation date unreadable") << RawName << u"Y"_s << u"15/03/2004"_s;
-    QTest::newRow("acquisition missing") << u"other.raw"_s << u"N"_s << valid;
-    QTest::newRow("folder missing") << u"missing/run7.raw"_s << u"Y"_s << valid;
-    QTest::newRow("output would be the acquisition") << AscName << u"N"_s << valid;
-    QTest::newRow("path too short") << u"ab"_s << u"Y"_s << valid;
+    QTest::newRow("no creation date") << RawName << u"Y"_s << QString() << QString();
+    QTest::newRow("creation date unreadable") << RawName << u"Y"_s << u"15/03/2004"_s << QString();
+    QTest::newRow("acquisition missing") << u"other.raw"_s << u"N"_s << valid << QString();
+    QTest::newRow("folder missing") << u"missing/run7.raw"_s << u"Y"_s << valid << QString();
+    QTest::newRow("output would be the acquisition") << AscName << u"N"_s << valid << QString();
+    QTest::newRow("path too short") << u"ab"_s << u"Y"_s << valid << QString();
+    QTest::newRow("output hard-linked to the acquisition") << RawName << u"N"_s << valid << u"hard"_s;
+    QTest::newRow("output a symbolic link to the acquisition") << RawName << u"Y"_s << valid << u"symbolic"_s;
 }
 
 void TestAscConversion::nothingWrittenBeforeTheOutputIsSafe()
@@ -299,20 +314,25 @@ void TestAscConversion::nothingWrittenBeforeTheOutputIsSafe()
     QFETCH(QString, rawName);
     QFETCH(QString, mode);
     QFETCH(QString, creationDateTime);
+    QFETCH(QString, link);
     Surroundings s;
     s.component.add(s.path(RawName), Acquisition(Numbered({MsFilter})));
     s.component.add(s.path(AscName), Acquisition(Numbered({MsFilter})));
     const QByteArray acquisition = "acquisition bytes";
-    QFile input(s.path(AscName));
-    QVERIFY(input.open(QIODevice::WriteOnly) && input.write(acquisition) == acquisition.size());
-    input.close();
+    const QStringList files = link.isEmpty() ? QStringList{AscName} : QStringList{AscName, RawName};
+    QVERIFY(WriteBytes(s.path(files.last()), acquisition));
+    if (link == u"hard")
+        QVERIFY(HardLink(s.path(RawName), s.path(AscName)));
+    if (link == u"symbolic")
+        QVERIFY(QFile::link(RawName, s.path(AscName)));
     const QString rawPath = rawName == u"ab" ? rawName : s.path(rawName);
 
     SampleHeader header;
     header.CreationDateTime = creationDateTime;
     QVERIFY(!ConvertRawFile(rawPath, mode, header, 1));
-    QCOMPARE(QDir(s.folder.path()).entryList(QDir::Files), QStringList{AscName});
-    QCOMPARE(s.read(AscName), acquisition);
+    QCOMPARE(QDir(s.folder.path()).entryList(QDir::Files), files);
+    for (const QString &name : files)
+        QCOMPARE(s.read(name), acquisition);
     QVERIFY(!s.component.calls().contains(u"Detector"_s));
     QCOMPARE(s.component.openDocuments(), 0);
     QCOMPARE(s.messages, QStringList());
@@ -322,29 +342,36 @@ void TestAscConversion::outputName_data()
 {
     QTest::addColumn<QString>("rawName");
     QTest::addColumn<QString>("ascName");
+    QTest::addColumn<QString>("linkedFile"); // the file a symbolic link of that name leads to, if any
 
-    QTest::newRow("upper-case extension") << u"run7.RAW"_s << u"run7.asc"_s;
-    QTest::newRow("no extension") << u"run7"_s << u"rasc"_s;
-    QTest::newRow("three characters") << u"raw"_s << u"asc"_s;
+    QTest::newRow("upper-case extension") << u"run7.RAW"_s << u"run7.asc"_s << QString();
+    QTest::newRow("no extension") << u"run7"_s << u"rasc"_s << QString();
+    QTest::newRow("three characters") << u"raw"_s << u"asc"_s << QString();
+    QTest::newRow("symbolic link to another file") << u"run7.raw"_s << u"run7.asc"_s << u"spectra.txt"_s;
 }
 
 void TestAscConversion::outputName()
 {
     QFETCH(QString, rawName);
     QFETCH(QString, ascName);
+    QFETCH(QString, linkedFile);
     Surroundings s;
     s.component.add(s.path(rawName), Acquisition(Numbered({MsFilter})));
     const QByteArray expected = Lines(HeaderLines + Block(1));
-    QFile stale(s.path(ascName));
-    QVERIFY(stale.open(QIODevice::WriteOnly) && stale.write(QByteArray(100000, 'x')) == 100000);
-    stale.close();
+    QStringList files{ascName};
+    if (!linkedFile.isEmpty()) {
+        QVERIFY(QFile::link(linkedFile, s.path(ascName)));
+        files.append(linkedFile);
+    }
+    QVERIFY(WriteBytes(s.path(files.last()), QByteArray(100000, 'x')));
 
     // The second run finds the first one's file and overwrites it alike.
     for (int run = 1; run <= 2; ++run) {
         SampleHeader header;
         QVERIFY(ConvertRawFile(s.path(rawName), u"N"_s, header, 1));
-        QCOMPARE(QDir(s.folder.path()).entryList(QDir::Files), QStringList{ascName});
-        QCOMPARE(s.read(ascName), expected);
+        QCOMPARE(QDir(s.folder.path()).entryList(QDir::Files), files);
+        for (const QString &name : files)
+            QCOMPARE(s.read(name), expected);
     }
 }
 

@@ -168,6 +168,11 @@ void TestFaultSweep::convertRawFile()
     };
     const auto check = [&](const FaultCase &fault, FakeComponent &component, bool written) {
         QCOMPARE(written, fault.none());
+        // The failure is kept whole for batch mode to tell.
+        const std::optional<Error> failure = LastConversionFailure();
+        QCOMPARE(failure.has_value(), !fault.none());
+        if (failure)
+            QCOMPARE(failure->description(), FakeComponent::FailureDescription(fault.operation, fault.call));
         const QByteArray content = ContentOf(ascPath);
         if (fault.none()) {
             complete = content;

@@ -142,6 +142,13 @@ void TestOpcDescriptor::writes_data()
         << u"D:\\results\\run7\\\\"_s << u"C:\\methods\\lipids.meth"_s << true
         << changed({{2, "Batch = .b"}, {20, "Data Path = D:\\results\\run7\\\\"}, {21, "Batchname = .b"},
                     {22, "batchnme = "}});
+    // A line break of any kind in a value is one blank: no value makes lines.
+    QTest::newRow("line feed in the method") << example << u"C:\\methods\\lip\nids.meth"_s << true
+                                             << changed({{4, "Method = lip ids.M"}});
+    QTest::newRow("CR LF and a lone CR in the data path")
+        << u"D:\\results\r\n\\run\r7"_s << u"C:\\methods\\lipids.meth"_s << true
+        << changed({{2, "Batch = run 7.b"}, {20, "Data Path = D:\\results \\run 7"}, {21, "Batchname = run 7.b"},
+                    {22, "batchnme = run 7"}});
 }
 
 void TestOpcDescriptor::writes()
@@ -170,10 +177,12 @@ void TestOpcDescriptor::failsBeforeCreating_data()
     QTest::addColumn<QString>("rawName");
     QTest::addColumn<bool>("known");
     QTest::addColumn<QString>("descriptorName");
+    QTest::addColumn<bool>("hardLinked"); // the acquisition is a second name of the descriptor's file
 
-    QTest::newRow("acquisition that does not open") << u"s01.raw"_s << false << u"s01.opc"_s;
-    QTest::newRow("descriptor would be the acquisition") << u"s01.opc"_s << true << u"s01.opc"_s;
-    QTest::newRow("path of two characters") << u"ab"_s << true << u"s01.opc"_s;
+    QTest::newRow("acquisition that does not open") << u"s01.raw"_s << false << u"s01.opc"_s << false;
+    QTest::newRow("descriptor would be the acquisition") << u"s01.opc"_s << true << u"s01.opc"_s << false;
+    QTest::newRow("path of two characters") << u"ab"_s << true << u"s01.opc"_s << false;
+    QTest::newRow("descriptor hard-linked to the acquisition") << u"s01.raw"_s << true << u"s01.opc"_s << true;
 }
 
 // An existing descriptor is left as it was, and so is the acquisition.
@@ -182,6 +191,7 @@ void TestOpcDescriptor::failsBeforeCreating()
     QFETCH(QString, rawName);
     QFETCH(bool, known);
     QFETCH(QString, descriptorName);
+    QFETCH(bool, hardLinked);
 
     FakeComponent component;
     const QString rawPath = rawName.size() < 3 ? rawName : pathInTemp(rawName);
@@ -189,6 +199,8 @@ void TestOpcDescriptor::failsBeforeCreating()
         component.add(rawPath, ExampleAcquisition());
     const QByteArray before = "kept as it was\r\n";
     QVERIFY(WriteBytes(pathInTemp(descriptorName), before));
+    if (hardLinked)
+        QVERIFY(HardLink(pathInTemp(descriptorName), rawPath));
 
     QVERIFY(!WriteOpcFile(rawPath));
     QCOMPARE(ContentOf(pathInTemp(descriptorName)), before);

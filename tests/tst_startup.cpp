@@ -3,13 +3,16 @@
 #include "FakeComponent.h"
 #include "ScopedReplacement.h"
 #include "TestFiles.h"
+#include "frmMain.h"
 #include "modAPI.h"
 #include "modMain.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <stdexcept>
 #include <vector>
@@ -36,6 +39,7 @@ private Q_SLOTS:
     void ensureTransferFolderSwallowsFailures();
     void batchMode_data();
     void batchMode();
+    void windowMode();
 };
 
 // argv as the C runtime hands it to main: the program's name first.
@@ -154,6 +158,8 @@ void TestStartup::argumentTextJoinsArguments_data()
                                      << u"/my data/run 7.raw"_s;
     QTest::newRow("quotes kept") << QStringList{u"\"/a.raw\""_s, u"\"/b.raw\""_s} << u"\"/a.raw\" \"/b.raw\""_s;
     QTest::newRow("not ASCII") << QStringList{u"/daten/Probe \u00FC.raw"_s} << u"/daten/Probe \u00FC.raw"_s;
+    // What a script's "$RAW" gives with RAW unset: an argument all the same.
+    QTest::newRow("one empty") << QStringList{QString()} << QString();
 }
 
 void TestStartup::argumentTextJoinsArguments()
@@ -164,7 +170,9 @@ void TestStartup::argumentTextJoinsArguments()
     QFETCH(QStringList, arguments);
     QFETCH(QString, argument);
     CommandLine commandLine(arguments);
-    QCOMPARE(ArgumentText(commandLine.argc(), commandLine.argv()), argument);
+    const std::optional<QString> text = ArgumentText(commandLine.argc(), commandLine.argv());
+    QCOMPARE(text.has_value(), !arguments.isEmpty());
+    QCOMPARE(text.value_or(QString()), argument);
 #endif
 }
 
@@ -214,7 +222,8 @@ void TestStartup::ensureTransferFolderSwallowsFailures()
 void TestStartup::batchMode_data()
 {
     // In the arguments, {dir} stands for a temporary folder whose name holds
-    // a blank; the path is what the conversion must be given.
+    // a blank; the path is what the conversion must be given, or the text
+    // that is refused.
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("path");
     QTest::addColumn<bool>("refused");
@@ -225,10 +234,12 @@ void TestStartup::batchMode_data()
     QTest::newRow("two quoted paths make one")
         << QStringList{u"\"{dir}/a.raw\""_s, u"\"{dir}/b.raw\""_s} << u"{dir}/a.raw {dir}/b.raw"_s << false;
     QTest::newRow("only quotes") << QStringList{u"\"\""_s} << QString() << false;
+    QTest::newRow("empty argument") << QStringList{QString()} << QString() << false;
     QTest::newRow("file that does not exist") << QStringList{u"{dir}/missing.raw"_s} << u"{dir}/missing.raw"_s
                                               << false;
-    QTest::newRow("semicolon and factor") << QStringList{u"{dir}/run7.raw;2"_s} << QString() << true;
-    QTest::newRow("semicolon in a quoted path") << QStringList{u"\"{dir}/a;b.raw\""_s} << QString() << true;
+    QTest::newRow("semicolon and factor") << QStringList{u"{dir}/run7.raw;2"_s} << u"{dir}/run7.raw;2"_s << true;
+    QTest::newRow("semicolon in a quoted path")
+        << QStringList{u"\"{dir}/a;b.raw\""_s} << u"{dir}/a;b.raw"_s << true;
 }
 
 static FakeAcquisition Acquisition()
@@ -254,7 +265,7 @@ void TestStartup::batchMode()
     const QString folder = temporary.filePath(u"transfer"_s);
 
     FakeComponent component;
-    if (!path.isEmpty() && !path.endsWith(u"missing.raw"_s))
+    if (!refused && !path.isEmpty() && !path.endsWith(u"missing.raw"_s))
         component.add(path, Acquisition());
 
     QStringList events;
@@ -272,6 +283,8 @@ void TestStartup::batchMode()
     ScopedReplacement message(modAPI::ShowInformation, [&](const QString &text, const QString &) {
         events << u"message "_s + text;
     });
+    QString standardError;
+    ScopedReplacement errorLine(modAPI::WriteErrorLine, [&](const QString &line) { standardError += line + u'\n'; });
 
     CommandLine commandLine(arguments);
     const int status = Main(commandLine.argc(), commandLine.argv());
@@ -280,14 +293,67 @@ void TestStartup::batchMode()
 
     if (refused) {
         QCOMPARE(status, int(ArgumentRefused));
+        QCOMPARE(standardError, RefusedOutput(path));
         QVERIFY(component.calls().isEmpty());
         QVERIFY(QDir(dir).isEmpty());
         return;
     }
-    const BatchOutcome outcome{status, TakeAscBeside(path)};
+    const BatchOutcome outcome{status, TakeAscBeside(path), standardError};
     QVERIFY(QDir(dir).isEmpty());
     QCOMPARE(outcome, ExpectedBatchOutcome(path));
     QCOMPARE(component.openDocuments(), 0);
+}
+
+// What window mode looks like from inside its event loop.
+struct WindowModeSeen
+{
+    QString transferFolder;
+    bool transferFolderMade = false;
+    bool batchMode = true;
+    int windows = 0; // top-level frmMain windows shown, without owner, not modal
+    QString box;     // the information box that ShowInformation showed
+};
+static WindowModeSeen Seen;
+
+// Runs once the window's event loop turns: looks, asks for an information
+// box, then closes the window as the user would.
+static void LookAtWindowMode()
+{
+    Seen.transferFolderMade = QFileInfo(Seen.transferFolder).isDir();
+    Seen.batchMode = BatchMode;
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        Seen.windows += qobject_cast<frmMain *>(widget) && widget->isVisible() && !widget->parentWidget() &&
+                        !widget->isModal();
+    QTimer::singleShot(0, [] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            Seen.box = box->windowTitle() + u" | "_s + box->text();
+            Seen.box += box->icon() == QMessageBox::Information ? u" | information"_s : u" | other icon"_s;
+            box->accept();
+        }
+    });
+    modAPI::ShowInformation(u"converted"_s, u"Done"_s);
+    QApplication::closeAllWindows();
+    // Should closing not end the program, the test fails rather than hangs.
+    QTimer::singleShot(10000, [] { QCoreApplication::exit(99); });
+}
+
+// Main in this process without an argument: the window opens on its own
+// event loop, and closing it ends the program.
+void TestStartup::windowMode()
+{
+    QTemporaryDir temporary;
+    QVERIFY(temporary.isValid());
+    Seen.transferFolder = temporary.filePath(u"transfer"_s);
+    ScopedReplacement transfer(modAPI::TransferFolder, [] { return Seen.transferFolder + u"/"_s; });
+    BatchMode = true;
+    qAddPreRoutine([] { QTimer::singleShot(0, LookAtWindowMode); });
+
+    CommandLine commandLine({});
+    QCOMPARE(Main(commandLine.argc(), commandLine.argv()), int(Success));
+    QVERIFY(Seen.transferFolderMade);
+    QVERIFY(!Seen.batchMode);
+    QCOMPARE(Seen.windows, 1);
+    QCOMPARE(Seen.box, u"Done | converted | information"_s);
 }
 
 // No application object here, so that batch mode is seen to make none.

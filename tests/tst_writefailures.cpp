@@ -2,6 +2,7 @@
 #include "Errors.h"
 #include "FakeComponent.h"
 #include "OpcDescriptor.h"
+#include "PathFunctions.h"
 #include "TestFiles.h"
 #include "TextFileWriter.h"
 
@@ -138,6 +139,9 @@ void TestWriteFailures::prepare(Folder folder, QString &rawPath)
             const QByteArray block(4096, 'f');
             while (filler.write(block) > 0) {
             }
+            // Room for one page: a write gets part of its text in, and the
+            // file keeps that part.
+            QVERIFY(filler.resize(filler.size() - block.size()));
         } else {
             // Every write to the full device fails for want of space.
             QVERIFY(QDir().mkpath(where));
@@ -155,20 +159,27 @@ void TestWriteFailures::refusedFolder_data()
     QTest::addColumn<Folder>("folder");
     QTest::addColumn<Writer>("writer");
     QTest::addColumn<ErrorNumber>("number");
+    QTest::addColumn<qint32>("count"); // what the component's Count reports, of 30 spectra
 
-    QTest::newRow("missing folder, text file") << Folder::Missing << Writer::TextFile << ErrorNumber::PathNotFound;
-    QTest::newRow("missing folder, descriptor") << Folder::Missing << Writer::Descriptor << ErrorNumber::PathNotFound;
-    QTest::newRow("read-only folder, text file")
-        << Folder::ReadOnly << Writer::TextFile << ErrorNumber::PermissionDenied;
-    QTest::newRow("read-only folder, descriptor")
-        << Folder::ReadOnly << Writer::Descriptor << ErrorNumber::PermissionDenied;
-    QTest::newRow("full folder, text file") << Folder::Full << Writer::TextFile << ErrorNumber::DeviceIO;
-    QTest::newRow("full folder, descriptor") << Folder::Full << Writer::Descriptor << ErrorNumber::DeviceIO;
+    const auto row = [](const char *name, Folder folder, Writer writer, ErrorNumber number, qint32 count = 30) {
+        QTest::newRow(name) << folder << writer << number << count;
+    };
+    row("missing folder, text file", Folder::Missing, Writer::TextFile, ErrorNumber::PathNotFound);
+    row("missing folder, descriptor", Folder::Missing, Writer::Descriptor, ErrorNumber::PathNotFound);
+    row("read-only folder, text file", Folder::ReadOnly, Writer::TextFile, ErrorNumber::PermissionDenied);
+    row("read-only folder, descriptor", Folder::ReadOnly, Writer::Descriptor, ErrorNumber::PermissionDenied);
+    row("full folder, text file", Folder::Full, Writer::TextFile, ErrorNumber::DeviceIO);
+    row("full folder, descriptor", Folder::Full, Writer::Descriptor, ErrorNumber::DeviceIO);
     // The conversion only answers false: the number column plays no part.
-    QTest::newRow("missing folder, conversion") << Folder::Missing << Writer::Conversion << ErrorNumber::PathNotFound;
-    QTest::newRow("read-only folder, conversion")
-        << Folder::ReadOnly << Writer::Conversion << ErrorNumber::PermissionDenied;
-    QTest::newRow("full folder, conversion") << Folder::Full << Writer::Conversion << ErrorNumber::DeviceIO;
+    row("missing folder, conversion", Folder::Missing, Writer::Conversion, ErrorNumber::PathNotFound);
+    row("read-only folder, conversion", Folder::ReadOnly, Writer::Conversion, ErrorNumber::PermissionDenied);
+    row("full folder, conversion", Folder::Full, Writer::Conversion, ErrorNumber::DeviceIO);
+    // Fewer spectra fail only when the file is closed, not while spectra
+    // are still being written.
+    row("full folder, conversion, Count 0", Folder::Full, Writer::Conversion, ErrorNumber::DeviceIO, 0);
+    row("full folder, conversion, Count below 0", Folder::Full, Writer::Conversion, ErrorNumber::DeviceIO, -3);
+    row("full folder, conversion, Count below the number of spectra", Folder::Full, Writer::Conversion,
+        ErrorNumber::DeviceIO, 2);
 }
 
 // The writer fails clearly, the descriptor writer returns false with the
@@ -178,6 +189,7 @@ void TestWriteFailures::refusedFolder()
     QFETCH(Folder, folder);
     QFETCH(Writer, writer);
     QFETCH(ErrorNumber, number);
+    QFETCH(qint32, count);
 
     QString rawPath;
     prepare(folder, rawPath);
@@ -202,20 +214,46 @@ void TestWriteFailures::refusedFolder()
         const QString ascPath = rawPath.first(rawPath.size() - 3) + u"asc"_s;
         QVERIFY2(failure->description().contains(QDir::toNativeSeparators(ascPath)),
                  qPrintable(failure->description()));
+        // The reason is the system's, even when part of a write went in.
+        if (folder == Folder::Full)
+            QVERIFY2(failure->description().endsWith(QString::fromLocal8Bit(strerror(ENOSPC))),
+                     qPrintable(failure->description()));
     } else {
         FakeComponent component;
         FakeAcquisition acquisition = ExampleAcquisition();
         // Far more text than the full folder has room for, and more than
         // one write buffer: a write fails while spectra are still being read.
+        // The sample name alone fills the room left, in either file.
+        acquisition.sampleName = QString(5000, u'q');
         acquisition.spectra.assign(30, {u"full ms scan"_s, 1, std::vector<double>(20000, 123.456),
                                         std::vector<double>(20000, 7890.1)});
+        acquisition.count = count;
+        const QString roomyRawPath = m_dir->filePath(u"s01.raw"_s);
         component.add(rawPath, acquisition);
-        SampleHeader header;
-        QVERIFY(writer == Writer::Descriptor ? !WriteOpcFile(rawPath)
-                                             : !ConvertRawFile(rawPath, u"N"_s, header, 1.0));
+        component.add(roomyRawPath, acquisition);
+        const auto write = [writer](const QString &path) {
+            SampleHeader header;
+            return writer == Writer::Descriptor ? WriteOpcFile(path) : ConvertRawFile(path, u"N"_s, header, 1.0);
+        };
+        QVERIFY(!write(rawPath));
         QCOMPARE(component.calls().last(), u"Close"_s);
         QCOMPARE(component.openDocuments(), 0);
         QCOMPARE(component.liveObjects(), 0);
+
+        // What the failure leaves is the complete file cut short.
+        QVERIFY(write(roomyRawPath));
+        const QString extension = writer == Writer::Descriptor ? u"opc"_s : u"asc"_s;
+        const QByteArray complete = ContentOf(SiblingPath(roomyRawPath, extension));
+        if (writer == Writer::Conversion)
+            QCOMPARE(complete.count("IntervalOfScan="), qBound(0, count, 30));
+        const QString outputPath = SiblingPath(rawPath, extension);
+        if (folder != Folder::Full) {
+            QVERIFY(!QFileInfo::exists(outputPath));
+        } else if (m_privateMounts) { // the full device itself is never read: it has no end
+            const QByteArray partial = ContentOf(outputPath);
+            QVERIFY(!partial.isEmpty() && partial.size() < complete.size());
+            QVERIFY(complete.startsWith(partial));
+        }
     }
 
     if (acquisitionExists)

@@ -5,8 +5,6 @@
 #include <QMessageBox>
 #include <QScopeGuard>
 
-using namespace Qt::Literals::StringLiterals;
-
 namespace modDialogs {
 namespace {
 
@@ -28,8 +26,7 @@ QString ShowOpenFileDialog(QWidget *parent, const OpenFileRequest &request)
 
 void ShowFailureBox(QWidget *parent, const Error &error)
 {
-    QMessageBox box(QMessageBox::Critical, parent ? parent->windowTitle() : QString(),
-                    u"Error %1: %2"_s.arg(QString::number(int(error.number())), error.description()),
+    QMessageBox box(QMessageBox::Critical, parent ? parent->windowTitle() : QString(), ErrorMessage(error),
                     QMessageBox::Ok, parent);
     box.exec();
 }

@@ -2,6 +2,7 @@
 
 #include "ArgumentText.h"
 #include "AscConversion.h"
+#include "MzmlDocument.h"
 #include "SampleHeader.h"
 #include "frmMain.h"
 #include "modAPI.h"
@@ -45,6 +46,7 @@ ExitStatus RunBatchMode(const QString &argument)
 
 int Main(int argc, char *argv[])
 {
+    InstallMzmlReader();
     EnsureTransferFolder();
     const QString argument = ArgumentText(argc, argv);
     if (argument.isEmpty())

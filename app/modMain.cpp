@@ -3,6 +3,7 @@
 #include "ArgumentText.h"
 #include "AscConversion.h"
 #include "Errors.h"
+#include "MzmlDocument.h"
 #include "SampleHeader.h"
 #include "frmMain.h"
 #include "modAPI.h"
@@ -62,6 +63,7 @@ ExitStatus RunBatchMode(const QString &argument)
 
 int Main(int argc, char *argv[])
 {
+    InstallMzmlReader();
     EnsureTransferFolder();
     const std::optional<QString> argument = ArgumentText(argc, argv);
     if (!argument)

@@ -5,6 +5,7 @@
 #include "AscConversion.h"
 #include "BatchMode.h"
 #include "FileArgument.h"
+#include "MzmlDocument.h"
 
 #include <QElapsedTimer>
 #include <QTextStream>
@@ -16,6 +17,7 @@ int main(int argc, char *argv[])
     const std::optional<QString> file = FileArgument(argc, argv, "bench_convert");
     if (!file)
         return 2;
+    InstallMzmlReader();
     BatchMode = true;
     SampleHeader header;
     QElapsedTimer timer;

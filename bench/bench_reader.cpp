@@ -4,6 +4,7 @@
 
 #include "Errors.h"
 #include "FileArgument.h"
+#include "MzmlDocument.h"
 #include "RawFileAccess.h"
 
 #include <QElapsedTimer>
@@ -14,6 +15,7 @@ int main(int argc, char *argv[])
     const std::optional<QString> file = FileArgument(argc, argv, "bench_reader");
     if (!file)
         return 2;
+    InstallMzmlReader();
     QTextStream out(stdout);
     try {
         QElapsedTimer timer;

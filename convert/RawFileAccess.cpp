@@ -1,5 +1,9 @@
 #include "RawFileAccess.h"
 
-#include "MzmlDocument.h"
+#include "Errors.h"
 
-Seam<std::unique_ptr<RawFileDocument>()> CreateRawFileDocument{CreateMzmlDocument};
+using namespace Qt::Literals::StringLiterals;
+
+Seam<std::unique_ptr<RawFileDocument>()> CreateRawFileDocument{[]() -> std::unique_ptr<RawFileDocument> {
+    throw Error(ErrorNumber::CannotCreateObject, u"No raw-file access component is installed."_s);
+}};

@@ -95,7 +95,9 @@ public:
     virtual std::unique_ptr<DetectorChannel> Detector(int type, int index) = 0;
 };
 
-// Creates an unopened document. Tests replace it with an in-memory component.
+// Creates an unopened document. Start-up installs the program's reader here
+// (InstallMzmlReader); until then it fails. Tests replace it with an
+// in-memory component.
 extern Seam<std::unique_ptr<RawFileDocument>()> CreateRawFileDocument;
 
 // Closes the document after a failure that is already being reported; the

@@ -18,6 +18,14 @@ public:
 
     Result operator()(Args... args) const { return m_current(std::forward<Args>(args)...); }
 
+    // Makes a function the standard implementation and puts it in place:
+    // start-up installs what lives in a layer that this one cannot name.
+    void install(Function standard)
+    {
+        m_standard = std::move(standard);
+        m_current = m_standard;
+    }
+
     // An empty function puts the standard implementation back.
     void replace(Function replacement)
     {

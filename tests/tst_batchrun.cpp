@@ -1,6 +1,7 @@
 // Runs the real program as a user's script would: on a machine without a
 // display, with the argument on its command line.
 #include "BatchOutcome.h"
+#include "MzmlDocument.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -94,6 +95,7 @@ TestBatchRun::Run &TestBatchRun::finish(const QString &name)
 // The runs wait five seconds each, so they all start together.
 void TestBatchRun::initTestCase()
 {
+    InstallMzmlReader();
     QVERIFY(m_temporary.isValid());
     m_dir = m_temporary.filePath(u"batch folder"_s);
     QVERIFY(QDir().mkpath(m_dir));

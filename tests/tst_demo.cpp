@@ -1,4 +1,5 @@
 #include "AscConversion.h"
+#include "MzmlDocument.h"
 #include "OpcDescriptor.h"
 #include "ScopedReplacement.h"
 #include "TestFiles.h"
@@ -17,8 +18,14 @@ class TestDemo : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase();
     void convertsToTheExpectedFiles();
 };
+
+void TestDemo::initTestCase()
+{
+    InstallMzmlReader();
+}
 
 void TestDemo::convertsToTheExpectedFiles()
 {

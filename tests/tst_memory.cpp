@@ -1,5 +1,6 @@
 #include "AscConversion.h"
 #include "BatchMode.h"
+#include "MzmlDocument.h"
 #include "MzmlWriter.h"
 
 #include <QProcess>
@@ -87,6 +88,7 @@ void TestMemory::conversionMemoryStaysFlat()
 int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
+    InstallMzmlReader();
     if (argc == 3 && qstrcmp(argv[1], ConvertArgument) == 0)
         return ConvertAndReportPeak(argv[2]);
     TestMemory test;

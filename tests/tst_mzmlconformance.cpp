@@ -2,6 +2,7 @@
 // acquisition in each encoding, and every rewrite must read like the original.
 
 #include "DemoAcquisition.h"
+#include "MzmlDocument.h"
 #include "ReadAcquisition.h"
 
 #include <QProcess>
@@ -30,6 +31,7 @@ private:
 
 void TestMzmlConformance::initTestCase()
 {
+    InstallMzmlReader();
     m_msconvert = QStandardPaths::findExecutable(u"msconvert"_s);
     if (m_msconvert.isEmpty())
         QSKIP("msconvert is not installed (Debian package libpwiz-tools)");

@@ -3,6 +3,7 @@
 #include "DateValue.h"
 #include "DemoAcquisition.h"
 #include "Errors.h"
+#include "MzmlDocument.h"
 #include "MzmlFault.h"
 #include "MzmlWriter.h"
 #include "ReadAcquisition.h"
@@ -28,6 +29,7 @@ class TestMzmlReader : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase();
     void base64MatchesQt();
     void base64Rejects_data();
     void base64Rejects();
@@ -146,6 +148,11 @@ QString TestMzmlReader::write(const QString &name, const QByteArray &content)
     if (!WriteBytes(path, content))
         qFatal("cannot write the test file");
     return path;
+}
+
+void TestMzmlReader::initTestCase()
+{
+    InstallMzmlReader();
 }
 
 void TestMzmlReader::base64MatchesQt()

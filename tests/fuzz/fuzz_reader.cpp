@@ -4,6 +4,7 @@
 // is a fault in the reader.
 
 #include "Errors.h"
+#include "MzmlDocument.h"
 #include "ReadAcquisition.h"
 #include "TestFiles.h"
 
@@ -25,6 +26,12 @@ const QString &InputPath()
 }
 
 } // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    InstallMzmlReader();
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

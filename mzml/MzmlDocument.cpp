@@ -265,3 +265,8 @@ std::unique_ptr<RawFileDocument> CreateMzmlDocument()
 {
     return std::make_unique<MzmlDocument>();
 }
+
+void InstallMzmlReader()
+{
+    CreateRawFileDocument.install(CreateMzmlDocument);
+}

@@ -9,3 +9,7 @@
 // document's head; the spectrum index is built on first need and points are
 // decoded one spectrum at a time.
 std::unique_ptr<RawFileDocument> CreateMzmlDocument();
+
+// Makes CreateMzmlDocument the program's raw-file access component: start-up
+// calls it, and so do tests that read real files.
+void InstallMzmlReader();

@@ -13,7 +13,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <chrono>
 #include <functional>
+#include <future>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -43,6 +49,8 @@ private Q_SLOTS:
     void damageNeverCrashes();
     void randomArraysNeverCrash_data();
     void randomArraysNeverCrash();
+    void refusesWhatIsNotAFile_data();
+    void refusesWhatIsNotAFile();
     void readsLatin1Documents();
     void openReadsOnlyTheHead();
     void objectsFailAfterClose();
@@ -556,6 +564,34 @@ void TestMzmlReader::randomArraysNeverCrash()
             QVERIFY(fault.what.startsWith(u"the m/z array "_s));
         }
     }
+}
+
+void TestMzmlReader::refusesWhatIsNotAFile_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("failure");
+    const QString fifo = m_dir.filePath(u"fifo.raw"_s);
+    if (mkfifo(QFile::encodeName(fifo).constData(), 0600) != 0)
+        qFatal("cannot make the FIFO");
+    const QString notAFile = u"this is a device, a pipe or a socket, not an acquisition."_s;
+    QTest::newRow("FIFO without a writer") << fifo << notAFile;
+    QTest::newRow("device") << u"/dev/null"_s << notAFile;
+    QTest::newRow("folder") << m_dir.path() << u"this is a folder, not an acquisition."_s;
+}
+
+void TestMzmlReader::refusesWhatIsNotAFile()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, failure);
+    std::future<QString> opened = std::async(std::launch::async, [&] {
+        return FailureOf([&] { CreateRawFileDocument()->Open(path); });
+    });
+    if (opened.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        // A writer lets the waiting open return, so that the test can end.
+        ::close(::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK));
+        QFAIL("Open waits for a writer");
+    }
+    QCOMPARE(opened.get(), u"\"%1\": %2"_s.arg(path, failure));
 }
 
 void TestMzmlReader::readsLatin1Documents()

@@ -33,12 +33,22 @@ void ReadPrologue(QXmlStreamReader &reader, MzmlHead &head)
                                     : u"it holds no element"_s);
 }
 
+// A group holds parameters only: one that referred to others could multiply
+// them beyond any measure, level by level.
 void ReadParamGroups(QXmlStreamReader &reader, MzmlHead &head)
 {
     while (reader.readNextStartElement()) {
         if (LocalName(reader) == u"referenceableParamGroup") {
             const QString id = reader.attributes().value(u"id"_s).toString();
-            head.groups.insert(id, ReadParams(reader, head.groups));
+            ParamSet params;
+            while (reader.readNextStartElement()) {
+                if (LocalName(reader) == u"referenceableParamGroupRef")
+                    throw MzmlFault{u"the parameter group \"%1\" refers to another group, which mzML does not allow"_s
+                                        .arg(id)};
+                if (!ReadParam(reader, head.groups, params))
+                    reader.skipCurrentElement();
+            }
+            head.groups.insert(id, params);
         } else {
             reader.skipCurrentElement();
         }

@@ -445,6 +445,13 @@ void TestMzmlReader::badInput_data()
         << false
         << Replace("</spectrumList>", "<!-- <spectrum index=\"9\"> --><![CDATA[<spectrum>]]><?pi <spectrum>?>\n</spectrumList>")
         << u"Points"_s << 4 << QString();
+    QTest::newRow("parameter group refers to a group")
+        << false
+        << Replace("<sampleList", "<referenceableParamGroupList count=\"2\"><referenceableParamGroup id=\"inner\">"
+                                  "<cvParam accession=\"MS:1000511\" value=\"1\"/></referenceableParamGroup>"
+                                  "<referenceableParamGroup id=\"outer\"><referenceableParamGroupRef ref=\"inner\"/>"
+                                  "</referenceableParamGroup></referenceableParamGroupList>\n<sampleList")
+        << u"Open"_s << 0 << u"the parameter group \"outer\" refers to another group, which mzML does not allow"_s;
 }
 
 void TestMzmlReader::badInput()

@@ -1,5 +1,6 @@
 #include "MzmlHead.h"
 
+#include "FileFragment.h"
 #include "MzmlFault.h"
 
 #include <algorithm>
@@ -70,13 +71,10 @@ std::vector<MzmlSample> ReadSamples(QXmlStreamReader &reader, const ParamGroups 
     return samples;
 }
 
-// Stands on the spectrumList start: reads its count and whether any child
-// follows, then leaves the reader there.
+// Stands on the spectrumList start: finds whether any child follows, then
+// leaves the reader there.
 void ReadSpectrumListStart(QXmlStreamReader &reader, MzmlHead &head)
 {
-    bool ok = false;
-    const qint64 count = reader.attributes().value(u"count"_s).toLongLong(&ok);
-    head.declaredSpectrumCount = ok && count >= 0 ? count : -1;
     while (!reader.atEnd()) {
         reader.readNext();
         if (reader.isStartElement() || reader.isEndElement()) {
@@ -128,16 +126,7 @@ void ReadMzml(QXmlStreamReader &reader, MzmlHead &head)
         head.sample = samples.front();
 }
 
-} // namespace
-
-MzmlFault ReaderFault(const QXmlStreamReader &reader)
-{
-    if (reader.error() == QXmlStreamReader::PrematureEndOfDocumentError)
-        return TruncatedDocument();
-    return MzmlFault{u"the document is damaged: %1"_s.arg(reader.errorString())};
-}
-
-MzmlHead ReadMzmlHead(QIODevice &device)
+MzmlHead ReadHead(QIODevice &device)
 {
     QXmlStreamReader reader(&device);
     MzmlHead head;
@@ -155,4 +144,23 @@ MzmlHead ReadMzmlHead(QIODevice &device)
     if (reader.hasError())
         throw ReaderFault(reader);
     return head;
+}
+
+} // namespace
+
+MzmlFault ReaderFault(const QXmlStreamReader &reader)
+{
+    if (reader.error() == QXmlStreamReader::PrematureEndOfDocumentError)
+        return TruncatedDocument();
+    return MzmlFault{u"the document is damaged: %1"_s.arg(reader.errorString())};
+}
+
+MzmlHead ReadMzmlHead(QFile &file)
+{
+    FileFragment fragment(file, 0, {});
+    try {
+        return ReadHead(fragment);
+    } catch (const MzmlFault &fault) {
+        fragment.fail(fault);
+    }
 }

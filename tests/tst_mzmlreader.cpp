@@ -2,6 +2,7 @@
 #include "BinaryArrayDecoding.h"
 #include "DateValue.h"
 #include "DemoAcquisition.h"
+#include "MarkupLexer.h"
 #include "Errors.h"
 #include "MzmlFault.h"
 #include "MzmlWriter.h"
@@ -10,6 +11,7 @@
 
 #include <QFile>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -138,6 +140,23 @@ Mutation Truncate(double fraction)
 Mutation Whole(QByteArray content)
 {
     return [content](QByteArray &document) { document = content; };
+}
+
+// The mutation, then the index at the end rewritten to where the spectra now stand.
+Mutation Reindexed(Mutation mutation)
+{
+    return [mutation](QByteArray &d) {
+        mutation(d);
+        const QByteArray ref = "<offset idRef=\"";
+        for (qsizetype at = d.indexOf(ref); at >= 0; at = d.indexOf(ref, at + 1)) {
+            const QByteArray id = d.mid(at + ref.size(), d.indexOf('"', at + ref.size()) - at - ref.size());
+            const qsizetype value = d.indexOf('>', at) + 1;
+            const qsizetype spectrum = d.lastIndexOf("<spectrum ", d.indexOf(QByteArray(" id=\"" + id + '"')));
+            d.replace(value, d.indexOf('<', value) - value, QByteArray::number(spectrum));
+        }
+        const qsizetype value = d.indexOf("<indexListOffset>") + 17;
+        d.replace(value, d.indexOf('<', value) - value, QByteArray::number(d.indexOf("<indexList ")));
+    };
 }
 
 QByteArray ZlibBomb()
@@ -445,6 +464,39 @@ void TestMzmlReader::badInput_data()
         << false
         << Replace("</spectrumList>", "<!-- <spectrum index=\"9\"> --><![CDATA[<spectrum>]]><?pi <spectrum>?>\n</spectrumList>")
         << u"Points"_s << 4 << QString();
+    // The spectrum list holds spectra and nothing else; an index that leaves one out is not used.
+    const Mutation misspelt = Replace("<spectrum index=\"2\"", "<spectrun index=\"2\"");
+    QTest::newRow("misspelt spectrum, plain") << false << misspelt << u"Count"_s << 0
+                                              << u"the spectrum list holds an element <spectrun> at byte "_s;
+    QTest::newRow("misspelt spectrum, indexed") << true << misspelt << u"Count"_s << 0
+                                                << u"the spectrum list holds an element <spectrun> at byte "_s;
+    QTest::newRow("stray end tag in the list") << false << Replace("</spectrum>\n", "</spectrum>\n</spectrum>\n")
+                                               << u"Count"_s << 0 << u"</spectrum> at byte "_s;
+    QTest::newRow("count and index leave out the last")
+        << true
+        << Mutation([](QByteArray &d) {
+               Replace("<spectrumList count=\"4\"", "<spectrumList count=\"3\"")(d);
+               const qsizetype last = d.indexOf("<offset idRef=\"scan=4\">");
+               d.remove(last, d.indexOf('\n', last) + 1 - last);
+           })
+        << u"Points"_s << 4 << QString();
+    QTest::newRow("count and index of none")
+        << true
+        << Mutation([](QByteArray &d) {
+               Replace("<spectrumList count=\"4\"", "<spectrumList count=\"0\"")(d);
+               const qsizetype first = d.indexOf("<offset ");
+               d.remove(first, d.indexOf("</index>") - first);
+           })
+        << u"Points"_s << 4 << QString();
+    QTest::newRow("index leaves out one in between")
+        << true
+        << Reindexed([](QByteArray &d) {
+               const qsizetype second = d.indexOf("<spectrum index=\"1\"");
+               const qsizetype third = d.indexOf("<spectrum index=\"2\"");
+               d.insert(third, d.mid(second, third - second));
+           })
+        << u"Points"_s << 2 << u"spectrum 2: the file's index disagrees with the spectrum list at byte "_s;
+    // Nothing that an XML reader would hold whole may grow without bound.
     QTest::newRow("parameter group refers to a group")
         << false
         << Replace("<sampleList", "<referenceableParamGroupList count=\"2\"><referenceableParamGroup id=\"inner\">"
@@ -452,6 +504,25 @@ void TestMzmlReader::badInput_data()
                                   "<referenceableParamGroup id=\"outer\"><referenceableParamGroupRef ref=\"inner\"/>"
                                   "</referenceableParamGroup></referenceableParamGroupList>\n<sampleList")
         << u"Open"_s << 0 << u"the parameter group \"outer\" refers to another group, which mzML does not allow"_s;
+    const QByteArray tooLong(TextLimit, 'x');
+    QTest::newRow("attribute within the limit")
+        << true << Reindexed(Replace("<spectrum index=\"1\"", "<spectrum n=\"" + tooLong.first(TextLimit - 99) + "\" index=\"1\""))
+        << u"Points"_s << 4 << QString();
+    QTest::newRow("attribute beyond the limit")
+        << false << Replace("<spectrum index=\"1\"", "<spectrum n=\"" + tooLong + "\" index=\"1\"") << u"Count"_s << 0
+        << u"the tag <spectrum> at byte "_s;
+    QTest::newRow("attribute beyond the limit in the head")
+        << true << Replace("<sample ", "<sample n=\"" + tooLong + "\" ") << u"Open"_s << 0
+        << u"the tag <sample> at byte "_s;
+    QTest::newRow("comment beyond the limit, plain")
+        << false << Replace("</spectrum>\n", "</spectrum>\n<!--" + tooLong + "-->") << u"Count"_s << 0
+        << u"the comment at byte "_s;
+    QTest::newRow("comment beyond the limit, indexed")
+        << true << Reindexed(Replace("</spectrum>\n", "</spectrum>\n<!--" + tooLong + "-->")) << u"Points"_s << 1
+        << u"spectrum 1: the comment at byte "_s;
+    QTest::newRow("elements nested beyond the limit")
+        << false << Replace("<scan>", "<scan>" + QByteArray("<a>").repeated(DepthLimit) + QByteArray("</a>").repeated(DepthLimit))
+        << u"Count"_s << 0 << u"elements nest more than 256 deep at byte "_s;
 }
 
 void TestMzmlReader::badInput()
@@ -486,6 +557,11 @@ void TestMzmlReader::badInput()
             spectra->Item(spectrum)->Points();
     });
     QVERIFY2(description.contains(failure), qPrintable(description));
+    // An element named with its byte: the byte where that element's tag begins.
+    const QRegularExpressionMatch named = QRegularExpression(u"<(/?[^<> ]+)> at byte (\\d+)"_s).match(description);
+    if (named.hasMatch())
+        QVERIFY2(content.mid(named.captured(2).toLongLong()).startsWith(QByteArray('<' + named.captured(1).toUtf8())),
+                 qPrintable(description));
     if (failure.isEmpty()) {
         QVERIFY2(description.isEmpty(), qPrintable(description));
         const QString difference = DifferenceOfFile(path, TestAcquisition(), {}, {0, 6e-8});

@@ -51,6 +51,7 @@ private Q_SLOTS:
     void damageNeverCrashes();
     void randomArraysNeverCrash_data();
     void randomArraysNeverCrash();
+    void lexerIgnoresHowBytesArrive();
     void refusesWhatIsNotAFile_data();
     void refusesWhatIsNotAFile();
     void readsLatin1Documents();
@@ -647,6 +648,37 @@ void TestMzmlReader::randomArraysNeverCrash()
             QVERIFY(fault.what.startsWith(u"the m/z array "_s));
         }
     }
+}
+
+void TestMzmlReader::lexerIgnoresHowBytesArrive()
+{
+    // Markup that a search for the next ">" would cut short, then the tokens
+    // of a document whatever pieces its bytes come in.
+    const QByteArray tricky = "<!-- a -- b --><![CDATA[ ]] > ]]><?pi ? > ?><a b='>' c=\"/\"/><x:y/></x:y>"
+                              "<!DOCTYPE d [<!ENTITY e \"]>\">]><z>";
+    QRandomGenerator random(5);
+    const auto tokens = [&](const QByteArray &document, int largestPiece) {
+        QStringList seen;
+        MarkupLexer lexer(0);
+        for (qsizetype at = 0; at < document.size();) {
+            const QByteArrayView piece = QByteArrayView(document).sliced(at).first(
+                qMin<qsizetype>(document.size() - at, random.bounded(1, largestPiece + 1)));
+            lexer.pass(piece, [&](const MarkupToken &token) {
+                seen << u"%1 %2-%3 %4 %5"_s.arg(int(token.kind)).arg(token.start).arg(token.end).arg(token.depth).arg(
+                    QString::fromUtf8(token.name));
+                return true;
+            });
+            at += piece.size();
+        }
+        return seen;
+    };
+    QCOMPARE(tokens(tricky, 1), QStringList({u"4 0-15 0 "_s, u"4 15-33 0 "_s, u"4 33-44 0 "_s, u"2 44-60 0 a"_s,
+                                             u"2 60-66 0 y"_s, u"3 66-72 -1 y"_s, u"4 72-103 -1 "_s,
+                                             u"1 103-106 -1 z"_s}));
+    const QByteArray document = ContentOf(QStringLiteral(QUORVANE_SOURCE_DIR "/examples/demo.raw")) + tricky;
+    const QStringList whole = tokens(document, int(document.size()));
+    for (const int largestPiece : {1, 3, 17, 300})
+        QCOMPARE(tokens(document, largestPiece), whole);
 }
 
 void TestMzmlReader::refusesWhatIsNotAFile_data()

@@ -3,9 +3,14 @@
 #include <cstring>
 
 FileFragment::FileFragment(QFile &file, qint64 offset, QByteArray prefix)
-    : m_file(file), m_next(offset), m_prefix(std::move(prefix))
+    : m_file(file), m_next(offset), m_prefix(std::move(prefix)), m_lexer(offset)
 {
     open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+}
+
+void FileFragment::fail(const MzmlFault &fault) const
+{
+    throw m_fault ? *m_fault : fault;
 }
 
 qint64 FileFragment::readData(char *data, qint64 maxSize)
@@ -16,12 +21,24 @@ qint64 FileFragment::readData(char *data, qint64 maxSize)
         m_prefix.remove(0, size);
         return size;
     }
-    if (m_file.pos() != m_next && !m_file.seek(m_next))
+    if (m_fault || (m_file.pos() != m_next && !m_file.seek(m_next)))
         return -1;
     const qint64 read = m_file.read(data, maxSize);
-    if (read > 0)
-        m_next += read;
-    return read;
+    if (read <= 0)
+        return read;
+    qint64 given = read;
+    try {
+        m_lexer.pass(QByteArrayView(data, read));
+    } catch (const MzmlFault &fault) {
+        // Qt's reader must not be left by an exception: it gets what comes
+        // before the fault, which may be all it needs, then the end of its input.
+        m_fault = fault;
+        given = qBound<qint64>(0, m_lexer.tokenStart() - m_next, read);
+        if (given == 0)
+            return -1;
+    }
+    m_next += given;
+    return given;
 }
 
 QByteArray XmlDeclaration(const QString &encoding)

@@ -1,19 +1,30 @@
 #pragma once
 
+#include "MarkupLexer.h"
+#include "MzmlFault.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QIODevice>
 #include <QString>
 
+#include <optional>
+
 // A read-only device that presents a prefix, then the file from offset on.
 // It lets an XML reader start in the middle of a document: the prefix is an
-// XML declaration that carries the document's encoding.
+// XML declaration that carries the document's encoding. It stops at a piece
+// of markup or text that the reader must not hold (see MarkupLexer) and
+// keeps the fault.
 class FileFragment : public QIODevice
 {
 public:
     FileFragment(QFile &file, qint64 offset, QByteArray prefix);
 
     bool isSequential() const override { return true; }
+
+    // Throws fault, or the fragment's own fault when it stopped the reading:
+    // whatever a reader made of the bytes it did not get comes second.
+    [[noreturn]] void fail(const MzmlFault &fault) const;
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override;
@@ -23,6 +34,8 @@ private:
     QFile &m_file;
     qint64 m_next; // file offset of the next byte after the prefix
     QByteArray m_prefix;
+    MarkupLexer m_lexer;
+    std::optional<MzmlFault> m_fault;
 };
 
 // The XML declaration that starts a fragment of a document in encoding

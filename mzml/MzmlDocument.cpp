@@ -237,6 +237,10 @@ public:
             throw Error(ErrorNumber::FileNotFound, u"\"%1\": the file does not exist."_s.arg(path));
         if (info.isDir())
             throw Error(ErrorNumber::BadFileName, u"\"%1\": this is a folder, not an acquisition."_s.arg(path));
+        // Opening a pipe waits for a writer, and a device may never end.
+        if (!info.isFile())
+            throw Error(ErrorNumber::BadFileName,
+                        u"\"%1\": this is a device, a pipe or a socket, not an acquisition."_s.arg(path));
         if (!file->file.open(QIODevice::ReadOnly))
             throw Error(ErrorNumber::PermissionDenied,
                         u"\"%1\": the file cannot be read: %2."_s.arg(path, file->file.errorString()));

@@ -1,5 +1,6 @@
 #include "MzmlHead.h"
 
+#include "FileFragment.h"
 #include "MzmlFault.h"
 
 #include <algorithm>
@@ -33,12 +34,22 @@ void ReadPrologue(QXmlStreamReader &reader, MzmlHead &head)
                                     : u"it holds no element"_s);
 }
 
+// A group holds parameters only: one that referred to others could multiply
+// them beyond any measure, level by level.
 void ReadParamGroups(QXmlStreamReader &reader, MzmlHead &head)
 {
     while (reader.readNextStartElement()) {
         if (LocalName(reader) == u"referenceableParamGroup") {
             const QString id = reader.attributes().value(u"id"_s).toString();
-            head.groups.insert(id, ReadParams(reader, head.groups));
+            ParamSet params;
+            while (reader.readNextStartElement()) {
+                if (LocalName(reader) == u"referenceableParamGroupRef")
+                    throw MzmlFault{u"the parameter group \"%1\" refers to another group, which mzML does not allow"_s
+                                        .arg(id)};
+                if (!ReadParam(reader, head.groups, params))
+                    reader.skipCurrentElement();
+            }
+            head.groups.insert(id, params);
         } else {
             reader.skipCurrentElement();
         }
@@ -60,13 +71,10 @@ std::vector<MzmlSample> ReadSamples(QXmlStreamReader &reader, const ParamGroups 
     return samples;
 }
 
-// Stands on the spectrumList start: reads its count and whether any child
-// follows, then leaves the reader there.
+// Stands on the spectrumList start: finds whether any child follows, then
+// leaves the reader there.
 void ReadSpectrumListStart(QXmlStreamReader &reader, MzmlHead &head)
 {
-    bool ok = false;
-    const qint64 count = reader.attributes().value(u"count"_s).toLongLong(&ok);
-    head.declaredSpectrumCount = ok && count >= 0 ? count : -1;
     while (!reader.atEnd()) {
         reader.readNext();
         if (reader.isStartElement() || reader.isEndElement()) {
@@ -118,16 +126,7 @@ void ReadMzml(QXmlStreamReader &reader, MzmlHead &head)
         head.sample = samples.front();
 }
 
-} // namespace
-
-MzmlFault ReaderFault(const QXmlStreamReader &reader)
-{
-    if (reader.error() == QXmlStreamReader::PrematureEndOfDocumentError)
-        return TruncatedDocument();
-    return MzmlFault{u"the document is damaged: %1"_s.arg(reader.errorString())};
-}
-
-MzmlHead ReadMzmlHead(QIODevice &device)
+MzmlHead ReadHead(QIODevice &device)
 {
     QXmlStreamReader reader(&device);
     MzmlHead head;
@@ -145,4 +144,23 @@ MzmlHead ReadMzmlHead(QIODevice &device)
     if (reader.hasError())
         throw ReaderFault(reader);
     return head;
+}
+
+} // namespace
+
+MzmlFault ReaderFault(const QXmlStreamReader &reader)
+{
+    if (reader.error() == QXmlStreamReader::PrematureEndOfDocumentError)
+        return TruncatedDocument();
+    return MzmlFault{u"the document is damaged: %1"_s.arg(reader.errorString())};
+}
+
+MzmlHead ReadMzmlHead(QFile &file)
+{
+    FileFragment fragment(file, 0, {});
+    try {
+        return ReadHead(fragment);
+    } catch (const MzmlFault &fault) {
+        fragment.fail(fault);
+    }
 }

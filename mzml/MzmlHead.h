@@ -3,7 +3,7 @@
 #include "MzmlFault.h"
 #include "MzmlParams.h"
 
-#include <QIODevice>
+#include <QFile>
 #include <QString>
 
 #include <optional>
@@ -22,15 +22,15 @@ struct MzmlHead
     ParamGroups groups;
     std::optional<MzmlSample> sample; // the sample of the run
     std::optional<QString> startTimeStamp;
-    bool hasSpectra = false;           // a spectrumList with at least one child
-    qint64 declaredSpectrumCount = -1; // spectrumList/@count, -1 when unreadable
+    bool hasSpectra = false; // a spectrumList with at least one child
 };
 
-// Reads from the start of device up to the first spectrum and no further.
+// Reads from the start of file up to the first spectrum and no further.
 // Throws MzmlFault: "not an mzML acquisition" when the content is not XML or
-// its root is not mzML, and for a document type declaration, which mzML never
-// has (and which could expand entities).
-MzmlHead ReadMzmlHead(QIODevice &device);
+// its root is not mzML, for a document type declaration, which mzML never
+// has (and which could expand entities), and for markup that MarkupLexer
+// refuses.
+MzmlHead ReadMzmlHead(QFile &file);
 
 // The fault of a reader that stopped on an error: a cut-short document is
 // called truncated.

@@ -20,10 +20,13 @@ std::optional<QString> ParamSet::userParamValue(QStringView name) const
     return std::nullopt;
 }
 
-void ParamSet::append(const ParamSet &other)
+void ParamSet::appendGroup(const QString &id, const ParamSet &group)
 {
-    cvParams.insert(cvParams.end(), other.cvParams.begin(), other.cvParams.end());
-    userParams.insert(userParams.end(), other.userParams.begin(), other.userParams.end());
+    if (m_groups.contains(id))
+        return;
+    m_groups.insert(id);
+    cvParams.insert(cvParams.end(), group.cvParams.begin(), group.cvParams.end());
+    userParams.insert(userParams.end(), group.userParams.begin(), group.userParams.end());
 }
 
 QStringView LocalName(const QXmlStreamReader &reader)
@@ -50,7 +53,7 @@ bool ReadParam(QXmlStreamReader &reader, const ParamGroups &groups, ParamSet &pa
         const auto group = groups.constFind(ref);
         if (group == groups.constEnd())
             throw MzmlFault{u"it refers to the parameter group \"%1\", which the document does not define"_s.arg(ref)};
-        params.append(*group);
+        params.appendGroup(ref, *group);
     } else {
         return false;
     }

@@ -2,9 +2,10 @@
 
 // The controlled-vocabulary and user parameters that mzML attaches to its
 // elements. Parameters reached through a referenceableParamGroupRef count
-// like the element's own, in the place of the reference.
+// like the element's own, in the place of the first reference to the group.
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QXmlStreamReader>
 
@@ -32,7 +33,13 @@ struct ParamSet
 
     const CvParam *cvParam(QStringView accession) const;
     std::optional<QString> userParamValue(QStringView name) const;
-    void append(const ParamSet &other);
+    // Adds the group's parameters unless they are in already: a repeated
+    // reference repeats what the first gave, and copies of a large group
+    // would multiply the memory that its one definition takes.
+    void appendGroup(const QString &id, const ParamSet &group);
+
+private:
+    QSet<QString> m_groups; // the ids of the groups added
 };
 
 // The referenceableParamGroups of a document, by id.

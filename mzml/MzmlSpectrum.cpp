@@ -3,6 +3,7 @@
 #include "BinaryArrayDecoding.h"
 #include "FileFragment.h"
 #include "MzmlFault.h"
+#include "SpectrumScan.h"
 
 #include <cmath>
 #include <memory>
@@ -39,7 +40,7 @@ public:
     void checkForErrors() const
     {
         if (m_reader.hasError())
-            throw ReaderFault(m_reader);
+            fail(ReaderFault(m_reader));
     }
 
 private:
@@ -55,7 +56,14 @@ private:
                 && !(token == QXmlStreamReader::Characters && m_reader.isWhitespace()))
                 break;
         }
-        throw MzmlFault{u"no spectrum begins at byte %1"_s.arg(offset)};
+        fail(MzmlFault{u"no spectrum begins at byte %1"_s.arg(offset)});
+    }
+
+    [[noreturn]] void fail(const MzmlFault &fault) const
+    {
+        if (m_fragment)
+            m_fragment->fail(fault);
+        throw fault;
     }
 
     std::unique_ptr<FileFragment> m_fragment;
@@ -211,12 +219,7 @@ SpectrumHead ReadSpectrumHead(QFile &file, qint64 offset, const MzmlHead &head)
 
 SpectrumPoints ReadSpectrumPoints(QFile &file, qint64 offset, qint64 end, const MzmlHead &head)
 {
-    if (!file.seek(offset))
-        throw MzmlFault{u"the file cannot be read at byte %1"_s.arg(offset)};
-    const QByteArray bytes = file.read(end - offset);
-    if (bytes.size() != end - offset)
-        throw TruncatedDocument();
-    SplitSpectrum split(bytes);
+    SplitSpectrum split(ReadSpectrumBytes(file, offset, end));
     SpectrumReader reader(split.xml(), offset, head.encoding);
     const QXmlStreamAttributes attributes = reader->attributes();
     if (!attributes.hasAttribute(u"defaultArrayLength"_s))

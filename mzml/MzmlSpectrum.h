@@ -21,7 +21,7 @@ struct SpectrumHead
 
 // Both throw MzmlFault without a spectrum number; the caller knows it.
 SpectrumHead ReadSpectrumHead(QFile &file, qint64 offset, const MzmlHead &head);
-// The spectrum's bytes end where the next one begins, or at the end of the list.
+// end: where the next spectrum or the end of the list begins (see ReadSpectrumBytes).
 SpectrumPoints ReadSpectrumPoints(QFile &file, qint64 offset, qint64 end, const MzmlHead &head);
 
 // The start time in minutes; 0 without one. Throws MzmlFault for a unit other

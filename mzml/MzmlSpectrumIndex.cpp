@@ -96,13 +96,15 @@ std::vector<SpectrumEntry> WithEnds(Entries &entries, qint64 listEnd)
     return std::move(list);
 }
 
-// The entries of an index that agrees with the document: as many spectra as
-// the list declares, in ascending order, each offset the start of the
-// spectrum with that id and position. Nothing for an index that lies.
+// The entries of an index that agrees with the document: in ascending order,
+// each offset the start of the spectrum with that id and position, and the
+// list closing after the last. Nothing for an index that lies or leaves out
+// spectra at the end; one that leaves out spectra in between is caught when
+// their neighbour's points are read.
 std::optional<std::vector<SpectrumEntry>> EntriesOfFileIndex(QFile &file, const MzmlHead &head)
 {
     const std::optional<std::vector<IndexedOffset>> offsets = ReadFileIndex(file, head);
-    if (!offsets || qint64(offsets->size()) != head.declaredSpectrumCount)
+    if (!offsets || offsets->empty())
         return std::nullopt;
     Entries entries;
     entries.list.reserve(offsets->size());
@@ -121,11 +123,11 @@ std::optional<std::vector<SpectrumEntry>> EntriesOfFileIndex(QFile &file, const 
             return std::nullopt;
         AppendEntry(entries, indexed.offset, spectrum);
     }
-    if (entries.list.empty())
-        return std::vector<SpectrumEntry>{};
     try {
-        const qint64 listEnd = ScanSpectrumOffsets(file, entries.list.back().offset, true).listEnd;
-        return WithEnds(entries, listEnd);
+        const SpectrumOffsets rest = ScanSpectrumOffsets(file, entries.list.back().offset, true);
+        if (rest.starts.size() != 1)
+            return std::nullopt;
+        return WithEnds(entries, rest.listEnd);
     } catch (const MzmlFault &) {
         return std::nullopt;
     }

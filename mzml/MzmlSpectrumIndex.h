@@ -19,6 +19,6 @@ struct SpectrumEntry
 };
 
 // The spectra in document order: from the index at the end of the file when
-// it is present and agrees with the document, otherwise from one scan of the
-// bytes. Throws MzmlFault.
+// it is present and accounts for every spectrum of the list, otherwise from
+// one scan of the bytes. Throws MzmlFault.
 std::vector<SpectrumEntry> BuildSpectrumIndex(QFile &file, const MzmlHead &head);

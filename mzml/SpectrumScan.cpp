@@ -1,113 +1,101 @@
 #include "SpectrumScan.h"
 
+#include "MarkupLexer.h"
 #include "MzmlFault.h"
 
-#include <QByteArray>
-#include <QByteArrayView>
+#include <functional>
+#include <limits>
+
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-// A window over the file that moves forward only, so memory stays flat.
-class ForwardReader
+constexpr qint64 ChunkSize = 1 << 20;
+
+// Passes the bytes from `from` up to `to` through lexer, then each piece to
+// keep. Returns false when the sink stopped the lexer. Throws MzmlFault when
+// the file ends first.
+bool LexFile(QFile &file, qint64 from, qint64 to, MarkupLexer &lexer, const MarkupLexer::Sink &sink,
+             const std::function<void(QByteArrayView)> &keep = {})
 {
-public:
-    ForwardReader(QFile &file, qint64 from) : m_file(file), m_start(from) { m_file.seek(from); }
-
-    // The offset of needle at or after offset; -1 when the file ends first.
-    qint64 find(qint64 offset, QByteArrayView needle)
-    {
-        for (;;) {
-            const qint64 found = m_window.indexOf(needle, qMax<qint64>(0, offset - m_start));
-            if (found >= 0)
-                return m_start + found;
-            // Keep what could be the start of a needle split across reads.
-            offset = qMax(offset, m_start + m_window.size() - needle.size() + 1);
-            if (!refill(offset))
-                return -1;
-        }
+    if (!file.seek(from))
+        throw MzmlFault{u"the file cannot be read at byte %1"_s.arg(from)};
+    QByteArray chunk(qMin(ChunkSize, to - from), Qt::Uninitialized);
+    for (qint64 at = from; at < to;) {
+        const qint64 read = file.read(chunk.data(), qMin<qint64>(chunk.size(), to - at));
+        if (read <= 0)
+            throw TruncatedDocument();
+        const QByteArrayView piece(chunk.constData(), read);
+        if (!lexer.pass(piece, sink))
+            return false;
+        if (keep)
+            keep(piece);
+        at += read;
     }
-
-    // Up to size bytes from offset on; fewer at the end of the file.
-    QByteArrayView peek(qint64 offset, qsizetype size)
-    {
-        if (offset + size > m_start + m_window.size())
-            refill(offset);
-        const qint64 from = offset - m_start;
-        return QByteArrayView(m_window).sliced(from, qMin<qint64>(size, m_window.size() - from));
-    }
-
-private:
-    static constexpr qint64 WindowSize = 1 << 20;
-
-    // Drops what lies before keepFrom and reads on; false at the end of the file.
-    bool refill(qint64 keepFrom)
-    {
-        const qint64 dropped = qBound<qint64>(0, keepFrom - m_start, m_window.size());
-        m_window.remove(0, dropped);
-        m_start += dropped;
-        const QByteArray more = m_file.read(WindowSize);
-        m_window.append(more);
-        return !more.isEmpty();
-    }
-
-    QFile &m_file;
-    QByteArray m_window;
-    qint64 m_start = 0; // file offset of m_window[0]
-};
-
-bool IsNameEnd(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '>' || c == '/';
+    return true;
 }
 
-// The element name of the tag whose "<" stands at the start of tag, prefix dropped.
-QByteArrayView TagName(QByteArrayView tag)
+// Only spectra stand in the spectrum list.
+void CheckListElement(const MarkupToken &token)
 {
-    qsizetype end = 0;
-    while (end < tag.size() && !IsNameEnd(tag[end]))
-        ++end;
-    QByteArrayView name = tag.first(end);
-    const qsizetype colon = name.lastIndexOf(':');
-    return colon < 0 ? name : name.sliced(colon + 1);
+    if (token.name != "spectrum")
+        throw MzmlFault{u"the spectrum list holds an element <%1> at byte %2, which is not a spectrum"_s
+                            .arg(QString::fromUtf8(token.name))
+                            .arg(token.start)};
 }
 
 } // namespace
 
 SpectrumOffsets ScanSpectrumOffsets(QFile &file, qint64 from, bool inList)
 {
-    static const struct {
-        QByteArrayView start;
-        QByteArrayView end;
-    } skipped[] = {{"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", "?>"}};
-    ForwardReader reader(file, from);
     SpectrumOffsets offsets;
-    qint64 offset = from;
-    for (;;) {
-        const qint64 open = reader.find(offset, "<");
-        if (open < 0)
-            throw TruncatedDocument();
-        const QByteArrayView tag = reader.peek(open, 128);
-        offset = open + 1;
-        bool wasSkipped = false;
-        for (const auto &kind : skipped) {
-            if (tag.startsWith(kind.start)) {
-                const qint64 end = reader.find(open + kind.start.size(), kind.end);
-                if (end < 0)
-                    throw TruncatedDocument();
-                offset = end + kind.end.size();
-                wasSkipped = true;
-                break;
-            }
+    int listDepth = inList ? 0 : -1; // where the list's elements stand; -1 before the list
+    MarkupLexer lexer(from);
+    LexFile(file, from, std::numeric_limits<qint64>::max(), lexer, [&](const MarkupToken &token) {
+        if (listDepth < 0) {
+            if (token.kind == MarkupToken::Kind::StartTag && token.name == "spectrumList")
+                listDepth = token.depth + 1;
+        } else if (token.kind == MarkupToken::Kind::EndTag && token.depth < listDepth) {
+            if (token.name != "spectrumList")
+                throw MzmlFault{u"the document is damaged: the end tag </%1> at byte %2 closes the spectrum list"_s
+                                    .arg(QString::fromUtf8(token.name))
+                                    .arg(token.start)};
+            offsets.listEnd = token.start;
+            return false;
+        } else if (token.depth == listDepth && token.opensElement()) {
+            CheckListElement(token);
+            offsets.starts.push_back(token.start);
         }
-        if (wasSkipped)
-            continue;
-        const bool isEnd = tag.size() > 1 && tag[1] == '/';
-        const QByteArrayView name = TagName(tag.sliced(isEnd ? 2 : 1));
-        if (!inList)
-            inList = !isEnd && name == "spectrumList";
-        else if (isEnd && name == "spectrumList")
-            return {std::move(offsets.starts), open};
-        else if (!isEnd && name == "spectrum")
-            offsets.starts.push_back(open);
-    }
+        return true;
+    });
+    return offsets;
+}
+
+QByteArray ReadSpectrumBytes(QFile &file, qint64 offset, qint64 end)
+{
+    const auto indexDisagrees = [](qint64 at) {
+        return MzmlFault{u"the file's index disagrees with the spectrum list at byte %1"_s.arg(at)};
+    };
+    QByteArray bytes;
+    qint64 spectrumEnd = -1;
+    MarkupLexer lexer(offset);
+    const auto sink = [&](const MarkupToken &token) {
+        if (spectrumEnd < 0) {
+            if (token.depth == 0 && (token.kind == MarkupToken::Kind::EmptyTag || token.kind == MarkupToken::Kind::EndTag))
+                spectrumEnd = token.end;
+        } else if (token.isTag()) {
+            if (token.opensElement())
+                CheckListElement(token);
+            throw indexDisagrees(token.start);
+        }
+        return true;
+    };
+    LexFile(file, offset, end, lexer, sink, [&](QByteArrayView piece) {
+        if (spectrumEnd < 0 || bytes.size() < spectrumEnd - offset)
+            bytes.append(piece);
+    });
+    if (spectrumEnd < 0)
+        throw indexDisagrees(end);
+    bytes.truncate(spectrumEnd - offset);
+    return bytes;
 }

@@ -2,6 +2,7 @@
 #include "BinaryArrayDecoding.h"
 #include "DateValue.h"
 #include "DemoAcquisition.h"
+#include "MarkupLexer.h"
 #include "Errors.h"
 #include "MzmlDocument.h"
 #include "MzmlFault.h"
@@ -11,10 +12,17 @@
 
 #include <QFile>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <chrono>
 #include <functional>
+#include <future>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -45,6 +53,9 @@ private Q_SLOTS:
     void damageNeverCrashes();
     void randomArraysNeverCrash_data();
     void randomArraysNeverCrash();
+    void lexerIgnoresHowBytesArrive();
+    void refusesWhatIsNotAFile_data();
+    void refusesWhatIsNotAFile();
     void readsLatin1Documents();
     void openReadsOnlyTheHead();
     void objectsFailAfterClose();
@@ -132,6 +143,23 @@ Mutation Truncate(double fraction)
 Mutation Whole(QByteArray content)
 {
     return [content](QByteArray &document) { document = content; };
+}
+
+// The mutation, then the index at the end rewritten to where the spectra now stand.
+Mutation Reindexed(Mutation mutation)
+{
+    return [mutation](QByteArray &d) {
+        mutation(d);
+        const QByteArray ref = "<offset idRef=\"";
+        for (qsizetype at = d.indexOf(ref); at >= 0; at = d.indexOf(ref, at + 1)) {
+            const QByteArray id = d.mid(at + ref.size(), d.indexOf('"', at + ref.size()) - at - ref.size());
+            const qsizetype value = d.indexOf('>', at) + 1;
+            const qsizetype spectrum = d.lastIndexOf("<spectrum ", d.indexOf(QByteArray(" id=\"" + id + '"')));
+            d.replace(value, d.indexOf('<', value) - value, QByteArray::number(spectrum));
+        }
+        const qsizetype value = d.indexOf("<indexListOffset>") + 17;
+        d.replace(value, d.indexOf('<', value) - value, QByteArray::number(d.indexOf("<indexList ")));
+    };
 }
 
 QByteArray ZlibBomb()
@@ -449,6 +477,65 @@ void TestMzmlReader::badInput_data()
         << false
         << Replace("</spectrumList>", "<!-- <spectrum index=\"9\"> --><![CDATA[<spectrum>]]><?pi <spectrum>?>\n</spectrumList>")
         << u"Points"_s << 4 << QString();
+    // The spectrum list holds spectra and nothing else; an index that leaves one out is not used.
+    const Mutation misspelt = Replace("<spectrum index=\"2\"", "<spectrun index=\"2\"");
+    QTest::newRow("misspelt spectrum, plain") << false << misspelt << u"Count"_s << 0
+                                              << u"the spectrum list holds an element <spectrun> at byte "_s;
+    QTest::newRow("misspelt spectrum, indexed") << true << misspelt << u"Count"_s << 0
+                                                << u"the spectrum list holds an element <spectrun> at byte "_s;
+    QTest::newRow("stray end tag in the list") << false << Replace("</spectrum>\n", "</spectrum>\n</spectrum>\n")
+                                               << u"Count"_s << 0 << u"</spectrum> at byte "_s;
+    QTest::newRow("count and index leave out the last")
+        << true
+        << Mutation([](QByteArray &d) {
+               Replace("<spectrumList count=\"4\"", "<spectrumList count=\"3\"")(d);
+               const qsizetype last = d.indexOf("<offset idRef=\"scan=4\">");
+               d.remove(last, d.indexOf('\n', last) + 1 - last);
+           })
+        << u"Points"_s << 4 << QString();
+    QTest::newRow("count and index of none")
+        << true
+        << Mutation([](QByteArray &d) {
+               Replace("<spectrumList count=\"4\"", "<spectrumList count=\"0\"")(d);
+               const qsizetype first = d.indexOf("<offset ");
+               d.remove(first, d.indexOf("</index>") - first);
+           })
+        << u"Points"_s << 4 << QString();
+    QTest::newRow("index leaves out one in between")
+        << true
+        << Reindexed([](QByteArray &d) {
+               const qsizetype second = d.indexOf("<spectrum index=\"1\"");
+               const qsizetype third = d.indexOf("<spectrum index=\"2\"");
+               d.insert(third, d.mid(second, third - second));
+           })
+        << u"Points"_s << 2 << u"spectrum 2: the file's index disagrees with the spectrum list at byte "_s;
+    // Nothing that an XML reader would hold whole may grow without bound.
+    QTest::newRow("parameter group refers to a group")
+        << false
+        << Replace("<sampleList", "<referenceableParamGroupList count=\"2\"><referenceableParamGroup id=\"inner\">"
+                                  "<cvParam accession=\"MS:1000511\" value=\"1\"/></referenceableParamGroup>"
+                                  "<referenceableParamGroup id=\"outer\"><referenceableParamGroupRef ref=\"inner\"/>"
+                                  "</referenceableParamGroup></referenceableParamGroupList>\n<sampleList")
+        << u"Open"_s << 0 << u"the parameter group \"outer\" refers to another group, which mzML does not allow"_s;
+    const QByteArray tooLong(TextLimit, 'x');
+    QTest::newRow("attribute within the limit")
+        << true << Reindexed(Replace("<spectrum index=\"1\"", "<spectrum n=\"" + tooLong.first(TextLimit - 99) + "\" index=\"1\""))
+        << u"Points"_s << 4 << QString();
+    QTest::newRow("attribute beyond the limit")
+        << false << Replace("<spectrum index=\"1\"", "<spectrum n=\"" + tooLong + "\" index=\"1\"") << u"Count"_s << 0
+        << u"the tag <spectrum> at byte "_s;
+    QTest::newRow("attribute beyond the limit in the head")
+        << true << Replace("<sample ", "<sample n=\"" + tooLong + "\" ") << u"Open"_s << 0
+        << u"the tag <sample> at byte "_s;
+    QTest::newRow("comment beyond the limit, plain")
+        << false << Replace("</spectrum>\n", "</spectrum>\n<!--" + tooLong + "-->") << u"Count"_s << 0
+        << u"the comment at byte "_s;
+    QTest::newRow("comment beyond the limit, indexed")
+        << true << Reindexed(Replace("</spectrum>\n", "</spectrum>\n<!--" + tooLong + "-->")) << u"Points"_s << 1
+        << u"spectrum 1: the comment at byte "_s;
+    QTest::newRow("elements nested beyond the limit")
+        << false << Replace("<scan>", "<scan>" + QByteArray("<a>").repeated(DepthLimit) + QByteArray("</a>").repeated(DepthLimit))
+        << u"Count"_s << 0 << u"elements nest more than 256 deep at byte "_s;
 }
 
 void TestMzmlReader::badInput()
@@ -483,6 +570,11 @@ void TestMzmlReader::badInput()
             spectra->Item(spectrum)->Points();
     });
     QVERIFY2(description.contains(failure), qPrintable(description));
+    // An element named with its byte: the byte where that element's tag begins.
+    const QRegularExpressionMatch named = QRegularExpression(u"<(/?[^<> ]+)> at byte (\\d+)"_s).match(description);
+    if (named.hasMatch())
+        QVERIFY2(content.mid(named.captured(2).toLongLong()).startsWith(QByteArray('<' + named.captured(1).toUtf8())),
+                 qPrintable(description));
     if (failure.isEmpty()) {
         QVERIFY2(description.isEmpty(), qPrintable(description));
         const QString difference = DifferenceOfFile(path, TestAcquisition(), {}, {0, 6e-8});
@@ -568,6 +660,65 @@ void TestMzmlReader::randomArraysNeverCrash()
             QVERIFY(fault.what.startsWith(u"the m/z array "_s));
         }
     }
+}
+
+void TestMzmlReader::lexerIgnoresHowBytesArrive()
+{
+    // Markup that a search for the next ">" would cut short, then the tokens
+    // of a document whatever pieces its bytes come in.
+    const QByteArray tricky = "<!-- a -- b --><![CDATA[ ]] > ]]><?pi ? > ?><a b='>' c=\"/\"/><x:y/></x:y>"
+                              "<!DOCTYPE d [<!ENTITY e \"]>\">]><z>";
+    QRandomGenerator random(5);
+    const auto tokens = [&](const QByteArray &document, int largestPiece) {
+        QStringList seen;
+        MarkupLexer lexer(0);
+        for (qsizetype at = 0; at < document.size();) {
+            const QByteArrayView piece = QByteArrayView(document).sliced(at).first(
+                qMin<qsizetype>(document.size() - at, random.bounded(1, largestPiece + 1)));
+            lexer.pass(piece, [&](const MarkupToken &token) {
+                seen << u"%1 %2-%3 %4 %5"_s.arg(int(token.kind)).arg(token.start).arg(token.end).arg(token.depth).arg(
+                    QString::fromUtf8(token.name));
+                return true;
+            });
+            at += piece.size();
+        }
+        return seen;
+    };
+    QCOMPARE(tokens(tricky, 1), QStringList({u"4 0-15 0 "_s, u"4 15-33 0 "_s, u"4 33-44 0 "_s, u"2 44-60 0 a"_s,
+                                             u"2 60-66 0 y"_s, u"3 66-72 -1 y"_s, u"4 72-103 -1 "_s,
+                                             u"1 103-106 -1 z"_s}));
+    const QByteArray document = ContentOf(QStringLiteral(QUORVANE_SOURCE_DIR "/examples/demo.raw")) + tricky;
+    const QStringList whole = tokens(document, int(document.size()));
+    for (const int largestPiece : {1, 3, 17, 300})
+        QCOMPARE(tokens(document, largestPiece), whole);
+}
+
+void TestMzmlReader::refusesWhatIsNotAFile_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("failure");
+    const QString fifo = m_dir.filePath(u"fifo.raw"_s);
+    if (mkfifo(QFile::encodeName(fifo).constData(), 0600) != 0)
+        qFatal("cannot make the FIFO");
+    const QString notAFile = u"this is a device, a pipe or a socket, not an acquisition."_s;
+    QTest::newRow("FIFO without a writer") << fifo << notAFile;
+    QTest::newRow("device") << u"/dev/null"_s << notAFile;
+    QTest::newRow("folder") << m_dir.path() << u"this is a folder, not an acquisition."_s;
+}
+
+void TestMzmlReader::refusesWhatIsNotAFile()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, failure);
+    std::future<QString> opened = std::async(std::launch::async, [&] {
+        return FailureOf([&] { CreateRawFileDocument()->Open(path); });
+    });
+    if (opened.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        // A writer lets the waiting open return, so that the test can end.
+        ::close(::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK));
+        QFAIL("Open waits for a writer");
+    }
+    QCOMPARE(opened.get(), u"\"%1\": %2"_s.arg(path, failure));
 }
 
 void TestMzmlReader::readsLatin1Documents()

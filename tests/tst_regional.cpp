@@ -92,18 +92,22 @@ void TestRegional::dateTextInEveryLocale_data()
 
 // No trace of the zone is left, and the text reads back to the second
 // wherever Qt reads its own time format back (it cannot read some locales'
-// words for the time of day, nor digits beyond the basic plane).
+// words for the time of day, nor digits beyond the basic plane). Qt 6.4's
+// parser reads past its buffer on words for the time of day outside ASCII,
+// so those locales are not asked to parse at all.
 void TestRegional::dateTextInEveryLocale()
 {
     QFETCH(QLocale, locale);
     QLocale::setDefault(locale);
     static const QRegularExpression zoneLeftover(u"\\(\\s*\\)|\\[\\s*\\]|^[\\s,]|[\\s,]$"_s);
+    static const QRegularExpression beyondAscii(u"[^\\x{0}-\\x{7f}]"_s);
+    const bool parsable = !locale.amText().contains(beyondAscii) && !locale.pmText().contains(beyondAscii);
     for (const QTime &time : {QTime(10, 23, 17), QTime(14, 30, 5)}) {
         const double value = DateValue(2004, 3, 15, time.hour(), time.minute(), time.second());
         const QString text = DateToText(value);
         QVERIFY2(!text.contains(zoneLeftover), qPrintable(text));
         const QTime minute(time.hour(), time.minute());
-        if (locale.toTime(locale.toString(minute, QLocale::ShortFormat), QLocale::ShortFormat) == minute)
+        if (parsable && locale.toTime(locale.toString(minute, QLocale::ShortFormat), QLocale::ShortFormat) == minute)
             QCOMPARE(TextToDate(text), value);
     }
 }

@@ -112,7 +112,14 @@ public:
 
     QString Comment() override { return userParam(u"Comment"); }
     QString InstrumentMethod() override { return userParam(u"Instrument Method"); }
-    QString DataPath() override { return userParam(u"Data Path"); }
+    QString DataPath() override
+    {
+        return m_file->reading([this] {
+            const std::optional<QString> recorded =
+                sample() ? sample()->params.userParamValue(u"Data Path") : std::nullopt;
+            return recorded.value_or(m_file->head.sourceFilePath);
+        });
+    }
     QString Position() override { return userParam(u"Position"); }
     QString SampleName() override
     {

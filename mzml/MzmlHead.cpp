@@ -2,6 +2,7 @@
 
 #include "FileFragment.h"
 #include "MzmlFault.h"
+#include "SourceFilePath.h"
 
 #include <algorithm>
 
@@ -100,13 +101,36 @@ bool ReadRun(QXmlStreamReader &reader, MzmlHead &head)
     return false;
 }
 
+// The first sourceFile of the sourceFileList.
+void ReadFileDescription(QXmlStreamReader &reader, MzmlHead &head)
+{
+    bool found = false;
+    while (reader.readNextStartElement()) {
+        if (LocalName(reader) != u"sourceFileList") {
+            reader.skipCurrentElement();
+            continue;
+        }
+        while (reader.readNextStartElement()) {
+            if (!found && LocalName(reader) == u"sourceFile") {
+                const QXmlStreamAttributes attributes = reader.attributes();
+                head.sourceFilePath = SourceFilePath(attributes.value(u"location"_s).toString(),
+                                                     attributes.value(u"name"_s).toString());
+                found = true;
+            }
+            reader.skipCurrentElement();
+        }
+    }
+}
+
 void ReadMzml(QXmlStreamReader &reader, MzmlHead &head)
 {
     std::vector<MzmlSample> samples;
     QString sampleRef;
     while (reader.readNextStartElement()) {
         const QStringView name = LocalName(reader);
-        if (name == u"referenceableParamGroupList") {
+        if (name == u"fileDescription") {
+            ReadFileDescription(reader, head);
+        } else if (name == u"referenceableParamGroupList") {
             ReadParamGroups(reader, head);
         } else if (name == u"sampleList") {
             samples = ReadSamples(reader, head.groups);

@@ -114,6 +114,16 @@ QByteArray MinimalMzml(const QByteArray &samples, const QByteArray &runAttribute
            "</spectrum>\n</spectrumList>\n</run>\n</mzML>\n";
 }
 
+// The document as indexed mzML: its one spectrum in an index at the end.
+QByteArray Indexed(QByteArray document)
+{
+    document.replace("<mzML ", "<indexedmzML>\n<mzML ");
+    const QByteArray spectrum = QByteArray::number(document.indexOf("<spectrum "));
+    const QByteArray indexList = QByteArray::number(document.size());
+    return document + "<indexList count=\"1\"><index name=\"spectrum\"><offset idRef=\"s1\">" + spectrum
+         + "</offset></index></indexList>\n<indexListOffset>" + indexList + "</indexListOffset>\n</indexedmzML>\n";
+}
+
 // The n-th (0-based) binary text of the document replaced by text.
 Mutation ReplaceBinary(int n, QByteArray text)
 {
@@ -278,6 +288,7 @@ void TestMzmlReader::mapsSampleAndSpectrum_data()
     QTest::addColumn<QString>("comment");
     QTest::addColumn<QString>("filter");
     QTest::addColumn<double>("startTime");
+    QTest::addColumn<QString>("dataPath");
 
     const QByteArray two = "<sampleList count=\"2\">"
                            "<sample id=\"a\" name=\"first\"><userParam name=\"Comment\" value=\"of a\"/></sample>"
@@ -286,28 +297,74 @@ void TestMzmlReader::mapsSampleAndSpectrum_data()
     const QByteArray filter = "<cvParam accession=\"MS:1000512\" value=\"+ p ESI Full ms [100.00-1000.00]\"/>";
     const QByteArray time = "<cvParam accession=\"MS:1000016\" value=\"7.5\" unitAccession=\"UO:0000031\"/>";
     QTest::newRow("sampleRef names the second") << two << QByteArray("sampleRef=\"b\"") << QByteArray() << QByteArray()
-                                                << u"second"_s << u" of b "_s << QString() << 0.0;
+                                                << u"second"_s << u" of b "_s << QString() << 0.0 << QString();
     QTest::newRow("no sampleRef: the first") << two << QByteArray() << QByteArray() << time << u"first"_s << u"of a"_s
-                                             << QString() << 7.5;
+                                             << QString() << 7.5 << QString();
     QTest::newRow("sampleRef to nothing: the first") << two << QByteArray("sampleRef=\"z\"") << QByteArray()
-                                                     << QByteArray() << u"first"_s << u"of a"_s << QString() << 0.0;
+                                                     << QByteArray() << u"first"_s << u"of a"_s << QString() << 0.0
+                                                     << QString();
     QTest::newRow("no samples") << QByteArray() << QByteArray() << QByteArray() << QByteArray() << QString()
-                                << QString() << QString() << 0.0;
+                                << QString() << QString() << 0.0 << QString();
     QTest::newRow("filter of the spectrum") << QByteArray() << QByteArray() << filter << QByteArray() << QString()
-                                            << QString() << u"+ p ESI Full ms [100.00-1000.00]"_s << 0.0;
+                                            << QString() << u"+ p ESI Full ms [100.00-1000.00]"_s << 0.0 << QString();
     QTest::newRow("filter of the scan first")
         << QByteArray() << QByteArray()
         << QByteArray("<cvParam accession=\"MS:1000512\" value=\"of the spectrum\"/>")
         << QByteArray(filter).append(time) << QString() << QString() << u"+ p ESI Full ms [100.00-1000.00]"_s
-        << 7.5;
+        << 7.5 << QString();
     QTest::newRow("start time only of the first scan")
-        << QByteArray() << QByteArray() << time << QByteArray() << QString() << QString() << QString() << 0.0;
+        << QByteArray() << QByteArray() << time << QByteArray() << QString() << QString() << QString() << 0.0
+        << QString();
     QTest::newRow("sample texts through a group")
         << QByteArray("<referenceableParamGroupList count=\"1\"><referenceableParamGroup id=\"g\">"
                       "<userParam name=\"Comment\" value=\"grouped\"/></referenceableParamGroup>"
                       "</referenceableParamGroupList><sampleList count=\"1\"><sample id=\"a\" name=\"n\">"
                       "<referenceableParamGroupRef ref=\"g\"/></sample></sampleList>")
-        << QByteArray() << QByteArray() << QByteArray() << u"n"_s << u"grouped"_s << QString() << 0.0;
+        << QByteArray() << QByteArray() << QByteArray() << u"n"_s << u"grouped"_s << QString() << 0.0 << QString();
+    // Without a filter string, the start of one for the same kind of scan.
+    const QByteArray ms1 = "<cvParam accession=\"MS:1000579\"/>";
+    const QByteArray level1 = "<cvParam accession=\"MS:1000511\" value=\"1\"/>";
+    const QByteArray sim = "<cvParam accession=\"MS:1000582\"/>" + level1;
+    QTest::newRow("no filter string: MS1 by its term") << QByteArray() << QByteArray() << ms1 << QByteArray()
+                                                      << QString() << QString() << u"+ Full ms "_s << 0.0 << QString();
+    QTest::newRow("no filter string: MS1 by its level") << QByteArray() << QByteArray() << level1 << QByteArray()
+                                                       << QString() << QString() << u"+ Full ms "_s << 0.0
+                                                       << QString();
+    QTest::newRow("no filter string: SIM") << QByteArray() << QByteArray() << sim << QByteArray() << QString()
+                                          << QString() << u"+ SIM ms "_s << 0.0 << QString();
+    QTest::newRow("no filter string: MSn")
+        << QByteArray() << QByteArray()
+        << QByteArray("<cvParam accession=\"MS:1000580\"/><cvParam accession=\"MS:1000511\" value=\"2\"/>")
+        << QByteArray() << QString() << QString() << QString() << 0.0 << QString();
+    QTest::newRow("an empty filter string stands") << QByteArray() << QByteArray() << ms1
+                                                   << QByteArray("<cvParam accession=\"MS:1000512\" value=\"\"/>")
+                                                   << QString() << QString() << QString() << 0.0 << QString();
+    QTest::newRow("spectrum type through a group")
+        << QByteArray("<referenceableParamGroupList count=\"1\"><referenceableParamGroup id=\"g\">" + sim
+                      + "</referenceableParamGroup></referenceableParamGroupList>")
+        << QByteArray() << QByteArray("<referenceableParamGroupRef ref=\"g\"/>") << QByteArray() << QString()
+        << QString() << u"+ SIM ms "_s << 0.0 << QString();
+    // Without a "Data Path" of the sample, the first source file's path.
+    const auto sourceFiles = [](const QByteArray &files) -> QByteArray {
+        return "<fileDescription><sourceFileList count=\"2\">" + files + "</sourceFileList></fileDescription>\n";
+    };
+    const QByteArray run7 = sourceFiles("<sourceFile id=\"a\" name=\"run7.RAW\" location=\"file:///C:/lab/data\"/>"
+                                        "<sourceFile id=\"b\" name=\"other.raw\" location=\"file:///D:/x\"/>");
+    QTest::newRow("data path of the first source file") << run7 << QByteArray() << QByteArray() << QByteArray()
+                                                        << QString() << QString() << QString() << 0.0
+                                                        << u"C:\\lab\\data\\run7.RAW"_s;
+    QTest::newRow("source file on a network host")
+        << sourceFiles("<sourceFile id=\"a\" name=\"run 8.raw\" location=\"file://lab/runs%20of%20May/\"/>")
+        << QByteArray() << QByteArray() << QByteArray() << QString() << QString() << QString() << 0.0
+        << u"\\\\lab\\runs of May\\run 8.raw"_s;
+    QTest::newRow("source file without a drive")
+        << sourceFiles("<sourceFile id=\"a\" name=\"run7.raw\" location=\"file:///srv/lab\"/>") << QByteArray()
+        << QByteArray() << QByteArray() << QString() << QString() << QString() << 0.0 << u"/srv/lab/run7.raw"_s;
+    QTest::newRow("data path of the sample first")
+        << run7 + "<sampleList count=\"1\"><sample id=\"a\" name=\"n\">"
+                  "<userParam name=\"Data Path\" value=\"D:\\results\\run7\"/></sample></sampleList>"
+        << QByteArray() << QByteArray() << QByteArray() << u"n"_s << QString() << QString() << 0.0
+        << u"D:\\results\\run7"_s;
 }
 
 void TestMzmlReader::mapsSampleAndSpectrum()
@@ -320,15 +377,20 @@ void TestMzmlReader::mapsSampleAndSpectrum()
     QFETCH(QString, comment);
     QFETCH(QString, filter);
     QFETCH(double, startTime);
-    const QString path = write(u"mapped.raw"_s, MinimalMzml(samples, runAttributes, spectrumParams, scanParams));
-    const FakeAcquisition a = ReadAcquisition(path);
-    QCOMPARE(a.sampleName, sampleName);
-    QCOMPARE(a.comment, comment);
-    QCOMPARE(a.userText1, QString());
-    QCOMPARE(a.spectra.size(), size_t(1));
-    QCOMPARE(a.spectra[0].filter, filter);
-    QCOMPARE(a.spectra[0].startTime, startTime);
-    QCOMPARE(a.spectra[0].masses.size(), size_t(0));
+    QFETCH(QString, dataPath);
+    // The spectrum index comes from a pass over the file, then from the index at its end.
+    const QByteArray document = MinimalMzml(samples, runAttributes, spectrumParams, scanParams);
+    for (const QByteArray &content : {document, Indexed(document)}) {
+        const FakeAcquisition a = ReadAcquisition(write(u"mapped.raw"_s, content));
+        QCOMPARE(a.sampleName, sampleName);
+        QCOMPARE(a.comment, comment);
+        QCOMPARE(a.userText1, QString());
+        QCOMPARE(a.dataPath, dataPath);
+        QCOMPARE(a.spectra.size(), size_t(1));
+        QCOMPARE(a.spectra[0].filter, filter);
+        QCOMPARE(a.spectra[0].startTime, startTime);
+        QCOMPARE(a.spectra[0].masses.size(), size_t(0));
+    }
 }
 
 void TestMzmlReader::creationDate_data()

@@ -195,8 +195,11 @@ void MzmlWriter::add(const FakeSpectrum &spectrum)
     if (!spectrum.filter.isEmpty())
         scan += "<cvParam cvRef=\"MS\" accession=\"MS:1000512\" name=\"filter string\" value=\""
               + XmlEscaped(spectrum.filter) + "\"/>\n";
+    // Without a filter string a spectrum is of no kind that the conversion
+    // writes, as a detector other than the mass analyser gives.
+    const QByteArray level = spectrum.filter.isEmpty() ? QByteArray() : CvParamElement("MS:1000511", "ms level", "1");
     write("<spectrum index=\"" + index + "\" id=\"" + id + "\" defaultArrayLength=\""
-          + QByteArray::number(qint64(spectrum.masses.size())) + "\">\n" + CvParamElement("MS:1000511", "ms level", "1")
+          + QByteArray::number(qint64(spectrum.masses.size())) + "\">\n" + level
           + "<scanList count=\"1\">\n" + CvParamElement("MS:1000795", "no combination") + "<scan>\n" + scan
           + "</scan>\n</scanList>\n<binaryDataArrayList count=\"2\">\n");
     writeArray(spectrum.masses, m_layout.masses, "masses", "<cvParam cvRef=\"MS\" accession=\"MS:1000514\" "

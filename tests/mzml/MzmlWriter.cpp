@@ -260,3 +260,22 @@ void WriteMzml(const QString &path, const FakeAcquisition &acquisition, const Mz
         writer.add(spectrum);
     writer.finish();
 }
+
+QByteArray Gzipped(const QByteArray &bytes)
+{
+    z_stream stream{};
+    // 15 + 16: the largest window, with a gzip header and trailer.
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("gzip compression failed");
+    QByteArray out(qsizetype(deflateBound(&stream, uLong(bytes.size()))), Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(bytes.constData()));
+    stream.avail_in = uInt(bytes.size());
+    stream.next_out = reinterpret_cast<Bytef *>(out.data());
+    stream.avail_out = uInt(out.size());
+    const int status = deflate(&stream, Z_FINISH);
+    out.resize(qsizetype(stream.total_out));
+    deflateEnd(&stream);
+    if (status != Z_STREAM_END)
+        throw std::runtime_error("gzip compression failed");
+    return out;
+}

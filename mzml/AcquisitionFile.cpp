@@ -64,8 +64,8 @@ void OpenContent(AcquisitionFile &acquisition, const QString &path)
     // The reader finds markup by its ASCII bytes.
     if (IsUtf16(file.peek(2)))
         throw Unreadable{ErrorNumber::InvalidFileFormat,
-                         u"the document is encoded in UTF-16, which this reader does not read; an export in UTF-8 "
-                         u"is read"_s};
+                         u"the document is encoded in UTF-16, which this reader does not read (export it in "
+                         u"UTF-8)"_s};
 }
 
 // Reads the head of the acquisition at path; the reason when its content is

@@ -8,11 +8,6 @@ FileFragment::FileFragment(QFile &file, qint64 offset, QByteArray prefix)
     open(QIODevice::ReadOnly | QIODevice::Unbuffered);
 }
 
-void FileFragment::fail(const MzmlFault &fault) const
-{
-    throw m_fault ? *m_fault : fault;
-}
-
 qint64 FileFragment::readData(char *data, qint64 maxSize)
 {
     if (!m_prefix.isEmpty()) {

@@ -22,9 +22,11 @@ public:
 
     bool isSequential() const override { return true; }
 
-    // Throws fault, or the fragment's own fault when it stopped the reading:
-    // whatever a reader made of the bytes it did not get comes second.
-    [[noreturn]] void fail(const MzmlFault &fault) const;
+    // The fault to report: the fragment's own when it stopped the reading,
+    // else fault. Whatever a reader made of the bytes it did not get comes second.
+    MzmlFault firstFault(const MzmlFault &fault) const { return m_fault ? *m_fault : fault; }
+    // Throws firstFault(fault).
+    [[noreturn]] void fail(const MzmlFault &fault) const { throw firstFault(fault); }
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override;

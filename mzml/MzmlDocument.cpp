@@ -1,14 +1,11 @@
 #include "MzmlDocument.h"
 
+#include "AcquisitionFile.h"
 #include "DateValue.h"
 #include "Errors.h"
 #include "MzmlFault.h"
-#include "MzmlHead.h"
 #include "MzmlSpectrum.h"
 #include "MzmlSpectrumIndex.h"
-
-#include <QFile>
-#include <QFileInfo>
 
 #include <optional>
 
@@ -23,21 +20,9 @@ Error NoAcquisitionOpen()
 
 // What every object handed out by one document shares: the open file, its
 // head and, once needed, its spectrum index.
-struct MzmlFile
+struct MzmlFile : AcquisitionFile
 {
-    QString path;
-    QFile file;
-    MzmlHead head;
     std::optional<std::vector<SpectrumEntry>> spectra;
-
-    bool isOpen() const { return file.isOpen(); }
-
-    Error error(const MzmlFault &fault) const
-    {
-        const QString where = fault.spectrum > 0 ? u"\"%1\", spectrum %2"_s.arg(path).arg(fault.spectrum)
-                                                 : u"\"%1\""_s.arg(path);
-        return Error(ErrorNumber::InvalidFileFormat, u"%1: %2."_s.arg(where, fault.what));
-    }
 
     // Runs work on the open document; a fault becomes an Error naming the
     // file and, when given, spectrum n.
@@ -112,7 +97,14 @@ public:
 
     QString Comment() override { return userParam(u"Comment"); }
     QString InstrumentMethod() override { return userParam(u"Instrument Method"); }
-    QString DataPath() override { return userParam(u"Data Path"); }
+    QString DataPath() override
+    {
+        return m_file->reading([this] {
+            const std::optional<QString> recorded =
+                sample() ? sample()->params.userParamValue(u"Data Path") : std::nullopt;
+            return recorded.value_or(m_file->head.sourceFilePath);
+        });
+    }
     QString Position() override { return userParam(u"Position"); }
     QString SampleName() override
     {
@@ -218,11 +210,12 @@ private:
 class MzmlDocument : public RawFileDocument
 {
 public:
-    // Objects still held fail from now on instead of reading a closed file.
+    // Objects still held fail from now on instead of reading a closed file,
+    // and a decompressed copy goes at once.
     void Close() override
     {
         if (m_file)
-            m_file->file.close();
+            m_file->close();
         m_file.reset();
     }
 
@@ -230,21 +223,7 @@ public:
     {
         Close();
         auto file = std::make_shared<MzmlFile>();
-        file->path = path;
-        file->file.setFileName(path);
-        const QFileInfo info(path);
-        if (!info.exists())
-            throw Error(ErrorNumber::FileNotFound, u"\"%1\": the file does not exist."_s.arg(path));
-        if (info.isDir())
-            throw Error(ErrorNumber::BadFileName, u"\"%1\": this is a folder, not an acquisition."_s.arg(path));
-        // Opening a pipe waits for a writer, and a device may never end.
-        if (!info.isFile())
-            throw Error(ErrorNumber::BadFileName,
-                        u"\"%1\": this is a device, a pipe or a socket, not an acquisition."_s.arg(path));
-        if (!file->file.open(QIODevice::ReadOnly))
-            throw Error(ErrorNumber::PermissionDenied,
-                        u"\"%1\": the file cannot be read: %2."_s.arg(path, file->file.errorString()));
-        file->head = file->reading([&] { return ReadMzmlHead(file->file); });
+        OpenAcquisitionFile(*file, path);
         m_file = std::move(file);
     }
 

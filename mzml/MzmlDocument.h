@@ -5,7 +5,8 @@
 #include <memory>
 
 // The program's raw-file access component: reads acquisitions stored as mzML
-// (plain or indexed), whatever the file is called. Open reads only the
+// (plain or indexed, maybe gzip-compressed), whatever the file is called, or
+// the export beside a RAW file (see OpenAcquisitionFile). Open reads only the
 // document's head; the spectrum index is built on first need and points are
 // decoded one spectrum at a time.
 std::unique_ptr<RawFileDocument> CreateMzmlDocument();

@@ -2,17 +2,13 @@
 
 #include "FileFragment.h"
 #include "MzmlFault.h"
+#include "SourceFilePath.h"
 
 #include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
-
-MzmlFault NotMzml(const QString &why)
-{
-    return MzmlFault{u"not an mzML acquisition (%1)"_s.arg(why)};
-}
 
 // Up to the root element: the encoding, and no document type declaration.
 void ReadPrologue(QXmlStreamReader &reader, MzmlHead &head)
@@ -23,15 +19,15 @@ void ReadPrologue(QXmlStreamReader &reader, MzmlHead &head)
             head.encoding = reader.documentEncoding().toString();
             break;
         case QXmlStreamReader::DTD:
-            throw NotMzml(u"it declares a document type"_s);
+            throw MzmlFault{u"it declares a document type"_s};
         case QXmlStreamReader::StartElement:
             return;
         default:
             break;
         }
     }
-    throw NotMzml(reader.hasError() ? u"it is not an XML document: %1"_s.arg(reader.errorString())
-                                    : u"it holds no element"_s);
+    throw MzmlFault{reader.hasError() ? u"it is not an XML document: %1"_s.arg(reader.errorString())
+                                      : u"it holds no element"_s};
 }
 
 // A group holds parameters only: one that referred to others could multiply
@@ -100,13 +96,36 @@ bool ReadRun(QXmlStreamReader &reader, MzmlHead &head)
     return false;
 }
 
+// The first sourceFile of the sourceFileList.
+void ReadFileDescription(QXmlStreamReader &reader, MzmlHead &head)
+{
+    bool found = false;
+    while (reader.readNextStartElement()) {
+        if (LocalName(reader) != u"sourceFileList") {
+            reader.skipCurrentElement();
+            continue;
+        }
+        while (reader.readNextStartElement()) {
+            if (!found && LocalName(reader) == u"sourceFile") {
+                const QXmlStreamAttributes attributes = reader.attributes();
+                head.sourceFilePath = SourceFilePath(attributes.value(u"location"_s).toString(),
+                                                     attributes.value(u"name"_s).toString());
+                found = true;
+            }
+            reader.skipCurrentElement();
+        }
+    }
+}
+
 void ReadMzml(QXmlStreamReader &reader, MzmlHead &head)
 {
     std::vector<MzmlSample> samples;
     QString sampleRef;
     while (reader.readNextStartElement()) {
         const QStringView name = LocalName(reader);
-        if (name == u"referenceableParamGroupList") {
+        if (name == u"fileDescription") {
+            ReadFileDescription(reader, head);
+        } else if (name == u"referenceableParamGroupList") {
             ReadParamGroups(reader, head);
         } else if (name == u"sampleList") {
             samples = ReadSamples(reader, head.groups);
@@ -126,10 +145,9 @@ void ReadMzml(QXmlStreamReader &reader, MzmlHead &head)
         head.sample = samples.front();
 }
 
-MzmlHead ReadHead(QIODevice &device)
+// Up to the start of the mzML element, inside indexedmzML when that is the root.
+void EnterMzml(QXmlStreamReader &reader, MzmlHead &head)
 {
-    QXmlStreamReader reader(&device);
-    MzmlHead head;
     ReadPrologue(reader, head);
     if (LocalName(reader) == u"indexedmzML") {
         while (reader.readNextStartElement() && LocalName(reader) != u"mzML")
@@ -138,12 +156,8 @@ MzmlHead ReadHead(QIODevice &device)
     if (!reader.isStartElement() || LocalName(reader) != u"mzML") {
         if (reader.hasError())
             throw ReaderFault(reader);
-        throw NotMzml(u"its root element is <%1>"_s.arg(reader.name()));
+        throw MzmlFault{u"its root element is <%1>"_s.arg(reader.name())};
     }
-    ReadMzml(reader, head);
-    if (reader.hasError())
-        throw ReaderFault(reader);
-    return head;
 }
 
 } // namespace
@@ -158,9 +172,19 @@ MzmlFault ReaderFault(const QXmlStreamReader &reader)
 MzmlHead ReadMzmlHead(QFile &file)
 {
     FileFragment fragment(file, 0, {});
+    QXmlStreamReader reader(&fragment);
+    MzmlHead head;
     try {
-        return ReadHead(fragment);
+        EnterMzml(reader, head);
+    } catch (const MzmlFault &fault) {
+        throw NotMzmlFault{{u"not an mzML acquisition (%1)"_s.arg(fragment.firstFault(fault).what)}};
+    }
+    try {
+        ReadMzml(reader, head);
+        if (reader.hasError())
+            throw ReaderFault(reader);
     } catch (const MzmlFault &fault) {
         fragment.fail(fault);
     }
+    return head;
 }

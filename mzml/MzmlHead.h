@@ -22,14 +22,22 @@ struct MzmlHead
     ParamGroups groups;
     std::optional<MzmlSample> sample; // the sample of the run
     std::optional<QString> startTimeStamp;
+    QString sourceFilePath; // of the first sourceFile (see SourceFilePath); empty without one
     bool hasSpectra = false; // a spectrumList with at least one child
 };
 
+// The fault of content that is not an mzML document: whatever stops the
+// reading before its mzML element begins. Its text says "not an mzML
+// acquisition" and why.
+struct NotMzmlFault : MzmlFault
+{
+};
+
 // Reads from the start of file up to the first spectrum and no further.
-// Throws MzmlFault: "not an mzML acquisition" when the content is not XML or
-// its root is not mzML, for a document type declaration, which mzML never
-// has (and which could expand entities), and for markup that MarkupLexer
-// refuses.
+// Throws NotMzmlFault when the content is not XML or its root is not mzML,
+// for a document type declaration, which mzML never has (and which could
+// expand entities), and for markup that MarkupLexer refuses before the mzML
+// element. Throws MzmlFault for what is wrong after it.
 MzmlHead ReadMzmlHead(QFile &file);
 
 // The fault of a reader that stopped on an error: a cut-short document is

@@ -2,6 +2,7 @@
 
 #include "BinaryArrayDecoding.h"
 #include "FileFragment.h"
+#include "FilterText.h"
 #include "MzmlFault.h"
 #include "SpectrumScan.h"
 
@@ -207,11 +208,7 @@ SpectrumHead ReadSpectrumHead(QFile &file, qint64 offset, const MzmlHead &head)
             reader->skipCurrentElement();
     }
     reader.checkForErrors();
-    const CvParam *filter = scanParams.cvParam(u"MS:1000512");
-    if (!filter)
-        filter = spectrumParams.cvParam(u"MS:1000512");
-    if (filter)
-        result.filter = filter->value;
+    result.filter = FilterText(spectrumParams, scanParams);
     if (const CvParam *startTime = scanParams.cvParam(u"MS:1000016"))
         result.startTime = *startTime;
     return result;

@@ -15,7 +15,7 @@ struct SpectrumHead
 {
     QString id;
     QString index;
-    QString filter; // empty when absent
+    QString filter; // see FilterText
     std::optional<CvParam> startTime;
 };
 

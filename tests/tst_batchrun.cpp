@@ -2,6 +2,8 @@
 // display, with the argument on its command line.
 #include "BatchOutcome.h"
 #include "MzmlDocument.h"
+#include "MzmlWriter.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -25,6 +27,7 @@ private Q_SLOTS:
 
     void batchRun_data();
     void batchRun();
+    void leavesNoDecompressedCopy();
     void windowModeNeedsADisplay();
     void windowModeKeepsRunning();
 
@@ -41,6 +44,7 @@ private:
 
     QTemporaryDir m_temporary;
     QString m_dir;
+    QString m_temporaryFolder; // the system's temporary folder for every conversion
     std::map<QString, Run> m_runs;
 };
 
@@ -68,6 +72,9 @@ static const struct
 } BatchRows[] = {
     {"fixture, quoted path with blanks", {u"\"{dir}/demo"_s, u"run.raw\""_s}, u"{dir}/demo run.raw"_s, {}},
     {"file that does not exist", {u"{dir}/missing.raw"_s}, u"{dir}/missing.raw"_s, {}},
+    // Beside it: "export only.mzML.gz" and "damaged.mzML.gz".
+    {"export beside the RAW path", {u"{dir}/export only.raw"_s}, u"{dir}/export only.raw"_s, {}},
+    {"damaged export beside the RAW path", {u"{dir}/damaged.raw"_s}, u"{dir}/damaged.raw"_s, {}},
     {"only quotes", {u"\"\""_s}, QString(), {}},
     {"empty argument", {QString()}, QString(), {}},
     {"semicolon and factor", {u"{dir}/demo run.raw;2"_s}, u"{dir}/demo run.raw"_s, u"{dir}/demo run.raw;2"_s},
@@ -100,6 +107,12 @@ void TestBatchRun::initTestCase()
     m_dir = m_temporary.filePath(u"batch folder"_s);
     QVERIFY(QDir().mkpath(m_dir));
     QVERIFY(QFile::copy(Fixture(), m_dir + u"/demo run.raw"_s));
+    const QByteArray compressed = Gzipped(ContentOf(Fixture()));
+    QVERIFY(WriteBytes(m_dir + u"/export only.mzML.gz"_s, compressed));
+    QVERIFY(WriteBytes(m_dir + u"/damaged.mzML.gz"_s, compressed.first(compressed.size() / 2)));
+    m_temporaryFolder = m_temporary.filePath(u"temporary"_s);
+    QVERIFY(QDir().mkpath(m_temporaryFolder));
+    qputenv("TMPDIR", QFile::encodeName(m_temporaryFolder));
 
     for (const auto &row : BatchRows) {
         QStringList arguments = row.arguments;
@@ -161,7 +174,19 @@ void TestBatchRun::batchRun()
     if (path.endsWith(u"missing.raw"_s))
         QVERIFY2(expected.standardError.startsWith(u"quorvane-to-text: %1: Error 53: "_s.arg(path)),
                  qPrintable(expected.standardError));
+    if (path.endsWith(u"export only.raw"_s))
+        QCOMPARE(expected.exitStatus, 0);
+    if (path.endsWith(u"damaged.raw"_s))
+        QVERIFY2(expected.standardError.contains(u"damaged.mzML.gz\": the document is truncated."_s),
+                 qPrintable(expected.standardError));
     QCOMPARE(outcome, expected);
+}
+
+// Every conversion has ended: the copies of compressed exports are gone,
+// after a success and after a failure alike.
+void TestBatchRun::leavesNoDecompressedCopy()
+{
+    QCOMPARE(QDir(m_temporaryFolder).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 // Shows that the check above would see a window: without a display the

@@ -1,6 +1,7 @@
 #include "Base64Decoder.h"
 #include "BinaryArrayDecoding.h"
 #include "DateValue.h"
+#include "DecompressedCopy.h"
 #include "DemoAcquisition.h"
 #include "MarkupLexer.h"
 #include "Errors.h"
@@ -10,14 +11,17 @@
 #include "ReadAcquisition.h"
 #include "TestFiles.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <future>
 
 #include <fcntl.h>
@@ -56,6 +60,8 @@ private Q_SLOTS:
     void lexerIgnoresHowBytesArrive();
     void refusesWhatIsNotAFile_data();
     void refusesWhatIsNotAFile();
+    void opensTheExportBeside_data();
+    void opensTheExportBeside();
     void readsLatin1Documents();
     void openReadsOnlyTheHead();
     void objectsFailAfterClose();
@@ -114,6 +120,22 @@ QByteArray MinimalMzml(const QByteArray &samples, const QByteArray &runAttribute
            "</spectrum>\n</spectrumList>\n</run>\n</mzML>\n";
 }
 
+// The document as indexed mzML: its one spectrum in an index at the end.
+QByteArray Indexed(QByteArray document)
+{
+    document.replace("<mzML ", "<indexedmzML>\n<mzML ");
+    const QByteArray spectrum = QByteArray::number(document.indexOf("<spectrum "));
+    const QByteArray indexList = QByteArray::number(document.size());
+    return document + "<indexList count=\"1\"><index name=\"spectrum\"><offset idRef=\"s1\">" + spectrum
+         + "</offset></index></indexList>\n<indexListOffset>" + indexList + "</indexListOffset>\n</indexedmzML>\n";
+}
+
+// The decompressed copies that readers keep in the temporary folder.
+QStringList TemporaryCopies()
+{
+    return QDir(QDir::tempPath()).entryList(QDir::Files | QDir::Hidden);
+}
+
 // The n-th (0-based) binary text of the document replaced by text.
 Mutation ReplaceBinary(int n, QByteArray text)
 {
@@ -162,6 +184,20 @@ Mutation Reindexed(Mutation mutation)
     };
 }
 
+// The document gzip-compressed, then damaged.
+Mutation Gzip(Mutation damage = [](QByteArray &) {})
+{
+    return [damage](QByteArray &document) {
+        document = Gzipped(document);
+        damage(document);
+    };
+}
+
+Mutation Utf16(QStringConverter::Encoding encoding, QStringConverter::Flags flags)
+{
+    return [=](QByteArray &document) { document = QStringEncoder(encoding, flags)(QString::fromUtf8(document)); };
+}
+
 QByteArray ZlibBomb()
 {
     // 32 MB of zeros: a few dozen kilobytes compressed.
@@ -181,6 +217,10 @@ QString TestMzmlReader::write(const QString &name, const QByteArray &content)
 void TestMzmlReader::initTestCase()
 {
     InstallMzmlReader();
+    // A folder of its own, so that every copy left behind shows.
+    const QString temporary = m_dir.filePath(u"temporary"_s);
+    QVERIFY(QDir().mkpath(temporary));
+    qputenv("TMPDIR", QFile::encodeName(temporary));
 }
 
 void TestMzmlReader::base64MatchesQt()
@@ -278,6 +318,7 @@ void TestMzmlReader::mapsSampleAndSpectrum_data()
     QTest::addColumn<QString>("comment");
     QTest::addColumn<QString>("filter");
     QTest::addColumn<double>("startTime");
+    QTest::addColumn<QString>("dataPath");
 
     const QByteArray two = "<sampleList count=\"2\">"
                            "<sample id=\"a\" name=\"first\"><userParam name=\"Comment\" value=\"of a\"/></sample>"
@@ -286,28 +327,74 @@ void TestMzmlReader::mapsSampleAndSpectrum_data()
     const QByteArray filter = "<cvParam accession=\"MS:1000512\" value=\"+ p ESI Full ms [100.00-1000.00]\"/>";
     const QByteArray time = "<cvParam accession=\"MS:1000016\" value=\"7.5\" unitAccession=\"UO:0000031\"/>";
     QTest::newRow("sampleRef names the second") << two << QByteArray("sampleRef=\"b\"") << QByteArray() << QByteArray()
-                                                << u"second"_s << u" of b "_s << QString() << 0.0;
+                                                << u"second"_s << u" of b "_s << QString() << 0.0 << QString();
     QTest::newRow("no sampleRef: the first") << two << QByteArray() << QByteArray() << time << u"first"_s << u"of a"_s
-                                             << QString() << 7.5;
+                                             << QString() << 7.5 << QString();
     QTest::newRow("sampleRef to nothing: the first") << two << QByteArray("sampleRef=\"z\"") << QByteArray()
-                                                     << QByteArray() << u"first"_s << u"of a"_s << QString() << 0.0;
+                                                     << QByteArray() << u"first"_s << u"of a"_s << QString() << 0.0
+                                                     << QString();
     QTest::newRow("no samples") << QByteArray() << QByteArray() << QByteArray() << QByteArray() << QString()
-                                << QString() << QString() << 0.0;
+                                << QString() << QString() << 0.0 << QString();
     QTest::newRow("filter of the spectrum") << QByteArray() << QByteArray() << filter << QByteArray() << QString()
-                                            << QString() << u"+ p ESI Full ms [100.00-1000.00]"_s << 0.0;
+                                            << QString() << u"+ p ESI Full ms [100.00-1000.00]"_s << 0.0 << QString();
     QTest::newRow("filter of the scan first")
         << QByteArray() << QByteArray()
         << QByteArray("<cvParam accession=\"MS:1000512\" value=\"of the spectrum\"/>")
         << QByteArray(filter).append(time) << QString() << QString() << u"+ p ESI Full ms [100.00-1000.00]"_s
-        << 7.5;
+        << 7.5 << QString();
     QTest::newRow("start time only of the first scan")
-        << QByteArray() << QByteArray() << time << QByteArray() << QString() << QString() << QString() << 0.0;
+        << QByteArray() << QByteArray() << time << QByteArray() << QString() << QString() << QString() << 0.0
+        << QString();
     QTest::newRow("sample texts through a group")
         << QByteArray("<referenceableParamGroupList count=\"1\"><referenceableParamGroup id=\"g\">"
                       "<userParam name=\"Comment\" value=\"grouped\"/></referenceableParamGroup>"
                       "</referenceableParamGroupList><sampleList count=\"1\"><sample id=\"a\" name=\"n\">"
                       "<referenceableParamGroupRef ref=\"g\"/></sample></sampleList>")
-        << QByteArray() << QByteArray() << QByteArray() << u"n"_s << u"grouped"_s << QString() << 0.0;
+        << QByteArray() << QByteArray() << QByteArray() << u"n"_s << u"grouped"_s << QString() << 0.0 << QString();
+    // Without a filter string, the start of one for the same kind of scan.
+    const QByteArray ms1 = "<cvParam accession=\"MS:1000579\"/>";
+    const QByteArray level1 = "<cvParam accession=\"MS:1000511\" value=\"1\"/>";
+    const QByteArray sim = "<cvParam accession=\"MS:1000582\"/>" + level1;
+    QTest::newRow("no filter string: MS1 by its term") << QByteArray() << QByteArray() << ms1 << QByteArray()
+                                                      << QString() << QString() << u"+ Full ms "_s << 0.0 << QString();
+    QTest::newRow("no filter string: MS1 by its level") << QByteArray() << QByteArray() << level1 << QByteArray()
+                                                       << QString() << QString() << u"+ Full ms "_s << 0.0
+                                                       << QString();
+    QTest::newRow("no filter string: SIM") << QByteArray() << QByteArray() << sim << QByteArray() << QString()
+                                          << QString() << u"+ SIM ms "_s << 0.0 << QString();
+    QTest::newRow("no filter string: MSn")
+        << QByteArray() << QByteArray()
+        << QByteArray("<cvParam accession=\"MS:1000580\"/><cvParam accession=\"MS:1000511\" value=\"2\"/>")
+        << QByteArray() << QString() << QString() << QString() << 0.0 << QString();
+    QTest::newRow("an empty filter string stands") << QByteArray() << QByteArray() << ms1
+                                                   << QByteArray("<cvParam accession=\"MS:1000512\" value=\"\"/>")
+                                                   << QString() << QString() << QString() << 0.0 << QString();
+    QTest::newRow("spectrum type through a group")
+        << QByteArray("<referenceableParamGroupList count=\"1\"><referenceableParamGroup id=\"g\">" + sim
+                      + "</referenceableParamGroup></referenceableParamGroupList>")
+        << QByteArray() << QByteArray("<referenceableParamGroupRef ref=\"g\"/>") << QByteArray() << QString()
+        << QString() << u"+ SIM ms "_s << 0.0 << QString();
+    // Without a "Data Path" of the sample, the first source file's path.
+    const auto sourceFiles = [](const QByteArray &files) -> QByteArray {
+        return "<fileDescription><sourceFileList count=\"2\">" + files + "</sourceFileList></fileDescription>\n";
+    };
+    const QByteArray run7 = sourceFiles("<sourceFile id=\"a\" name=\"run7.RAW\" location=\"file:///C:/lab/data\"/>"
+                                        "<sourceFile id=\"b\" name=\"other.raw\" location=\"file:///D:/x\"/>");
+    QTest::newRow("data path of the first source file") << run7 << QByteArray() << QByteArray() << QByteArray()
+                                                        << QString() << QString() << QString() << 0.0
+                                                        << u"C:\\lab\\data\\run7.RAW"_s;
+    QTest::newRow("source file on a network host")
+        << sourceFiles("<sourceFile id=\"a\" name=\"run 8.raw\" location=\"file://lab/runs%20of%20May/\"/>")
+        << QByteArray() << QByteArray() << QByteArray() << QString() << QString() << QString() << 0.0
+        << u"\\\\lab\\runs of May\\run 8.raw"_s;
+    QTest::newRow("source file without a drive")
+        << sourceFiles("<sourceFile id=\"a\" name=\"run7.raw\" location=\"file:///srv/lab\"/>") << QByteArray()
+        << QByteArray() << QByteArray() << QString() << QString() << QString() << 0.0 << u"/srv/lab/run7.raw"_s;
+    QTest::newRow("data path of the sample first")
+        << run7 + "<sampleList count=\"1\"><sample id=\"a\" name=\"n\">"
+                  "<userParam name=\"Data Path\" value=\"D:\\results\\run7\"/></sample></sampleList>"
+        << QByteArray() << QByteArray() << QByteArray() << u"n"_s << QString() << QString() << 0.0
+        << u"D:\\results\\run7"_s;
 }
 
 void TestMzmlReader::mapsSampleAndSpectrum()
@@ -320,15 +407,20 @@ void TestMzmlReader::mapsSampleAndSpectrum()
     QFETCH(QString, comment);
     QFETCH(QString, filter);
     QFETCH(double, startTime);
-    const QString path = write(u"mapped.raw"_s, MinimalMzml(samples, runAttributes, spectrumParams, scanParams));
-    const FakeAcquisition a = ReadAcquisition(path);
-    QCOMPARE(a.sampleName, sampleName);
-    QCOMPARE(a.comment, comment);
-    QCOMPARE(a.userText1, QString());
-    QCOMPARE(a.spectra.size(), size_t(1));
-    QCOMPARE(a.spectra[0].filter, filter);
-    QCOMPARE(a.spectra[0].startTime, startTime);
-    QCOMPARE(a.spectra[0].masses.size(), size_t(0));
+    QFETCH(QString, dataPath);
+    // The spectrum index comes from a pass over the file, then from the index at its end.
+    const QByteArray document = MinimalMzml(samples, runAttributes, spectrumParams, scanParams);
+    for (const QByteArray &content : {document, Indexed(document)}) {
+        const FakeAcquisition a = ReadAcquisition(write(u"mapped.raw"_s, content));
+        QCOMPARE(a.sampleName, sampleName);
+        QCOMPARE(a.comment, comment);
+        QCOMPARE(a.userText1, QString());
+        QCOMPARE(a.dataPath, dataPath);
+        QCOMPARE(a.spectra.size(), size_t(1));
+        QCOMPARE(a.spectra[0].filter, filter);
+        QCOMPARE(a.spectra[0].startTime, startTime);
+        QCOMPARE(a.spectra[0].masses.size(), size_t(0));
+    }
 }
 
 void TestMzmlReader::creationDate_data()
@@ -536,6 +628,22 @@ void TestMzmlReader::badInput_data()
     QTest::newRow("elements nested beyond the limit")
         << false << Replace("<scan>", "<scan>" + QByteArray("<a>").repeated(DepthLimit) + QByteArray("</a>").repeated(DepthLimit))
         << u"Count"_s << 0 << u"elements nest more than 256 deep at byte "_s;
+    // Compressed content is read through a copy; a damaged stream is a damaged file.
+    QTest::newRow("gzip") << true << Gzip() << u"Points"_s << 4 << QString();
+    QTest::newRow("gzip, two streams in a row") << false << Mutation([](QByteArray &d) {
+        d = Gzipped(d.first(d.size() / 2)) + Gzipped(d.sliced(d.size() / 2));
+    }) << u"Points"_s << 4 << QString();
+    QTest::newRow("gzip, damaged") << true << Gzip([](QByteArray &d) { d[d.size() / 2] = char(~d[d.size() / 2]); })
+                                   << u"Open"_s << 0 << u"the document is damaged: its gzip stream is invalid"_s;
+    QTest::newRow("gzip, cut short") << true << Gzip(Truncate(0.9)) << u"Open"_s << 0 << u"truncated"_s;
+    QTest::newRow("gzip beyond what is copied")
+        << true << Whole(Gzipped(QByteArray(1 << 20, ' ')).repeated(65)) << u"Open"_s << 0
+        << u"its gzip stream inflates beyond 64 MiB"_s;
+    QTest::newRow("UTF-16 with a byte-order mark")
+        << true << Utf16(QStringConverter::Utf16LE, QStringConverter::Flag::WriteBom) << u"Open"_s << 0
+        << u"the document is encoded in UTF-16, which this reader does not read"_s;
+    QTest::newRow("UTF-16 without one") << true << Utf16(QStringConverter::Utf16BE, QStringConverter::Flag::Default)
+                                        << u"Open"_s << 0 << u"encoded in UTF-16"_s;
 }
 
 void TestMzmlReader::badInput()
@@ -554,8 +662,10 @@ void TestMzmlReader::badInput()
     const QString path = write(u"mutated.raw"_s, content);
 
     const std::unique_ptr<RawFileDocument> document = CreateRawFileDocument();
+    std::optional<qsizetype> copiesWhileOpen;
     const QString description = FailureOf([&] {
         document->Open(path);
+        copiesWhileOpen = TemporaryCopies().size();
         if (operation == u"CreationDate")
             document->FileHeader()->CreationDate();
         const std::unique_ptr<DetectorChannel> detector = document->Detector(0, 1);
@@ -569,6 +679,10 @@ void TestMzmlReader::badInput()
         else if (operation == u"Points")
             spectra->Item(spectrum)->Points();
     });
+    CloseAfterFailure(*document);
+    QCOMPARE(TemporaryCopies(), QStringList());
+    if (copiesWhileOpen)
+        QCOMPARE(*copiesWhileOpen, IsGzip(content) ? 1 : 0);
     QVERIFY2(description.contains(failure), qPrintable(description));
     // An element named with its byte: the byte where that element's tag begins.
     const QRegularExpressionMatch named = QRegularExpression(u"<(/?[^<> ]+)> at byte (\\d+)"_s).match(description);
@@ -700,9 +814,10 @@ void TestMzmlReader::refusesWhatIsNotAFile_data()
     const QString fifo = m_dir.filePath(u"fifo.raw"_s);
     if (mkfifo(QFile::encodeName(fifo).constData(), 0600) != 0)
         qFatal("cannot make the FIFO");
-    const QString notAFile = u"this is a device, a pipe or a socket, not an acquisition."_s;
-    QTest::newRow("FIFO without a writer") << fifo << notAFile;
-    QTest::newRow("device") << u"/dev/null"_s << notAFile;
+    const QString notAFile = u"this is a device, a pipe or a socket, not an acquisition"_s;
+    QTest::newRow("FIFO without a writer")
+        << fifo << notAFile + u", and there is no mzML export beside it (\"fifo.mzML\" or \"fifo.mzML.gz\")."_s;
+    QTest::newRow("device") << u"/dev/null"_s << notAFile + u'.';
     QTest::newRow("folder") << m_dir.path() << u"this is a folder, not an acquisition."_s;
 }
 
@@ -719,6 +834,73 @@ void TestMzmlReader::refusesWhatIsNotAFile()
         QFAIL("Open waits for a writer");
     }
     QCOMPARE(opened.get(), u"\"%1\": %2"_s.arg(path, failure));
+}
+
+void TestMzmlReader::opensTheExportBeside_data()
+{
+    // Files are "name:kind": mzml (its sample named after the file), gz (the
+    // same, compressed), html (XML, not mzML) or folder.
+    QTest::addColumn<QString>("opened");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QString>("read"); // the file whose sample shows; empty when Open fails
+    QTest::addColumn<QString>("failure"); // %1: the folder
+    QTest::addColumn<int>("number");
+    const QString noExport = u", and there is no mzML export beside it (\"run.mzML\" or \"run.mzML.gz\")."_s;
+    const QString notMzml = u"\"%1/run.raw\": not an mzML acquisition (its root element is <html>)"_s;
+    QTest::newRow("RAW path holding mzML") << u"run.raw"_s << QStringList{u"run.raw:mzml"_s, u"run.mzML:mzml"_s}
+                                          << u"run.raw"_s << QString() << 0;
+    QTest::newRow("export beside a RAW file") << u"run.raw"_s << QStringList{u"run.raw:html"_s, u"run.mzML:mzml"_s}
+                                             << u"run.mzML"_s << QString() << 0;
+    QTest::newRow("export beside a missing RAW file") << u"run.raw"_s << QStringList{u"run.mzML:mzml"_s}
+                                                     << u"run.mzML"_s << QString() << 0;
+    QTest::newRow("compressed export, names in capitals") << u"run.RAW"_s
+                                                         << QStringList{u"run.RAW:html"_s, u"run.MZML.GZ:gz"_s}
+                                                         << u"run.MZML.GZ"_s << QString() << 0;
+    QTest::newRow("plain export first") << u"run.raw"_s
+                                        << QStringList{u"run.mzML.gz:gz"_s, u"run.mzml:mzml"_s}
+                                        << u"run.mzml"_s << QString() << 0;
+    QTest::newRow("no export, missing") << u"run.raw"_s << QStringList{u"Run.mzML:mzml"_s, u"run.mzML.gz:folder"_s}
+                                        << QString() << u"\"%1/run.raw\": the file does not exist"_s + noExport << 53;
+    QTest::newRow("no export, not mzML") << u"run.raw"_s << QStringList{u"run.raw:html"_s} << QString()
+                                         << notMzml + noExport << 321;
+    QTest::newRow("export not mzML") << u"run.raw"_s << QStringList{u"run.mzML:html"_s} << QString()
+                                     << u"\"%1/run.mzML\": not an mzML acquisition (its root element is <html>)."_s
+                                     << 321;
+    QTest::newRow("not a RAW path") << u"run.dat"_s << QStringList{u"run.dat:html"_s, u"run.mzML:mzml"_s} << QString()
+                                    << u"\"%1/run.dat\": not an mzML acquisition (its root element is <html>)."_s
+                                    << 321;
+}
+
+void TestMzmlReader::opensTheExportBeside()
+{
+    QFETCH(QString, opened);
+    QFETCH(QStringList, files);
+    QFETCH(QString, read);
+    QFETCH(QString, failure);
+    QFETCH(int, number);
+    const QString folder = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
+    QVERIFY(QDir().mkpath(folder));
+    for (const QString &file : files) {
+        const QString name = file.section(u':', 0, 0);
+        const QString kind = file.section(u':', 1);
+        const QByteArray mzml =
+            MinimalMzml("<sampleList count=\"1\"><sample id=\"a\" name=\"" + name.toUtf8() + "\"/></sampleList>", {},
+                        {}, {});
+        if (kind == u"folder")
+            QVERIFY(QDir(folder).mkdir(name));
+        else
+            write(QString::fromLatin1(QTest::currentDataTag()) + u'/' + name,
+                  kind == u"html" ? QByteArray("<?xml version=\"1.0\"?><html/>")
+                                  : kind == u"gz" ? Gzipped(mzml) : mzml);
+    }
+    const std::unique_ptr<RawFileDocument> document = CreateRawFileDocument();
+    try {
+        document->Open(folder + u'/' + opened);
+        QCOMPARE(document->SampleInfo()->SampleName(), read);
+    } catch (const Error &error) {
+        QCOMPARE(error.description(), failure.arg(folder));
+        QCOMPARE(int(error.number()), number);
+    }
 }
 
 void TestMzmlReader::readsLatin1Documents()
@@ -757,15 +939,18 @@ void TestMzmlReader::objectsFailAfterClose()
 {
     const QString path = m_dir.filePath(u"closed.raw"_s);
     WriteMzml(path, TestAcquisition());
+    QVERIFY(WriteBytes(path, Gzipped(ContentOf(path))));
     const std::unique_ptr<RawFileDocument> document = CreateRawFileDocument();
     QVERIFY(FailureOf([&] { document->SampleInfo(); }).contains(u"No acquisition is open"_s));
     document->Open(path);
     const std::unique_ptr<SpectrumCollection> spectra = document->Detector(0, 1)->Spectra(0);
     QCOMPARE(spectra->Count(), 4);
     document->Close();
+    // The decompressed copy goes with the document, whatever is still held.
+    QCOMPARE(TemporaryCopies(), QStringList());
     QVERIFY(FailureOf([&] { spectra->Item(1)->Points(); }).contains(u"No acquisition is open"_s));
-    QCOMPARE(FailureOf([&] { CreateRawFileDocument()->Open(m_dir.filePath(u"missing.raw"_s)); }),
-             u"\"%1\": the file does not exist."_s.arg(m_dir.filePath(u"missing.raw"_s)));
+    QCOMPARE(FailureOf([&] { CreateRawFileDocument()->Open(m_dir.filePath(u"missing.txt"_s)); }),
+             u"\"%1\": the file does not exist."_s.arg(m_dir.filePath(u"missing.txt"_s)));
 }
 
 void TestMzmlReader::demoReadsAsBuilt()

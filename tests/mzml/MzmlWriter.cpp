@@ -195,8 +195,11 @@ void MzmlWriter::add(const FakeSpectrum &spectrum)
     if (!spectrum.filter.isEmpty())
         scan += "<cvParam cvRef=\"MS\" accession=\"MS:1000512\" name=\"filter string\" value=\""
               + XmlEscaped(spectrum.filter) + "\"/>\n";
+    // Without a filter string a spectrum is of no kind that the conversion
+    // writes, as a detector other than the mass analyser gives.
+    const QByteArray level = spectrum.filter.isEmpty() ? QByteArray() : CvParamElement("MS:1000511", "ms level", "1");
     write("<spectrum index=\"" + index + "\" id=\"" + id + "\" defaultArrayLength=\""
-          + QByteArray::number(qint64(spectrum.masses.size())) + "\">\n" + CvParamElement("MS:1000511", "ms level", "1")
+          + QByteArray::number(qint64(spectrum.masses.size())) + "\">\n" + level
           + "<scanList count=\"1\">\n" + CvParamElement("MS:1000795", "no combination") + "<scan>\n" + scan
           + "</scan>\n</scanList>\n<binaryDataArrayList count=\"2\">\n");
     writeArray(spectrum.masses, m_layout.masses, "masses", "<cvParam cvRef=\"MS\" accession=\"MS:1000514\" "
@@ -256,4 +259,23 @@ void WriteMzml(const QString &path, const FakeAcquisition &acquisition, const Mz
     for (const FakeSpectrum &spectrum : acquisition.spectra)
         writer.add(spectrum);
     writer.finish();
+}
+
+QByteArray Gzipped(const QByteArray &bytes)
+{
+    z_stream stream{};
+    // 15 + 16: the largest window, with a gzip header and trailer.
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("gzip compression failed");
+    QByteArray out(qsizetype(deflateBound(&stream, uLong(bytes.size()))), Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(bytes.constData()));
+    stream.avail_in = uInt(bytes.size());
+    stream.next_out = reinterpret_cast<Bytef *>(out.data());
+    stream.avail_out = uInt(out.size());
+    const int status = deflate(&stream, Z_FINISH);
+    out.resize(qsizetype(stream.total_out));
+    deflateEnd(&stream);
+    if (status != Z_STREAM_END)
+        throw std::runtime_error("gzip compression failed");
+    return out;
 }

@@ -50,3 +50,6 @@ private:
 
 // The whole acquisition, spectra included.
 void WriteMzml(const QString &path, const FakeAcquisition &acquisition, const MzmlLayout &layout = {});
+
+// The bytes as one gzip stream, as gzip writes them.
+QByteArray Gzipped(const QByteArray &bytes);

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "Errors.h"
+#include "MzmlFault.h"
+#include "MzmlHead.h"
+
+#include <QFile>
+#include <QString>
+#include <QTemporaryFile>
+
+#include <memory>
+
+// The file that a document reads, and its head.
+struct AcquisitionFile
+{
+    QString path; // the file read, as the user knows it: the path opened, or the export beside it
+    std::unique_ptr<QTemporaryFile> copy; // gzip content decompressed; removed with it
+    QFile file; // open for reading: the file at path, or the copy
+    MzmlHead head;
+
+    bool isOpen() const { return file.isOpen(); }
+    // Closes the file and removes the copy.
+    void close();
+    // The fault as an Error that names the file and, when given, the spectrum.
+    Error error(const MzmlFault &fault) const;
+};
+
+// Opens the acquisition that rawPath names and reads its head. rawPath itself
+// is read when its content is mzML, plain or gzip-compressed (told by the
+// content, not the name). Otherwise, when rawPath ends in ".raw" in any
+// letter case, the export beside it is read, also when rawPath does not
+// exist: X.mzML, else X.mzML.gz, for rawPath X.raw, the extension in any
+// letter case. Throws an Error that names the file; when neither is read, it
+// says why rawPath is not and that no export is beside it.
+void OpenAcquisitionFile(AcquisitionFile &acquisition, const QString &rawPath);

@@ -3,7 +3,7 @@
 #include <QString>
 
 // Writes the 22-line sample descriptor of the acquisition at rawPath beside it
-// (its last three characters replaced by "opc"), with values read from the
-// acquisition's sample information. Shows nothing. Returns false after any
-// failure, with the lines written before it left in the file.
+// (named by SiblingPath with "opc"), with values read from the acquisition's
+// sample information. Shows nothing. Returns false after any failure, with
+// the lines written before it left in the file.
 bool WriteOpcFile(const QString &rawPath);

@@ -33,6 +33,10 @@ QString LastFolderOfPath(QString folderPath)
 
 QString SiblingPath(const QString &rawPath, const QString &extension)
 {
+    for (const QStringView exportExtension : {u".mzML.gz", u".mzML"}) {
+        if (rawPath.endsWith(exportExtension, Qt::CaseInsensitive))
+            return rawPath.chopped(exportExtension.size()) + u'.' + extension;
+    }
     if (rawPath.size() < 3)
         throw Error(ErrorNumber::InvalidArgument,
                     u"Invalid procedure call or argument: the path \"%1\" is too short."_s.arg(rawPath));

@@ -15,9 +15,12 @@ QString FileNameOfPath(const QString &path);
 // text that is a single backslash (the empty text included).
 QString LastFolderOfPath(QString folderPath);
 
-// rawPath with its last three characters replaced by extension, whatever they
-// are ("run7.RAW" gives "run7.asc"). Throws an invalid-argument Error for a
-// path of fewer than three characters.
+// The name of an output file beside the acquisition at rawPath. An mzML export
+// loses its whole extension, ".mzML" or ".mzML.gz" in any letter case
+// ("run7.mzML.gz" gives "run7.asc"); any other path has its last three
+// characters replaced by extension, whatever they are ("run7.RAW" gives
+// "run7.asc", "run7mzML" gives "run7masc"). Throws an invalid-argument Error
+// for a path of fewer than three characters.
 QString SiblingPath(const QString &rawPath, const QString &extension);
 
 // Whether the two paths lead to one existing file (device and inode), through

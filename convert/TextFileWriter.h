@@ -56,9 +56,9 @@ private:
     qsizetype m_used = 0;
 };
 
-// Creates the output file named after rawPath with its last three characters
-// replaced by extension. Refuses, before touching anything, a name that is
-// the acquisition itself: creating it would empty the input.
+// Creates the output file that SiblingPath names for rawPath and extension.
+// Refuses, before touching anything, a name that is the acquisition itself:
+// creating it would empty the input.
 TextFileWriter CreateOutputBeside(const QString &rawPath, const QString &extension);
 
 // The text in the system's 8-bit code page.

@@ -344,8 +344,15 @@ void TestAscConversion::outputName_data()
     QTest::addColumn<QString>("ascName");
     QTest::addColumn<QString>("linkedFile"); // the file a symbolic link of that name leads to, if any
 
+    QTest::newRow("lower-case extension") << u"run7.raw"_s << u"run7.asc"_s << QString();
     QTest::newRow("upper-case extension") << u"run7.RAW"_s << u"run7.asc"_s << QString();
     QTest::newRow("no extension") << u"run7"_s << u"rasc"_s << QString();
+    QTest::newRow("mzML export") << u"run7.mzML"_s << u"run7.asc"_s << QString();
+    QTest::newRow("mzML export, upper case") << u"run7.MZML"_s << u"run7.asc"_s << QString();
+    QTest::newRow("gzip-compressed mzML export") << u"run7.mzML.gz"_s << u"run7.asc"_s << QString();
+    QTest::newRow("gzip-compressed mzML export, mixed case") << u"run7.mzml.GZ"_s << u"run7.asc"_s << QString();
+    QTest::newRow("mzML without the dot") << u"run7mzML"_s << u"run7masc"_s << QString();
+    QTest::newRow("gzip-compressed other file") << u"run7.raw.gz"_s << u"run7.rawasc"_s << QString();
     QTest::newRow("three characters") << u"raw"_s << u"asc"_s << QString();
     QTest::newRow("symbolic link to another file") << u"run7.raw"_s << u"run7.asc"_s << u"spectra.txt"_s;
 }

@@ -554,7 +554,8 @@ void TestFrmMainBehaviour::browseAsksForRawFiles()
 #else
         QCOMPARE(request.InitDir, u"/"_s);
 #endif
-        QCOMPARE(request.Filter, u"Quorvane RAW files (*.raw)"_s);
+        QCOMPARE(request.Filter, (QStringList{u"Quorvane RAW files (*.raw)"_s, u"mzML exports (*.mzML *.mzML.gz)"_s,
+                                              u"All files (*)"_s}));
     }
     QCOMPARE(child<QLineEdit>("txtRawfile")->text(), QString());
     QCOMPARE(child<QLineEdit>("txtScaling")->text(), u"1"_s);
@@ -578,24 +579,31 @@ void TestFrmMainBehaviour::coloursFollowTheScheme()
     QVERIFY(coloursFollowLocking());
 }
 
-// The real dialog lists acquisitions whatever the case of their extension,
-// and proposes nothing on the next call.
+// The real dialog, set up as the window asks, lists acquisitions whatever the
+// case of their extension, mzML exports under the second filter, and proposes
+// nothing on the next call.
 void TestFrmMainBehaviour::openDialogShowsRawFilesInAnyCase()
 {
+    run({u"browse"_s});
     m_browse.reset();
-    for (const char *name : {"a.raw", "B.RAW", "c.Raw", "notes.txt", "d.raw.bak"})
+    for (const char *name : {"a.raw", "B.RAW", "c.Raw", "notes.txt", "d.raw.bak", "e.mzML", "f.MZML.GZ", "g.mzML.bak"})
         QVERIFY(WriteBytes(path(QString::fromLatin1(name)), "x"));
-    const modDialogs::OpenFileRequest request{u"Pick"_s, m_dir->path(), u"Quorvane RAW files (*.raw)"_s};
+    modDialogs::OpenFileRequest request = m_requests.constFirst();
+    request.InitDir = m_dir->path();
 
     QStringList listed;
     QString proposed = u"(not shown)"_s;
-    auto answer = [&](bool choose) {
-        QTimer::singleShot(0, this, [&, choose] {
+    // Chooses the filter, waits for the listing to hold `rows` files, then
+    // opens B.RAW or cancels.
+    auto answer = [&](bool choose, int filter, int rows) {
+        QTimer::singleShot(0, this, [&, choose, filter, rows] {
             auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
             if (!dialog)
                 return;
+            if (filter > 0)
+                dialog->selectNameFilter(request.Filter.at(filter));
             auto *view = dialog->findChild<QListView *>(u"listView"_s);
-            for (int wait = 0; wait < 100 && view && view->model()->rowCount(view->rootIndex()) < 3; ++wait)
+            for (int wait = 0; wait < 100 && view && view->model()->rowCount(view->rootIndex()) < rows; ++wait)
                 QTest::qWait(50);
             listed.clear();
             for (int row = 0; view && row < view->model()->rowCount(view->rootIndex()); ++row)
@@ -610,12 +618,13 @@ void TestFrmMainBehaviour::openDialogShowsRawFilesInAnyCase()
             }
         });
     };
-    answer(true);
+    answer(true, 0, 3);
     QCOMPARE(modDialogs::ShowOpen(nullptr, request), QDir::toNativeSeparators(path(u"B.RAW"_s)));
     QCOMPARE(listed, (QStringList{u"B.RAW"_s, u"a.raw"_s, u"c.Raw"_s}));
     QCOMPARE(proposed, QString());
-    answer(false);
+    answer(false, 1, 2);
     QCOMPARE(modDialogs::ShowOpen(nullptr, request), QString());
+    QCOMPARE(listed, (QStringList{u"e.mzML"_s, u"f.MZML.GZ"_s}));
     QCOMPARE(proposed, QString());
 }
 

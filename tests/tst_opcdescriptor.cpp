@@ -224,14 +224,18 @@ void TestOpcDescriptor::secondRunRewrites()
 void TestOpcDescriptor::anyExtensionCaseGivesLowerCaseOpc_data()
 {
     QTest::addColumn<QString>("rawName");
-    QTest::newRow("upper case") << u"s01.RAW"_s;
-    QTest::newRow("mixed case") << u"s01.Raw"_s;
-    QTest::newRow("no dot") << u"s01xraw"_s;
+    QTest::addColumn<QString>("opcName");
+    QTest::newRow("upper case") << u"s01.RAW"_s << u"s01.opc"_s;
+    QTest::newRow("mixed case") << u"s01.Raw"_s << u"s01.opc"_s;
+    QTest::newRow("no dot") << u"s01xraw"_s << u"s01xopc"_s;
+    QTest::newRow("mzML export") << u"s01.mzML"_s << u"s01.opc"_s;
+    QTest::newRow("gzip-compressed mzML export, upper case") << u"s01.MZML.GZ"_s << u"s01.opc"_s;
 }
 
 void TestOpcDescriptor::anyExtensionCaseGivesLowerCaseOpc()
 {
     QFETCH(QString, rawName);
+    QFETCH(QString, opcName);
     FakeComponent component;
     const QString rawPath = pathInTemp(rawName);
     component.add(rawPath, ExampleAcquisition());
@@ -239,7 +243,7 @@ void TestOpcDescriptor::anyExtensionCaseGivesLowerCaseOpc()
     QVERIFY(WriteBytes(rawPath, acquisition));
 
     QVERIFY(WriteOpcFile(rawPath));
-    QCOMPARE(ContentOf(pathInTemp(rawName.first(rawName.size() - 3) + u"opc"_s)), ExampleFile);
+    QCOMPARE(ContentOf(pathInTemp(opcName)), ExampleFile);
     QCOMPARE(ContentOf(rawPath), acquisition);
 }
 

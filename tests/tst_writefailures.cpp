@@ -211,7 +211,7 @@ void TestWriteFailures::refusedFolder()
         }
         QVERIFY(failure);
         QCOMPARE(failure->number(), number);
-        const QString ascPath = rawPath.first(rawPath.size() - 3) + u"asc"_s;
+        const QString ascPath = SiblingPath(rawPath, u"asc"_s);
         QVERIFY2(failure->description().contains(QDir::toNativeSeparators(ascPath)),
                  qPrintable(failure->description()));
         // The reason is the system's, even when part of a write went in.

@@ -153,7 +153,7 @@ QString frmMain::BrowseForRawFile()
 #else
     request.InitDir = u"/"_s;
 #endif
-    request.Filter = u"Quorvane RAW files (*.raw)"_s;
+    request.Filter = {u"Quorvane RAW files (*.raw)"_s, u"mzML exports (*.mzML *.mzML.gz)"_s, u"All files (*)"_s};
     return modDialogs::ShowOpen(this, request);
 }
 

@@ -10,7 +10,8 @@ namespace {
 
 QString ShowOpenFileDialog(QWidget *parent, const OpenFileRequest &request)
 {
-    QFileDialog dialog(parent, request.DialogTitle, request.InitDir, request.Filter);
+    QFileDialog dialog(parent, request.DialogTitle, request.InitDir);
+    dialog.setNameFilters(request.Filter);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
 #ifndef Q_OS_WIN

@@ -7,6 +7,7 @@
 #include "Seam.h"
 
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -17,7 +18,7 @@ struct OpenFileRequest
 {
     QString DialogTitle;
     QString InitDir;
-    QString Filter; // one entry: "description (*.ext)"
+    QStringList Filter; // entries "description (*.ext ...)"; the first is chosen
 };
 
 // Shows a modal open-file dialog for one existing file and returns its full

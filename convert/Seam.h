@@ -14,25 +14,22 @@ class Seam<Result(Args...)>
 public:
     using Function = std::function<Result(Args...)>;
 
-    explicit Seam(Function standard) : m_standard(std::move(standard)), m_current(m_standard) {}
+    explicit Seam(Function standard) : m_standard(std::move(standard)) {}
 
-    Result operator()(Args... args) const { return m_current(std::forward<Args>(args)...); }
-
-    // Makes a function the standard implementation and puts it in place:
-    // start-up installs what lives in a layer that this one cannot name.
-    void install(Function standard)
+    Result operator()(Args... args) const
     {
-        m_standard = std::move(standard);
-        m_current = m_standard;
+        return (m_replacement ? m_replacement : m_standard)(std::forward<Args>(args)...);
     }
+
+    // Makes a function the standard implementation: start-up installs what
+    // lives in a layer that this one cannot name. A replacement in force
+    // stays in force.
+    void install(Function standard) { m_standard = std::move(standard); }
 
     // An empty function puts the standard implementation back.
-    void replace(Function replacement)
-    {
-        m_current = replacement ? std::move(replacement) : m_standard;
-    }
+    void replace(Function replacement) { m_replacement = std::move(replacement); }
 
 private:
     Function m_standard;
-    Function m_current;
+    Function m_replacement;
 };

@@ -1,6 +1,6 @@
 # Shared by the scripts: installs missing Debian packages and builds.
 
-BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev zlib1g-dev libmsnumpress-dev fonts-liberation2"
+BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev zlib1g-dev libdeflate-dev libmsnumpress-dev fonts-liberation2"
 # msconvert: the reference the mzML reader's conformance test compares with.
 TEST_PACKAGES="libpwiz-tools"
 # The peers that bench/peers.sh times, and /usr/bin/time.

@@ -228,13 +228,18 @@ SpectrumHead ReadSpectrumHead(QFile &file, qint64 offset, const MzmlHead &head)
     return result;
 }
 
-SpectrumPoints ReadSpectrumPoints(QFile &file, qint64 offset, qint64 end, const MzmlHead &head)
+QByteArray ReadSpectrumBytes(QFile &file, qint64 offset, qint64 end)
 {
     if (!file.seek(offset))
         throw MzmlFault{u"the file cannot be read at byte %1"_s.arg(offset)};
-    const QByteArray bytes = file.read(end - offset);
+    QByteArray bytes = file.read(end - offset);
     if (bytes.size() != end - offset)
         throw TruncatedDocument();
+    return bytes;
+}
+
+SpectrumPoints DecodeSpectrumPoints(const QByteArray &bytes, qint64 offset, const MzmlHead &head)
+{
     SplitSpectrum split(bytes);
     SpectrumReader reader(split.xml(), offset, head.encoding);
     const QXmlStreamAttributes attributes = reader->attributes();

@@ -19,10 +19,13 @@ struct SpectrumHead
     std::optional<CvParam> startTime;
 };
 
-// Both throw MzmlFault without a spectrum number; the caller knows it.
+// These throw MzmlFault without a spectrum number; the caller knows it.
 SpectrumHead ReadSpectrumHead(QFile &file, qint64 offset, const MzmlHead &head);
 // The spectrum's bytes end where the next one begins, or at the end of the list.
-SpectrumPoints ReadSpectrumPoints(QFile &file, qint64 offset, qint64 end, const MzmlHead &head);
+QByteArray ReadSpectrumBytes(QFile &file, qint64 offset, qint64 end);
+// The points of the spectrum whose bytes begin at offset. Touches no file:
+// threads may decode different spectra at once.
+SpectrumPoints DecodeSpectrumPoints(const QByteArray &bytes, qint64 offset, const MzmlHead &head);
 
 // The start time in minutes; 0 without one. Throws MzmlFault for a unit other
 // than minutes, seconds or milliseconds, naming its accession.

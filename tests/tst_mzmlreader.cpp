@@ -9,10 +9,12 @@
 #include "ReadAcquisition.h"
 #include "TestFiles.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <functional>
 
@@ -342,7 +344,7 @@ void TestMzmlReader::badInput_data()
 {
     QTest::addColumn<bool>("indexed");
     QTest::addColumn<Mutation>("mutation");
-    QTest::addColumn<QString>("operation"); // Open, CreationDate, Count, Filter, StartTime, Points
+    QTest::addColumn<QString>("operation"); // Open, CreationDate, Count, Filter, StartTime, Points, Points from 1
     QTest::addColumn<int>("spectrum");
     QTest::addColumn<QString>("failure");  // empty: reads like the unchanged acquisition
 
@@ -414,6 +416,22 @@ void TestMzmlReader::badInput_data()
     QTest::newRow("no compression")
         << true << Replace("<cvParam cvRef=\"MS\" accession=\"MS:1000574\" name=\"zlib compression\" value=\"\"/>", "")
         << u"Points"_s << 1 << u"the m/z array names no compression"_s;
+    // Spectra of one filter text are decoded ahead: a fault waits for its own spectrum.
+    const QByteArray firstFilter = "+ p ESI Full ms [100.00-1000.00]";
+    QTest::newRow("invalid base64 decoded ahead")
+        << true
+        << Mutation([=](QByteArray &d) {
+               Replace("+ c ESI SIM ms [445.00-455.00]", firstFilter)(d);
+               ReplaceBinary(2, "eJw*")(d);
+           })
+        << u"Points from 1"_s << 2 << u"spectrum 2: the m/z array is not valid base64"_s;
+    QTest::newRow("damaged zlib decoded ahead of other spectra")
+        << false
+        << Mutation([=](QByteArray &d) {
+               Replace("+ c ESI d Full ms2 445.12@cid35.00 [120.00-460.00]", firstFilter)(d);
+               ReplaceBinary(7, "AAAAAAAA")(d);
+           })
+        << u"Points from 1"_s << 4 << u"spectrum 4: the intensity array holds a damaged zlib stream"_s;
     QTest::newRow("no m/z array") << true << Replace("MS:1000514", "MS:1000786") << u"Points"_s << 1
                                   << u"spectrum 1: it has no m/z array"_s;
     QTest::newRow("start time in hours") << true << Replace("UO:0000031", "UO:0000032") << u"StartTime"_s << 1
@@ -476,6 +494,11 @@ void TestMzmlReader::badInput()
             spectra->StartTime(spectrum);
         else if (operation == u"Points")
             spectra->Item(spectrum)->Points();
+        else if (operation == u"Points from 1")
+            for (int n = 1; n <= spectrum; ++n) {
+                spectra->Item(n)->Points();
+                QThread::msleep(20); // time for the spectra after n to be decoded ahead
+            }
     });
     QVERIFY2(description.contains(failure), qPrintable(description));
     if (failure.isEmpty()) {
@@ -610,6 +633,23 @@ void TestMzmlReader::objectsFailAfterClose()
     QVERIFY(FailureOf([&] { spectra->Item(1)->Points(); }).contains(u"No acquisition is open"_s));
     QCOMPARE(FailureOf([&] { CreateRawFileDocument()->Open(m_dir.filePath(u"missing.raw"_s)); }),
              u"\"%1\": the file does not exist."_s.arg(m_dir.filePath(u"missing.raw"_s)));
+
+    // Reading the demo decodes its spectra ahead on a thread of the
+    // document's: closing or destroying it in the middle ends that thread.
+    const auto threads = [] { return QDir(u"/proc/self/task"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(); };
+    const qsizetype before = threads();
+    for (const bool close : {true, false}) {
+        std::unique_ptr<RawFileDocument> demo = CreateRawFileDocument();
+        demo->Open(QStringLiteral(QUORVANE_SOURCE_DIR "/examples/demo.raw"));
+        const std::unique_ptr<SpectrumCollection> demoSpectra = demo->Detector(0, 1)->Spectra(0);
+        QCOMPARE(demoSpectra->Item(1)->Points().masses.size(), DemoAcquisition().spectra.at(0).masses.size());
+        if (close)
+            demo->Close();
+        else
+            demo.reset();
+        QCOMPARE(threads(), before);
+        QVERIFY(FailureOf([&] { demoSpectra->Item(5)->Points(); }).contains(u"No acquisition is open"_s));
+    }
 }
 
 void TestMzmlReader::demoReadsAsBuilt()

@@ -6,8 +6,8 @@
 
 namespace {
 
-// Spectra decoded ahead of the one asked for: the worker decodes one while
-// the caller helps with the next.
+// Spectra decoded ahead of the one asked for: enough that the worker seldom
+// waits for the caller to ask for more, while holding little memory.
 constexpr size_t Depth = 4;
 // The worker starts no spectrum while those waiting for the caller hold
 // this many bytes: a few very large spectra do not multiply the memory.

@@ -417,20 +417,17 @@ void TestMzmlReader::badInput_data()
         << true << Replace("<cvParam cvRef=\"MS\" accession=\"MS:1000574\" name=\"zlib compression\" value=\"\"/>", "")
         << u"Points"_s << 1 << u"the m/z array names no compression"_s;
     // Spectra of one filter text are decoded ahead: a fault waits for its own spectrum.
-    const QByteArray firstFilter = "+ p ESI Full ms [100.00-1000.00]";
+    const auto damagedAhead = [](QByteArray filter, int binary, QByteArray text) {
+        return Mutation([=](QByteArray &d) {
+            Replace(filter, "+ p ESI Full ms [100.00-1000.00]")(d); // the filter of spectrum 1
+            ReplaceBinary(binary, text)(d);
+        });
+    };
     QTest::newRow("invalid base64 decoded ahead")
-        << true
-        << Mutation([=](QByteArray &d) {
-               Replace("+ c ESI SIM ms [445.00-455.00]", firstFilter)(d);
-               ReplaceBinary(2, "eJw*")(d);
-           })
-        << u"Points from 1"_s << 2 << u"spectrum 2: the m/z array is not valid base64"_s;
+        << true << damagedAhead("+ c ESI SIM ms [445.00-455.00]", 2, "eJw*") << u"Points from 1"_s << 2
+        << u"spectrum 2: the m/z array is not valid base64"_s;
     QTest::newRow("damaged zlib decoded ahead of other spectra")
-        << false
-        << Mutation([=](QByteArray &d) {
-               Replace("+ c ESI d Full ms2 445.12@cid35.00 [120.00-460.00]", firstFilter)(d);
-               ReplaceBinary(7, "AAAAAAAA")(d);
-           })
+        << false << damagedAhead("+ c ESI d Full ms2 445.12@cid35.00 [120.00-460.00]", 7, "AAAAAAAA")
         << u"Points from 1"_s << 4 << u"spectrum 4: the intensity array holds a damaged zlib stream"_s;
     QTest::newRow("no m/z array") << true << Replace("MS:1000514", "MS:1000786") << u"Points"_s << 1
                                   << u"spectrum 1: it has no m/z array"_s;

@@ -7,11 +7,12 @@
 namespace {
 
 // Spectra decoded ahead of the one asked for: enough that the worker seldom
-// waits for the caller to ask for more, while holding little memory.
-constexpr size_t Depth = 4;
-// The worker starts no spectrum while those waiting for the caller hold
-// this many bytes: a few very large spectra do not multiply the memory.
-constexpr size_t ByteBudget = 8 << 20;
+// sleeps while the caller is busy elsewhere (waking it costs more than
+// decoding a small spectrum)...
+constexpr size_t Depth = 8;
+// ...but it starts no spectrum while those waiting for the caller hold this
+// many bytes: large spectra are decoded only a little ahead.
+constexpr size_t ByteBudget = 4 << 20;
 // How many spectra after the one asked for are looked at for the next ones.
 constexpr qint32 LookAhead = 256;
 

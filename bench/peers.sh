@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Times this program against its peers on a generated acquisition and prints
-# wall times, their ratios and peak memory; it never passes or fails.
+# wall times, the user and system CPU seconds beside them, their ratios and
+# peak memory; it never passes or fails.
 #   bench/peers.sh            5,000 spectra x 2,000 points (about 150 MB),
 #                             then 20,000 spectra for this program alone
 # SPECTRA, POINTS, LARGE and BUILD (the build folder) may be set in the environment.
@@ -25,9 +26,12 @@ measure() {
     local status=ok
     /usr/bin/time -v -o "$WORK/time.txt" "$@" >"$WORK/output.txt" 2>&1 || status="failed ($(tail -n 1 "$WORK/output.txt"))"
     WALL="$(awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s }' "$WORK/time.txt")"
-    local peak
+    local user system peak
+    user="$(awk -F': ' '/User time \(seconds\)/ { print $2 }' "$WORK/time.txt")"
+    system="$(awk -F': ' '/System time \(seconds\)/ { print $2 }' "$WORK/time.txt")"
     peak="$(awk -F': ' '/Maximum resident set size/ { printf "%.1f", $2 / 1024 }' "$WORK/time.txt")"
-    printf '%-44s %8.2f s %9s MB  %s\n' "$label" "$WALL" "$peak" "$status"
+    printf '%-44s %8.2f s (user %6.2f s, system %5.2f s) %9s MB  %s\n' "$label" "$WALL" "$user" "$system" "$peak" \
+        "$status"
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.1fx", a / b; else print "-" }'; }

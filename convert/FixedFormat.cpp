@@ -113,6 +113,12 @@ constexpr double TieMargin = 1e-14;
 // Below it, a product converts to an integer and splits into whole part and
 // fraction exactly.
 constexpr double LargestExactWhole = 0x1p52;
+// A product exactly halfway between two units is decided too: such values
+// are common (a 32-bit intensity of 524288.25 in "0.0"). The value lies
+// within 2^-52 of itself from the tie, which has at most 15 significant
+// digits while the product stays below this bound; so FormatFixed's
+// rounding to 15 digits lands on the tie itself and rounds it away from zero.
+constexpr double LargestTie = 5e13;
 
 constexpr char DigitPairs[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
@@ -223,10 +229,11 @@ char *FixedFormatter::Format(char *out, double value) const
         return FormatFixed(out, value, m_decimals, separator());
     const qint64 whole = qint64(scaled);
     const double fraction = scaled - double(whole);
-    if (!(std::fabs(fraction - 0.5) > scaled * TieMargin))
+    const bool tie = fraction == 0.5 && scaled < LargestTie;
+    if (!(std::fabs(fraction - 0.5) > scaled * TieMargin) && !tie)
         return FormatFixed(out, value, m_decimals, separator());
 
-    const quint64 units = quint64(whole) + (fraction > 0.5 ? 1 : 0);
+    const quint64 units = quint64(whole) + (fraction >= 0.5 ? 1 : 0);
     const quint64 wholePart = WholePart(units, m_decimals);
     *out = '-';
     out += std::signbit(value) ? 1 : 0;
@@ -292,19 +299,26 @@ char *PointFormatter::Format(char *out, double mass, double intensity) const
 char *PointFormatter::Format(char *out, double mass, double intensity) const
 {
     // FixedFormatter's arithmetic on both numbers at once, for units of
-    // 10^-3 and 10^-1 below 10^8 (up to eight digits each). Away from a tie,
-    // rounding to the nearest unit in the processor's rounding mode gives
-    // the rounding half away from zero; any other mode shows as a
-    // distance above one half and goes to FixedFormatter.
+    // 10^-3 and 10^-1 below 10^8 (up to eight digits each): the product plus
+    // one half, truncated, rounds half away from zero whatever the
+    // processor's rounding mode. Products near a tie go to FixedFormatter,
+    // except an exact one (see LargestTie).
     const __m128d signBits = _mm_set1_pd(-0.0);
+    const __m128d half = _mm_set1_pd(0.5);
     const __m128d values = _mm_setr_pd(mass, intensity);
     const __m128d scaled = _mm_mul_pd(_mm_andnot_pd(signBits, values), _mm_setr_pd(1000, 10));
-    const __m128i rounded = _mm_cvtpd_epi32(scaled);
-    const __m128d distance = _mm_andnot_pd(signBits, _mm_sub_pd(scaled, _mm_cvtepi32_pd(rounded)));
-    const __m128d fits = _mm_cmplt_pd(scaled, _mm_set1_pd(99999999));
+    const __m128d halfUp = _mm_add_pd(scaled, half);
+    const __m128i rounded = _mm_cvttpd_epi32(halfUp);
+    // How far past a tie the product lies, in units: 0 at a tie, 1 at the next.
+    const __m128d past = _mm_sub_pd(halfUp, _mm_cvtepi32_pd(rounded));
+    const __m128d margin = _mm_mul_pd(scaled, _mm_set1_pd(TieMargin));
     const __m128d clearOfTie =
-        _mm_cmpgt_pd(_mm_sub_pd(_mm_set1_pd(0.5), distance), _mm_mul_pd(scaled, _mm_set1_pd(TieMargin)));
-    if (_mm_movemask_pd(_mm_and_pd(fits, clearOfTie)) != 3) [[unlikely]]
+        _mm_and_pd(_mm_cmpgt_pd(past, margin), _mm_cmplt_pd(past, _mm_sub_pd(_mm_set1_pd(1), margin)));
+    // Halfway, with the half added without rounding.
+    const __m128d exactTie =
+        _mm_and_pd(_mm_cmpeq_pd(past, _mm_setzero_pd()), _mm_cmpeq_pd(_mm_sub_pd(halfUp, scaled), half));
+    const __m128d fits = _mm_cmplt_pd(scaled, _mm_set1_pd(99999999));
+    if (_mm_movemask_pd(_mm_and_pd(fits, _mm_or_pd(clearOfTie, exactTie))) != 3) [[unlikely]]
         return FormatEach(out, mass, intensity);
     const __m128i units = _mm_shuffle_epi32(rounded, _MM_SHUFFLE(3, 1, 3, 0));
     const __m128i digits = SixteenDigits(units);

@@ -23,6 +23,27 @@ constexpr std::array<unsigned char, 128> MakeTable()
 
 constexpr std::array<unsigned char, 128> Table = MakeTable();
 
+// For the k-th character of a group of four: its sextet in place in the
+// group's 24 bits, or a bit above them for anything that is not a sextet.
+constexpr quint32 NotASextet = 1u << 31;
+constexpr std::array<quint32, 256> MakeShiftedTable(int k)
+{
+    std::array<quint32, 256> table{};
+    for (size_t c = 0; c < table.size(); ++c)
+        table[c] = c < 128 && Table[c] < 64 ? quint32(Table[c]) << (6 * (3 - k)) : NotASextet;
+    return table;
+}
+
+constexpr std::array<std::array<quint32, 256>, 4> Shifted = {MakeShiftedTable(0), MakeShiftedTable(1),
+                                                             MakeShiftedTable(2), MakeShiftedTable(3)};
+
+// The 24 bits of the four characters at text, or NotASextet among them.
+quint32 GroupAt(const char *text)
+{
+    const auto byte = [text](int k) { return static_cast<unsigned char>(text[k]); };
+    return Shifted[0][byte(0)] | Shifted[1][byte(1)] | Shifted[2][byte(2)] | Shifted[3][byte(3)];
+}
+
 unsigned char Classify(char c)
 {
     const auto byte = static_cast<unsigned char>(c);
@@ -49,15 +70,15 @@ bool DecodeBase64(QByteArrayView text, std::vector<unsigned char> &out)
     qsizetype i = 0;
     const qsizetype size = text.size();
     while (i < size) {
-        // The common case first: four sextets in a row, nothing in between.
-        if (filled == 0 && i + 4 <= size) {
-            const quint32 a = Classify(text[i]), b = Classify(text[i + 1]), c = Classify(text[i + 2]),
-                          d = Classify(text[i + 3]);
-            if ((a | b | c | d) < 64) {
-                next = PutGroup(next, a << 18 | b << 12 | c << 6 | d);
+        // The common case first: groups of four sextets, nothing in between.
+        if (filled == 0) {
+            quint32 bits = 0;
+            while (i + 4 <= size && !((bits = GroupAt(text.data() + i)) & NotASextet)) {
+                next = PutGroup(next, bits);
                 i += 4;
-                continue;
             }
+            if (i == size)
+                break;
         }
         const unsigned char value = Classify(text[i]);
         if (value == Padding)

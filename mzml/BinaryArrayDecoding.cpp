@@ -6,10 +6,11 @@
 #include <QtEndian>
 
 #include <libmsnumpress/MSNumpress.hpp>
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 
 using namespace Qt::Literals::StringLiterals;
 namespace numpress = ms::numpress::MSNumpress;
@@ -62,38 +63,46 @@ bool ApplyCompression(const CvParam &param, ArrayEncoding &encoding)
     return false;
 }
 
-std::vector<unsigned char> Inflate(const std::vector<unsigned char> &input, size_t limit, const QString &arrayName)
+// One decompressor for each thread that decodes: it is costly to set up.
+libdeflate_decompressor &Decompressor(const QString &arrayName)
 {
-    z_stream stream{};
-    if (inflateInit(&stream) != Z_OK)
+    static thread_local const std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor *)>
+        decompressor(libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+    if (!decompressor)
         throw ArrayFault(arrayName, u"cannot be inflated: out of memory"_s);
-    stream.next_in = const_cast<Bytef *>(input.data());
-    stream.avail_in = uInt(input.size());
+    return *decompressor;
+}
+
+// Inflates the zlib stream in one call into a buffer of the expected size
+// (0: not known). The buffer starts no larger than the input's size bears
+// out and grows only when the data fill it, up to the limit.
+std::vector<unsigned char> Inflate(const std::vector<unsigned char> &input, size_t expected, size_t limit,
+                                   const QString &arrayName)
+{
     // One byte beyond the limit tells a stream that is too long from one that fills it.
-    const size_t capacity = limit + 1;
-    std::vector<unsigned char> output(std::min(capacity, std::max<size_t>(4096, input.size() * 4)));
-    int result = Z_OK;
-    while (result != Z_STREAM_END) {
-        if (stream.total_out == output.size()) {
-            if (output.size() == capacity)
-                break;
-            output.resize(std::min(capacity, output.size() * 2));
+    const size_t ceiling = limit + 1;
+    size_t capacity = std::min(ceiling, std::max<size_t>(4096, input.size() * 4));
+    if (expected > 0 && expected < capacity)
+        capacity = expected;
+    std::vector<unsigned char> output;
+    for (;;) {
+        output.resize(capacity);
+        size_t produced = 0;
+        const libdeflate_result result = libdeflate_zlib_decompress(
+            &Decompressor(arrayName), input.data(), input.size(), output.data(), capacity, &produced);
+        if (result == LIBDEFLATE_SUCCESS) {
+            output.resize(produced);
+            return output;
         }
-        stream.next_out = output.data() + stream.total_out;
-        stream.avail_out = uInt(std::min<size_t>(output.size() - stream.total_out,
-                                                 std::numeric_limits<uInt>::max()));
-        result = inflate(&stream, Z_NO_FLUSH);
-        if (result != Z_OK && result != Z_STREAM_END)
-            break;
+        if (result != LIBDEFLATE_INSUFFICIENT_SPACE)
+            throw ArrayFault(arrayName, u"holds a damaged zlib stream"_s);
+        if (capacity == ceiling)
+            throw ArrayFault(arrayName, u"inflates beyond its declared length"_s);
+        // The data filled the buffer: they bear out twice as much, or the
+        // expected size when that lies between.
+        const size_t grown = capacity > ceiling / 2 ? ceiling : capacity * 2;
+        capacity = expected > capacity && expected < grown ? expected : grown;
     }
-    const size_t produced = stream.total_out;
-    inflateEnd(&stream);
-    if (produced > limit)
-        throw ArrayFault(arrayName, u"inflates beyond its declared length"_s);
-    if (result != Z_STREAM_END)
-        throw ArrayFault(arrayName, u"holds a damaged zlib stream"_s);
-    output.resize(produced);
-    return output;
 }
 
 std::vector<double> DecodeNumpress(Numpress kind, const std::vector<unsigned char> &bytes, size_t size,
@@ -137,14 +146,28 @@ std::vector<double> DecodeFloats(const unsigned char *bytes, size_t size, const 
     return values;
 }
 
+// The bytes that declaredLength values take at most: for numpress 5 each,
+// otherwise the width of the data type. Absurd lengths are cut to what a
+// size_t holds with room to spare.
+size_t DeclaredBytes(const ArrayEncoding &encoding, qint64 declaredLength)
+{
+    const size_t width = encoding.numpress != Numpress::None    ? 5
+                       : encoding.precision == Precision::Float32 ? 4
+                                                                  : 8;
+    return std::min(size_t(declaredLength), std::numeric_limits<size_t>::max() / 16) * width;
+}
+
 // The most bytes that declaredLength values may take in the encoding.
 size_t ByteLimit(const ArrayEncoding &encoding, qint64 declaredLength)
 {
-    const size_t perValue = encoding.numpress != Numpress::None    ? 5
-                          : encoding.precision == Precision::Float32 ? 4
-                                                                     : 8;
-    const size_t ceiling = std::numeric_limits<size_t>::max() / 8;
-    return size_t(declaredLength) > ceiling ? ceiling : 16 + size_t(declaredLength) * perValue;
+    return 16 + DeclaredBytes(encoding, declaredLength);
+}
+
+// The bytes that declaredLength values take exactly; 0 (not known) for
+// numpress, whose values vary in width.
+size_t ExpectedBytes(const ArrayEncoding &encoding, qint64 declaredLength)
+{
+    return encoding.numpress != Numpress::None ? 0 : DeclaredBytes(encoding, declaredLength);
 }
 
 } // namespace
@@ -190,7 +213,7 @@ std::vector<double> DecodeBinaryArray(QByteArrayView base64, const ArrayEncoding
     if (!DecodeBase64(base64, bytes))
         throw ArrayFault(arrayName, u"is not valid base64"_s);
     if (encoding.zlib && !bytes.empty())
-        bytes = Inflate(bytes, ByteLimit(encoding, declaredLength), arrayName);
+        bytes = Inflate(bytes, ExpectedBytes(encoding, declaredLength), ByteLimit(encoding, declaredLength), arrayName);
     const size_t size = bytes.size();
     std::vector<double> values;
     if (encoding.numpress != Numpress::None) {

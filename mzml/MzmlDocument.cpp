@@ -2,6 +2,7 @@
 
 #include "AcquisitionFile.h"
 #include "DateValue.h"
+#include "DecodeAhead.h"
 #include "Errors.h"
 #include "MzmlFault.h"
 #include "MzmlSpectrum.h"
@@ -19,10 +20,18 @@ Error NoAcquisitionOpen()
 }
 
 // What every object handed out by one document shares: the open file, its
-// head and, once needed, its spectrum index.
+// head and, once needed, its spectrum index and the decoding ahead of points.
 struct MzmlFile : AcquisitionFile
 {
     std::optional<std::vector<SpectrumEntry>> spectra;
+    std::unique_ptr<DecodeAhead> ahead; // last: it reads the file and the index
+
+    // Stops the decoding ahead before the file (and any copy) goes.
+    void close()
+    {
+        ahead.reset();
+        AcquisitionFile::close();
+    }
 
     // Runs work on the open document; a fault becomes an Error naming the
     // file and, when given, spectrum n.
@@ -161,9 +170,14 @@ public:
 
     SpectrumPoints Points() override
     {
-        const SpectrumEntry &entry = m_file->spectrum(m_n);
-        return m_file->reading([&] { return ReadSpectrumPoints(m_file->file, entry.offset, entry.end, m_file->head); },
-                               m_n);
+        m_file->spectrum(m_n);
+        return m_file->reading(
+            [this] {
+                if (!m_file->ahead)
+                    m_file->ahead = std::make_unique<DecodeAhead>(m_file->file, m_file->head, *m_file->spectra);
+                return m_file->ahead->Points(m_n);
+            },
+            m_n);
     }
 
 private:
@@ -211,7 +225,10 @@ class MzmlDocument : public RawFileDocument
 {
 public:
     // Objects still held fail from now on instead of reading a closed file,
-    // and a decompressed copy goes at once.
+    // and a decompressed copy goes at once. Neither the file nor a thread
+    // outlives the document, even when objects taken from it do.
+    ~MzmlDocument() override { Close(); }
+
     void Close() override
     {
         if (m_file)

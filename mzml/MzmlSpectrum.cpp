@@ -7,6 +7,7 @@
 #include "SpectrumScan.h"
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 
 using namespace Qt::Literals::StringLiterals;
@@ -84,8 +85,8 @@ public:
         const QByteArrayView close = "</binary>";
         qsizetype from = 0;
         for (;;) {
-            const qsizetype start = m_bytes.indexOf(open, from);
-            const qsizetype end = start < 0 ? -1 : m_bytes.indexOf(close, start + open.size());
+            const qsizetype start = Find(m_bytes, open, from);
+            const qsizetype end = start < 0 ? -1 : Find(m_bytes, close, start + open.size());
             if (end < 0)
                 break;
             const qsizetype contentStart = start + open.size();
@@ -106,20 +107,38 @@ public:
     const QByteArray &xml() const { return m_xml; }
 
     // The base64 text that the binary element's text stands for.
-    QByteArray base64(const QString &text)
+    // Valid until the next call.
+    QByteArrayView base64(const QString &text)
     {
-        if (!text.startsWith(u'#'))
-            return text.toLatin1();
         bool ok = false;
-        const qsizetype k = text.mid(1).toLongLong(&ok);
-        if (!ok || k < 0 || size_t(k) >= m_contents.size() || m_used[size_t(k)])
-            return text.toLatin1(); // not base64: decoding says so
+        const qsizetype k = text.startsWith(u'#') ? text.mid(1).toLongLong(&ok) : -1;
+        if (!ok || k < 0 || size_t(k) >= m_contents.size() || m_used[size_t(k)]) {
+            m_text = text.toLatin1(); // not base64 unless the text is: decoding says so
+            return m_text;
+        }
         m_used[size_t(k)] = true;
-        return m_contents[size_t(k)].toByteArray();
+        return m_contents[size_t(k)];
     }
 
 private:
+    // Where needle begins at or after from; -1 when nowhere. Looks for its
+    // first byte with memchr: base64, most of a spectrum, holds no '<'.
+    static qsizetype Find(QByteArrayView bytes, QByteArrayView needle, qsizetype from)
+    {
+        for (qsizetype at = from; at + needle.size() <= bytes.size(); ++at) {
+            const void *first =
+                std::memchr(bytes.data() + at, needle.front(), size_t(bytes.size() - needle.size() - at + 1));
+            if (!first)
+                break;
+            at = static_cast<const char *>(first) - bytes.data();
+            if (bytes.sliced(at, needle.size()) == needle)
+                return at;
+        }
+        return -1;
+    }
+
     QByteArray m_bytes;
+    QByteArray m_text;
     QByteArray m_xml;
     std::vector<QByteArrayView> m_contents;
     std::vector<bool> m_used;
@@ -214,9 +233,9 @@ SpectrumHead ReadSpectrumHead(QFile &file, qint64 offset, const MzmlHead &head)
     return result;
 }
 
-SpectrumPoints ReadSpectrumPoints(QFile &file, qint64 offset, qint64 end, const MzmlHead &head)
+SpectrumPoints DecodeSpectrumPoints(const QByteArray &bytes, qint64 offset, const MzmlHead &head)
 {
-    SplitSpectrum split(ReadSpectrumBytes(file, offset, end));
+    SplitSpectrum split(bytes);
     SpectrumReader reader(split.xml(), offset, head.encoding);
     const QXmlStreamAttributes attributes = reader->attributes();
     if (!attributes.hasAttribute(u"defaultArrayLength"_s))

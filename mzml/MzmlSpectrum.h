@@ -19,10 +19,11 @@ struct SpectrumHead
     std::optional<CvParam> startTime;
 };
 
-// Both throw MzmlFault without a spectrum number; the caller knows it.
+// These throw MzmlFault without a spectrum number; the caller knows it.
 SpectrumHead ReadSpectrumHead(QFile &file, qint64 offset, const MzmlHead &head);
-// end: where the next spectrum or the end of the list begins (see ReadSpectrumBytes).
-SpectrumPoints ReadSpectrumPoints(QFile &file, qint64 offset, qint64 end, const MzmlHead &head);
+// The points of the spectrum whose bytes (ReadSpectrumBytes) begin at
+// offset. Touches no file: threads may decode different spectra at once.
+SpectrumPoints DecodeSpectrumPoints(const QByteArray &bytes, qint64 offset, const MzmlHead &head);
 
 // The start time in minutes; 0 without one. Throws MzmlFault for a unit other
 // than minutes, seconds or milliseconds, naming its accession.

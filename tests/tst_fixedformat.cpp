@@ -93,6 +93,13 @@ static double BinaryFractions(QRandomGenerator &random, int)
     return RandomSign(random, std::floor(LogUniform(random, 0, 9)) / denominator);
 }
 
+// Values stored as 32-bit floats, as intensities often are: many lie
+// exactly on a rounding tie.
+static double SinglePrecision(QRandomGenerator &random, int)
+{
+    return RandomSign(random, double(float(LogUniform(random, -3, 9))));
+}
+
 // 9.9996, 999.99951 ...: rounding carries into a new leading digit.
 static double Carries(QRandomGenerator &random, int decimals)
 {
@@ -134,6 +141,7 @@ void TestFixedFormat::formatterAgreesWithFormatFixed_data()
     QTest::newRow("next to ties") << Generator(NextToTies) << 200000;
     QTest::newRow("ties at the 15th digit") << Generator(AtTheFifteenthDigit) << 200000;
     QTest::newRow("binary fractions") << Generator(BinaryFractions) << 200000;
+    QTest::newRow("32-bit floats") << Generator(SinglePrecision) << 200000;
     QTest::newRow("carries") << Generator(Carries) << 100000;
     QTest::newRow("large") << Generator(Large) << 100000;
     QTest::newRow("tiny") << Generator(Tiny) << 50000;

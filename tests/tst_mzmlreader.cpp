@@ -18,6 +18,7 @@
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <chrono>
 #include <functional>
@@ -467,7 +468,7 @@ void TestMzmlReader::badInput_data()
 {
     QTest::addColumn<bool>("indexed");
     QTest::addColumn<Mutation>("mutation");
-    QTest::addColumn<QString>("operation"); // Open, CreationDate, Count, Filter, StartTime, Points
+    QTest::addColumn<QString>("operation"); // Open, CreationDate, Count, Filter, StartTime, Points, Points from 1
     QTest::addColumn<int>("spectrum");
     QTest::addColumn<QString>("failure");  // empty: reads like the unchanged acquisition
 
@@ -539,6 +540,19 @@ void TestMzmlReader::badInput_data()
     QTest::newRow("no compression")
         << true << Replace("<cvParam cvRef=\"MS\" accession=\"MS:1000574\" name=\"zlib compression\" value=\"\"/>", "")
         << u"Points"_s << 1 << u"the m/z array names no compression"_s;
+    // Spectra of one filter text are decoded ahead: a fault waits for its own spectrum.
+    const auto damagedAhead = [](QByteArray filter, int binary, QByteArray text) {
+        return Mutation([=](QByteArray &d) {
+            Replace(filter, "+ p ESI Full ms [100.00-1000.00]")(d); // the filter of spectrum 1
+            ReplaceBinary(binary, text)(d);
+        });
+    };
+    QTest::newRow("invalid base64 decoded ahead")
+        << true << damagedAhead("+ c ESI SIM ms [445.00-455.00]", 2, "eJw*") << u"Points from 1"_s << 2
+        << u"spectrum 2: the m/z array is not valid base64"_s;
+    QTest::newRow("damaged zlib decoded ahead of other spectra")
+        << false << damagedAhead("+ c ESI d Full ms2 445.12@cid35.00 [120.00-460.00]", 7, "AAAAAAAA")
+        << u"Points from 1"_s << 4 << u"spectrum 4: the intensity array holds a damaged zlib stream"_s;
     QTest::newRow("no m/z array") << true << Replace("MS:1000514", "MS:1000786") << u"Points"_s << 1
                                   << u"spectrum 1: it has no m/z array"_s;
     QTest::newRow("start time in hours") << true << Replace("UO:0000031", "UO:0000032") << u"StartTime"_s << 1
@@ -678,6 +692,11 @@ void TestMzmlReader::badInput()
             spectra->StartTime(spectrum);
         else if (operation == u"Points")
             spectra->Item(spectrum)->Points();
+        else if (operation == u"Points from 1")
+            for (int n = 1; n <= spectrum; ++n) {
+                spectra->Item(n)->Points();
+                QThread::msleep(20); // time for the spectra after n to be decoded ahead
+            }
     });
     CloseAfterFailure(*document);
     QCOMPARE(TemporaryCopies(), QStringList());
@@ -951,6 +970,23 @@ void TestMzmlReader::objectsFailAfterClose()
     QVERIFY(FailureOf([&] { spectra->Item(1)->Points(); }).contains(u"No acquisition is open"_s));
     QCOMPARE(FailureOf([&] { CreateRawFileDocument()->Open(m_dir.filePath(u"missing.txt"_s)); }),
              u"\"%1\": the file does not exist."_s.arg(m_dir.filePath(u"missing.txt"_s)));
+
+    // Reading the demo decodes its spectra ahead on a thread of the
+    // document's: closing or destroying it in the middle ends that thread.
+    const auto threads = [] { return QDir(u"/proc/self/task"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(); };
+    const qsizetype before = threads();
+    for (const bool close : {true, false}) {
+        std::unique_ptr<RawFileDocument> demo = CreateRawFileDocument();
+        demo->Open(QStringLiteral(QUORVANE_SOURCE_DIR "/examples/demo.raw"));
+        const std::unique_ptr<SpectrumCollection> demoSpectra = demo->Detector(0, 1)->Spectra(0);
+        QCOMPARE(demoSpectra->Item(1)->Points().masses.size(), DemoAcquisition().spectra.at(0).masses.size());
+        if (close)
+            demo->Close();
+        else
+            demo.reset();
+        QCOMPARE(threads(), before);
+        QVERIFY(FailureOf([&] { demoSpectra->Item(5)->Points(); }).contains(u"No acquisition is open"_s));
+    }
 }
 
 void TestMzmlReader::demoReadsAsBuilt()

@@ -45,10 +45,11 @@ SpectrumPoints DecodeAhead::Points(qint32 n)
     if (n <= m_asked)
         m_filters.clear(); // a new pass
     m_asked = n;
-    const QString &filter = m_entries[size_t(n) - 1].filter;
-    if (std::find(m_filters.begin(), m_filters.end(), filter) == m_filters.end())
-        m_filters.push_back(filter);
+    if (!IsExpected(n))
+        m_filters.push_back(m_entries[size_t(n) - 1].filter);
     Plan(n);
+    // The caller decodes its spectrum itself when the worker has not begun
+    // it, and while the worker decodes it, decodes the next one waiting.
     const Slots::iterator slot = Find(n);
     for (;;) {
         if (slot->state == Slot::State::Done) {
@@ -107,6 +108,8 @@ void DecodeAhead::Plan(qint32 n)
     m_work.notify_one();
 }
 
+// Whether the caller may ask for spectrum n in this pass: it has asked for
+// one of the same filter text.
 bool DecodeAhead::IsExpected(qint32 n) const
 {
     const QString &filter = m_entries[size_t(n) - 1].filter;

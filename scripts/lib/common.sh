@@ -3,6 +3,8 @@
 BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev zlib1g-dev libmsnumpress-dev fonts-liberation2"
 # msconvert: the reference the mzML reader's conformance test compares with.
 TEST_PACKAGES="libpwiz-tools"
+# The format and spelling checks of scripts/test.
+CHECK_PACKAGES="clang-format codespell"
 # The peers that bench/peers.sh times, and /usr/bin/time.
 BENCH_PACKAGES="libpwiz-tools topp time"
 

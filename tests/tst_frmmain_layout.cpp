@@ -250,13 +250,13 @@ void TestFrmMainLayout::captionFits()
         QStyleOptionButton option;
         option.initFrom(button);
         room = widget->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
-    } else if (auto box = qobject_cast<QCheckBox *>(widget)) {
+    } else if (auto checkBox = qobject_cast<QCheckBox *>(widget)) {
         QStyleOptionButton option;
-        option.initFrom(box);
-        option.text = box->text();
-        room = widget->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box);
-    } else if (auto box = qobject_cast<QLineEdit *>(widget)) {
-        QVERIFY2(box->height() >= box->minimumSizeHint().height(), "the text box shows its text whole");
+        option.initFrom(checkBox);
+        option.text = checkBox->text();
+        room = widget->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, checkBox);
+    } else if (auto textBox = qobject_cast<QLineEdit *>(widget)) {
+        QVERIFY2(textBox->height() >= textBox->minimumSizeHint().height(), "the text box shows its text whole");
         return;
     }
     QVERIFY2(metrics.horizontalAdvance(text) <= room.width(),

@@ -4,6 +4,8 @@ BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev zlib1g-dev libdeflate-dev lib
 # msconvert: the reference the mzML reader's conformance test compares with;
 # the real acquisitions it converts: OpenMS's examples and pymzML's test data.
 TEST_PACKAGES="libpwiz-tools openms-doc python-pymzml-doc"
+# The format and spelling checks of scripts/test.
+CHECK_PACKAGES="clang-format codespell"
 # The peers that bench/peers.sh times, and /usr/bin/time.
 BENCH_PACKAGES="libpwiz-tools topp time"
 

@@ -1,0 +1,20 @@
+# Fails when a layer includes from a layer above it:
+#   cmake -DROOT=<project root> -P CheckLayers.cmake
+# convert/ knows only itself; mzml/ adds convert/; ui/ adds convert/.
+set(forbidden_convert "mzml|ui|app")
+set(forbidden_mzml "ui|app")
+set(forbidden_ui "mzml|app")
+set(faults "")
+foreach(layer convert mzml ui)
+    file(GLOB sources "${ROOT}/${layer}/*.h" "${ROOT}/${layer}/*.cpp")
+    foreach(source IN LISTS sources)
+        file(STRINGS "${source}" includes REGEX "^[ \t]*#[ \t]*include[ \t]+\"(${forbidden_${layer}})/")
+        foreach(line IN LISTS includes)
+            file(RELATIVE_PATH name "${ROOT}" "${source}")
+            string(APPEND faults "${name}: ${line}\n")
+        endforeach()
+    endforeach()
+endforeach()
+if(faults)
+    message(FATAL_ERROR "Includes that reach into a layer above:\n${faults}")
+endif()

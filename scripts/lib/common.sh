@@ -1,8 +1,11 @@
 # Shared by the scripts: installs missing Debian packages and builds.
 
 BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev zlib1g-dev libmsnumpress-dev fonts-liberation2"
-# msconvert: the reference the mzML reader's conformance test compares with.
-TEST_PACKAGES="libpwiz-tools"
+# msconvert: the reference the mzML reader's conformance test compares with;
+# GNU parallel, desktop-file-validate and man: the install and folder tests.
+TEST_PACKAGES="libpwiz-tools parallel desktop-file-utils man-db"
+# dpkg-shlibdeps: the Debian package's dependencies (scripts/package).
+PACKAGE_PACKAGES="dpkg-dev"
 # The peers that bench/peers.sh times, and /usr/bin/time.
 BENCH_PACKAGES="libpwiz-tools topp time"
 

@@ -1,4 +1,4 @@
-#include "ArgumentText.h"
+#include "app/ArgumentText.h"
 
 #ifdef Q_OS_WIN
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "modMain.h"
+#include "app/modMain.h"
 
 int main(int argc, char *argv[])
 {

@@ -1,13 +1,13 @@
-#include "modMain.h"
+#include "app/modMain.h"
 
-#include "ArgumentText.h"
-#include "AscConversion.h"
-#include "Errors.h"
-#include "MzmlDocument.h"
-#include "SampleHeader.h"
-#include "frmMain.h"
-#include "modAPI.h"
-#include "modDialogs.h"
+#include "app/ArgumentText.h"
+#include "convert/AscConversion.h"
+#include "convert/Errors.h"
+#include "mzml/MzmlDocument.h"
+#include "convert/SampleHeader.h"
+#include "ui/frmMain.h"
+#include "convert/modAPI.h"
+#include "ui/modDialogs.h"
 
 #include <QApplication>
 #include <QDir>

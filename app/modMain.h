@@ -1,6 +1,6 @@
 #pragma once
 
-#include "BatchMode.h"
+#include "convert/BatchMode.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "SyntheticComponent.h"
+#include "bench/SyntheticComponent.h"
 
 #include <QRandomGenerator>
 

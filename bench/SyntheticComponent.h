@@ -4,7 +4,7 @@
 // every spectrum is one of a few point patterns generated once, so an
 // acquisition of any size costs the memory of those patterns only.
 
-#include "RawFileAccess.h"
+#include "convert/RawFileAccess.h"
 
 #include <memory>
 #include <vector>

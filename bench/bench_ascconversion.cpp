@@ -8,10 +8,10 @@
 // With 0 runs it converts once, unmeasured: for peak memory under
 // /usr/bin/time -v.
 
-#include "AscConversion.h"
-#include "BatchMode.h"
-#include "SyntheticComponent.h"
-#include "TextFileWriter.h"
+#include "convert/AscConversion.h"
+#include "convert/BatchMode.h"
+#include "bench/SyntheticComponent.h"
+#include "convert/TextFileWriter.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

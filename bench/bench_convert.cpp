@@ -2,10 +2,10 @@
 //   bench_convert FILE
 // Prints the conversion's result and wall time; /usr/bin/time measures the rest.
 
-#include "AscConversion.h"
-#include "BatchMode.h"
-#include "FileArgument.h"
-#include "MzmlDocument.h"
+#include "convert/AscConversion.h"
+#include "convert/BatchMode.h"
+#include "bench/FileArgument.h"
+#include "mzml/MzmlDocument.h"
 
 #include <QElapsedTimer>
 #include <QTextStream>

@@ -2,10 +2,10 @@
 // index, every spectrum's points decoded.
 //   bench_reader FILE
 
-#include "Errors.h"
-#include "FileArgument.h"
-#include "MzmlDocument.h"
-#include "RawFileAccess.h"
+#include "convert/Errors.h"
+#include "bench/FileArgument.h"
+#include "mzml/MzmlDocument.h"
+#include "convert/RawFileAccess.h"
 
 #include <QElapsedTimer>
 #include <QTextStream>

@@ -2,7 +2,7 @@
 // intensities, as converters commonly write them) without holding it in memory:
 //   make_acquisition OUTPUT SPECTRA POINTS
 
-#include "MzmlWriter.h"
+#include "tests/mzml/MzmlWriter.h"
 
 #include <QCoreApplication>
 #include <QRandomGenerator>

@@ -1,13 +1,13 @@
-#include "AscConversion.h"
+#include "convert/AscConversion.h"
 
-#include "BatchMode.h"
-#include "Errors.h"
-#include "FixedFormat.h"
-#include "RawFileAccess.h"
-#include "RegionalSettings.h"
-#include "TextFileWriter.h"
-#include "modAPI.h"
-#include "modTimeZone.h"
+#include "convert/BatchMode.h"
+#include "convert/Errors.h"
+#include "convert/FixedFormat.h"
+#include "convert/RawFileAccess.h"
+#include "convert/RegionalSettings.h"
+#include "convert/TextFileWriter.h"
+#include "convert/modAPI.h"
+#include "convert/modTimeZone.h"
 
 #include <algorithm>
 #include <cmath>

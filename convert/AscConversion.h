@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Errors.h"
-#include "SampleHeader.h"
+#include "convert/Errors.h"
+#include "convert/SampleHeader.h"
 
 #include <QString>
 

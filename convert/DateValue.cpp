@@ -1,6 +1,6 @@
-#include "DateValue.h"
+#include "convert/DateValue.h"
 
-#include "Errors.h"
+#include "convert/Errors.h"
 
 #include <cmath>
 

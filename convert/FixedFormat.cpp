@@ -1,6 +1,6 @@
-#include "FixedFormat.h"
+#include "convert/FixedFormat.h"
 
-#include "Errors.h"
+#include "convert/Errors.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,9 +1,9 @@
-#include "OpcDescriptor.h"
+#include "convert/OpcDescriptor.h"
 
-#include "Errors.h"
-#include "PathFunctions.h"
-#include "RawFileAccess.h"
-#include "TextFileWriter.h"
+#include "convert/Errors.h"
+#include "convert/PathFunctions.h"
+#include "convert/RawFileAccess.h"
+#include "convert/TextFileWriter.h"
 
 #include <array>
 

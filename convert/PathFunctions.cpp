@@ -1,6 +1,6 @@
-#include "PathFunctions.h"
+#include "convert/PathFunctions.h"
 
-#include "Errors.h"
+#include "convert/Errors.h"
 
 #include <QFile>
 

@@ -1,6 +1,6 @@
-#include "RawFileAccess.h"
+#include "convert/RawFileAccess.h"
 
-#include "Errors.h"
+#include "convert/Errors.h"
 
 using namespace Qt::Literals::StringLiterals;
 

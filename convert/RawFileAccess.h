@@ -5,7 +5,7 @@
 // every other object is handed out by a document. Any operation may throw an
 // Error. Objects handed out by a document must not outlive it.
 
-#include "Seam.h"
+#include "convert/Seam.h"
 
 #include <QString>
 #include <QtGlobal>

@@ -1,7 +1,7 @@
-#include "RegionalSettings.h"
+#include "convert/RegionalSettings.h"
 
-#include "DateValue.h"
-#include "Errors.h"
+#include "convert/DateValue.h"
+#include "convert/Errors.h"
 
 #include <QLocale>
 

@@ -1,8 +1,8 @@
-#include "SampleHeader.h"
+#include "convert/SampleHeader.h"
 
-#include "PathFunctions.h"
-#include "RawFileAccess.h"
-#include "RegionalSettings.h"
+#include "convert/PathFunctions.h"
+#include "convert/RawFileAccess.h"
+#include "convert/RegionalSettings.h"
 
 SampleHeader ReadSampleHeader(const QString &rawPath)
 {

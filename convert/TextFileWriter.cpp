@@ -1,7 +1,7 @@
-#include "TextFileWriter.h"
+#include "convert/TextFileWriter.h"
 
-#include "Errors.h"
-#include "PathFunctions.h"
+#include "convert/Errors.h"
+#include "convert/PathFunctions.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "modAPI.h"
+#include "convert/modAPI.h"
 
 #include <QTimeZone>
 

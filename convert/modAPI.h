@@ -4,7 +4,7 @@
 // replaceable function so that tests (and the window mode) can put their own
 // in its place.
 
-#include "Seam.h"
+#include "convert/Seam.h"
 
 #include <QDateTime>
 #include <QString>

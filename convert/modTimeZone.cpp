@@ -1,8 +1,8 @@
-#include "modTimeZone.h"
+#include "convert/modTimeZone.h"
 
-#include "DateValue.h"
-#include "Errors.h"
-#include "modAPI.h"
+#include "convert/DateValue.h"
+#include "convert/Errors.h"
+#include "convert/modAPI.h"
 
 #include <limits>
 

@@ -1,7 +1,7 @@
-#include "DemoAcquisition.h"
+#include "examples/DemoAcquisition.h"
 
-#include "DateValue.h"
-#include "MzmlWriter.h"
+#include "convert/DateValue.h"
+#include "tests/mzml/MzmlWriter.h"
 
 #include <cmath>
 

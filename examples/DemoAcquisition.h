@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FakeComponent.h"
+#include "tests/fake/FakeComponent.h"
 
 // The demo acquisition: three dozen spectra whose filter texts mark them as
 // ms, SIM, both or neither, with every sample text filled.

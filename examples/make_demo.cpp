@@ -1,6 +1,6 @@
 // Writes the demo acquisition as mzML to the path given (examples/demo.raw).
 
-#include "DemoAcquisition.h"
+#include "examples/DemoAcquisition.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

@@ -1,6 +1,6 @@
-#include "AcquisitionFile.h"
+#include "mzml/AcquisitionFile.h"
 
-#include "DecompressedCopy.h"
+#include "mzml/DecompressedCopy.h"
 
 #include <QDir>
 #include <QFileInfo>

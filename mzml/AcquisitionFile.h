@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Errors.h"
-#include "MzmlFault.h"
-#include "MzmlHead.h"
+#include "convert/Errors.h"
+#include "mzml/MzmlFault.h"
+#include "mzml/MzmlHead.h"
 
 #include <QFile>
 #include <QString>

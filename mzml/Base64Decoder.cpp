@@ -1,4 +1,4 @@
-#include "Base64Decoder.h"
+#include "mzml/Base64Decoder.h"
 
 #include <array>
 

@@ -1,7 +1,7 @@
-#include "BinaryArrayDecoding.h"
+#include "mzml/BinaryArrayDecoding.h"
 
-#include "Base64Decoder.h"
-#include "MzmlFault.h"
+#include "mzml/Base64Decoder.h"
+#include "mzml/MzmlFault.h"
 
 #include <QtEndian>
 

@@ -3,7 +3,7 @@
 // The binary arrays of an mzML spectrum: how they are encoded, and their
 // decoding from base64 text into numbers.
 
-#include "MzmlParams.h"
+#include "mzml/MzmlParams.h"
 
 #include <QString>
 #include <QByteArrayView>

@@ -1,7 +1,7 @@
-#include "DecodeAhead.h"
+#include "mzml/DecodeAhead.h"
 
-#include "MzmlSpectrum.h"
-#include "SpectrumScan.h"
+#include "mzml/MzmlSpectrum.h"
+#include "mzml/SpectrumScan.h"
 
 #include <algorithm>
 

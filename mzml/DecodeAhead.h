@@ -1,8 +1,8 @@
 #pragma once
 
-#include "MzmlHead.h"
-#include "MzmlSpectrumIndex.h"
-#include "RawFileAccess.h"
+#include "mzml/MzmlHead.h"
+#include "mzml/MzmlSpectrumIndex.h"
+#include "convert/RawFileAccess.h"
 
 #include <QFile>
 

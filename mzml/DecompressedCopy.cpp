@@ -1,7 +1,7 @@
-#include "DecompressedCopy.h"
+#include "mzml/DecompressedCopy.h"
 
-#include "Errors.h"
-#include "MzmlFault.h"
+#include "convert/Errors.h"
+#include "mzml/MzmlFault.h"
 
 #include <QDir>
 

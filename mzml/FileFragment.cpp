@@ -1,4 +1,4 @@
-#include "FileFragment.h"
+#include "mzml/FileFragment.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "MarkupLexer.h"
-#include "MzmlFault.h"
+#include "mzml/MarkupLexer.h"
+#include "mzml/MzmlFault.h"
 
 #include <QByteArray>
 #include <QFile>

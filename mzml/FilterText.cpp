@@ -1,4 +1,4 @@
-#include "FilterText.h"
+#include "mzml/FilterText.h"
 
 using namespace Qt::Literals::StringLiterals;
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MzmlParams.h"
+#include "mzml/MzmlParams.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
-#include "MarkupLexer.h"
+#include "mzml/MarkupLexer.h"
 
-#include "MzmlFault.h"
+#include "mzml/MzmlFault.h"
 
 using namespace Qt::Literals::StringLiterals;
 

@@ -1,12 +1,12 @@
-#include "MzmlDocument.h"
+#include "mzml/MzmlDocument.h"
 
-#include "AcquisitionFile.h"
-#include "DateValue.h"
-#include "DecodeAhead.h"
-#include "Errors.h"
-#include "MzmlFault.h"
-#include "MzmlSpectrum.h"
-#include "MzmlSpectrumIndex.h"
+#include "mzml/AcquisitionFile.h"
+#include "convert/DateValue.h"
+#include "mzml/DecodeAhead.h"
+#include "convert/Errors.h"
+#include "mzml/MzmlFault.h"
+#include "mzml/MzmlSpectrum.h"
+#include "mzml/MzmlSpectrumIndex.h"
 
 #include <optional>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RawFileAccess.h"
+#include "convert/RawFileAccess.h"
 
 #include <memory>
 

@@ -1,8 +1,8 @@
-#include "MzmlHead.h"
+#include "mzml/MzmlHead.h"
 
-#include "FileFragment.h"
-#include "MzmlFault.h"
-#include "SourceFilePath.h"
+#include "mzml/FileFragment.h"
+#include "mzml/MzmlFault.h"
+#include "mzml/SourceFilePath.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "MzmlFault.h"
-#include "MzmlParams.h"
+#include "mzml/MzmlFault.h"
+#include "mzml/MzmlParams.h"
 
 #include <QFile>
 #include <QString>

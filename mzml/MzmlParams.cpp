@@ -1,6 +1,6 @@
-#include "MzmlParams.h"
+#include "mzml/MzmlParams.h"
 
-#include "MzmlFault.h"
+#include "mzml/MzmlFault.h"
 
 using namespace Qt::Literals::StringLiterals;
 

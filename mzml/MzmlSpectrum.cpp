@@ -1,10 +1,10 @@
-#include "MzmlSpectrum.h"
+#include "mzml/MzmlSpectrum.h"
 
-#include "BinaryArrayDecoding.h"
-#include "FileFragment.h"
-#include "FilterText.h"
-#include "MzmlFault.h"
-#include "SpectrumScan.h"
+#include "mzml/BinaryArrayDecoding.h"
+#include "mzml/FileFragment.h"
+#include "mzml/FilterText.h"
+#include "mzml/MzmlFault.h"
+#include "mzml/SpectrumScan.h"
 
 #include <cmath>
 #include <cstring>

@@ -1,9 +1,9 @@
-#include "MzmlSpectrumIndex.h"
+#include "mzml/MzmlSpectrumIndex.h"
 
-#include "FileFragment.h"
-#include "MzmlFault.h"
-#include "MzmlSpectrum.h"
-#include "SpectrumScan.h"
+#include "mzml/FileFragment.h"
+#include "mzml/MzmlFault.h"
+#include "mzml/MzmlSpectrum.h"
+#include "mzml/SpectrumScan.h"
 
 #include <QSet>
 

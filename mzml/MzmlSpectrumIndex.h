@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MzmlHead.h"
+#include "mzml/MzmlHead.h"
 
 #include <QFile>
 #include <QString>

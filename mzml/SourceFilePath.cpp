@@ -1,4 +1,4 @@
-#include "SourceFilePath.h"
+#include "mzml/SourceFilePath.h"
 
 #include <QRegularExpression>
 #include <QUrl>

@@ -1,7 +1,7 @@
-#include "SpectrumScan.h"
+#include "mzml/SpectrumScan.h"
 
-#include "MarkupLexer.h"
-#include "MzmlFault.h"
+#include "mzml/MarkupLexer.h"
+#include "mzml/MzmlFault.h"
 
 #include <functional>
 #include <limits>

@@ -6,11 +6,11 @@
 // the conversion in this process with the values the command line stands
 // for, so the run can be checked on any acquisition the conversion reads.
 
-#include "AscConversion.h"
-#include "BatchMode.h"
-#include "Errors.h"
-#include "PathFunctions.h"
-#include "SampleHeader.h"
+#include "convert/AscConversion.h"
+#include "convert/BatchMode.h"
+#include "convert/Errors.h"
+#include "convert/PathFunctions.h"
+#include "convert/SampleHeader.h"
 
 #include <QByteArray>
 #include <QDebug>

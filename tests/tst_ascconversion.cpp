@@ -1,9 +1,9 @@
-#include "AscConversion.h"
-#include "BatchMode.h"
-#include "FakeComponent.h"
-#include "ScopedReplacement.h"
-#include "TestFiles.h"
-#include "modAPI.h"
+#include "convert/AscConversion.h"
+#include "convert/BatchMode.h"
+#include "tests/fake/FakeComponent.h"
+#include "tests/fake/ScopedReplacement.h"
+#include "tests/fake/TestFiles.h"
+#include "convert/modAPI.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
 // Runs the real program as a user's script would: on a machine without a
 // display, with the argument on its command line.
-#include "BatchOutcome.h"
-#include "MzmlDocument.h"
-#include "MzmlWriter.h"
-#include "TestFiles.h"
+#include "tests/BatchOutcome.h"
+#include "mzml/MzmlDocument.h"
+#include "tests/mzml/MzmlWriter.h"
+#include "tests/fake/TestFiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>

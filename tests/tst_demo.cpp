@@ -1,9 +1,9 @@
-#include "AscConversion.h"
-#include "MzmlDocument.h"
-#include "OpcDescriptor.h"
-#include "ScopedReplacement.h"
-#include "TestFiles.h"
-#include "modAPI.h"
+#include "convert/AscConversion.h"
+#include "mzml/MzmlDocument.h"
+#include "convert/OpcDescriptor.h"
+#include "tests/fake/ScopedReplacement.h"
+#include "tests/fake/TestFiles.h"
+#include "convert/modAPI.h"
 
 #include <QLocale>
 #include <QTemporaryDir>

@@ -1,11 +1,11 @@
-#include "AscConversion.h"
-#include "FakeComponent.h"
-#include "FaultSweep.h"
-#include "OpcDescriptor.h"
-#include "SampleHeader.h"
-#include "TestFiles.h"
-#include "ScopedReplacement.h"
-#include "modAPI.h"
+#include "convert/AscConversion.h"
+#include "tests/fake/FakeComponent.h"
+#include "tests/fake/FaultSweep.h"
+#include "convert/OpcDescriptor.h"
+#include "convert/SampleHeader.h"
+#include "tests/fake/TestFiles.h"
+#include "tests/fake/ScopedReplacement.h"
+#include "convert/modAPI.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -1,5 +1,5 @@
-#include "Errors.h"
-#include "FixedFormat.h"
+#include "convert/Errors.h"
+#include "convert/FixedFormat.h"
 
 #include <QRandomGenerator>
 #include <QTest>

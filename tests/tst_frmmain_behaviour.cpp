@@ -1,12 +1,12 @@
 // The main window at work: the user's clicks and typing on the real window,
 // with the dialogs answered by the test and acquisitions from the in-memory
 // component.
-#include "FakeComponent.h"
-#include "ScopedReplacement.h"
-#include "TestFiles.h"
-#include "frmMain.h"
-#include "modAPI.h"
-#include "modDialogs.h"
+#include "tests/fake/FakeComponent.h"
+#include "tests/fake/ScopedReplacement.h"
+#include "tests/fake/TestFiles.h"
+#include "ui/frmMain.h"
+#include "convert/modAPI.h"
+#include "ui/modDialogs.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,7 +1,7 @@
 // The main window as it is built, before any handler runs: every control by
 // name, where it sits, what it says, and how the keyboard moves through it.
-#include "frmMain.h"
-#include "modDialogs.h"
+#include "ui/frmMain.h"
+#include "ui/modDialogs.h"
 
 #include <QApplication>
 #include <QCheckBox>

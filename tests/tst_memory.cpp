@@ -1,8 +1,8 @@
-#include "AscConversion.h"
-#include "BatchMode.h"
-#include "MzmlDocument.h"
-#include "MzmlWriter.h"
-#include "TestFiles.h"
+#include "convert/AscConversion.h"
+#include "convert/BatchMode.h"
+#include "mzml/MzmlDocument.h"
+#include "tests/mzml/MzmlWriter.h"
+#include "tests/fake/TestFiles.h"
 
 #include <QFile>
 #include <QProcess>

@@ -3,11 +3,11 @@
 // Real acquisitions of other projects, laid out as a laboratory keeps them,
 // must convert to the data lines of what msconvert decodes from them.
 
-#include "DemoAcquisition.h"
-#include "FixedFormat.h"
-#include "MzmlDocument.h"
-#include "ReadAcquisition.h"
-#include "TestFiles.h"
+#include "examples/DemoAcquisition.h"
+#include "convert/FixedFormat.h"
+#include "mzml/MzmlDocument.h"
+#include "tests/mzml/ReadAcquisition.h"
+#include "tests/fake/TestFiles.h"
 
 #include <QDir>
 #include <QHash>

@@ -1,15 +1,15 @@
-#include "Base64Decoder.h"
-#include "BinaryArrayDecoding.h"
-#include "DateValue.h"
-#include "DecompressedCopy.h"
-#include "DemoAcquisition.h"
-#include "MarkupLexer.h"
-#include "Errors.h"
-#include "MzmlDocument.h"
-#include "MzmlFault.h"
-#include "MzmlWriter.h"
-#include "ReadAcquisition.h"
-#include "TestFiles.h"
+#include "mzml/Base64Decoder.h"
+#include "mzml/BinaryArrayDecoding.h"
+#include "convert/DateValue.h"
+#include "mzml/DecompressedCopy.h"
+#include "examples/DemoAcquisition.h"
+#include "mzml/MarkupLexer.h"
+#include "convert/Errors.h"
+#include "mzml/MzmlDocument.h"
+#include "mzml/MzmlFault.h"
+#include "tests/mzml/MzmlWriter.h"
+#include "tests/mzml/ReadAcquisition.h"
+#include "tests/fake/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -541,10 +541,10 @@ void TestMzmlReader::badInput_data()
         << true << Replace("<cvParam cvRef=\"MS\" accession=\"MS:1000574\" name=\"zlib compression\" value=\"\"/>", "")
         << u"Points"_s << 1 << u"the m/z array names no compression"_s;
     // Spectra of one filter text are decoded ahead: a fault waits for its own spectrum.
-    const auto damagedAhead = [](QByteArray filter, int binary, QByteArray text) {
+    const auto damagedAhead = [](QByteArray filter, int binaryIndex, QByteArray text) {
         return Mutation([=](QByteArray &d) {
             Replace(filter, "+ p ESI Full ms [100.00-1000.00]")(d); // the filter of spectrum 1
-            ReplaceBinary(binary, text)(d);
+            ReplaceBinary(binaryIndex, text)(d);
         });
     };
     QTest::newRow("invalid base64 decoded ahead")

@@ -1,8 +1,8 @@
-#include "Errors.h"
-#include "FakeComponent.h"
-#include "OpcDescriptor.h"
-#include "PathFunctions.h"
-#include "TestFiles.h"
+#include "convert/Errors.h"
+#include "tests/fake/FakeComponent.h"
+#include "convert/OpcDescriptor.h"
+#include "convert/PathFunctions.h"
+#include "tests/fake/TestFiles.h"
 
 #include <QDir>
 #include <QFile>

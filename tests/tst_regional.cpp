@@ -1,7 +1,7 @@
-#include "DateValue.h"
-#include "Errors.h"
-#include "FixedFormat.h"
-#include "RegionalSettings.h"
+#include "convert/DateValue.h"
+#include "convert/Errors.h"
+#include "convert/FixedFormat.h"
+#include "convert/RegionalSettings.h"
 
 #include <QLocale>
 #include <QRandomGenerator>

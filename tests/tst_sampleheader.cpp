@@ -1,6 +1,6 @@
-#include "FakeComponent.h"
-#include "PathFunctions.h"
-#include "SampleHeader.h"
+#include "tests/fake/FakeComponent.h"
+#include "convert/PathFunctions.h"
+#include "convert/SampleHeader.h"
 
 #include <QLocale>
 #include <QTest>

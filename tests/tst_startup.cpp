@@ -1,11 +1,11 @@
-#include "ArgumentText.h"
-#include "BatchOutcome.h"
-#include "FakeComponent.h"
-#include "ScopedReplacement.h"
-#include "TestFiles.h"
-#include "frmMain.h"
-#include "modAPI.h"
-#include "modMain.h"
+#include "app/ArgumentText.h"
+#include "tests/BatchOutcome.h"
+#include "tests/fake/FakeComponent.h"
+#include "tests/fake/ScopedReplacement.h"
+#include "tests/fake/TestFiles.h"
+#include "ui/frmMain.h"
+#include "convert/modAPI.h"
+#include "app/modMain.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,9 +1,9 @@
-#include "DateValue.h"
-#include "Errors.h"
-#include "RegionalSettings.h"
-#include "ScopedReplacement.h"
-#include "modAPI.h"
-#include "modTimeZone.h"
+#include "convert/DateValue.h"
+#include "convert/Errors.h"
+#include "convert/RegionalSettings.h"
+#include "tests/fake/ScopedReplacement.h"
+#include "convert/modAPI.h"
+#include "convert/modTimeZone.h"
 
 #include <QTest>
 

@@ -1,10 +1,10 @@
-#include "AscConversion.h"
-#include "Errors.h"
-#include "FakeComponent.h"
-#include "OpcDescriptor.h"
-#include "PathFunctions.h"
-#include "TestFiles.h"
-#include "TextFileWriter.h"
+#include "convert/AscConversion.h"
+#include "convert/Errors.h"
+#include "tests/fake/FakeComponent.h"
+#include "convert/OpcDescriptor.h"
+#include "convert/PathFunctions.h"
+#include "tests/fake/TestFiles.h"
+#include "convert/TextFileWriter.h"
 
 #include <QDir>
 #include <QFile>

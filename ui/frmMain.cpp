@@ -1,11 +1,12 @@
-#include "frmMain.h"
+#include "ui/frmMain.h"
 
-#include "AscConversion.h"
-#include "OpcDescriptor.h"
-#include "RegionalSettings.h"
-#include "SampleHeader.h"
-#include "modDialogs.h"
-#include "modTimeZone.h"
+#include "convert/AscConversion.h"
+#include "convert/Errors.h"
+#include "convert/OpcDescriptor.h"
+#include "convert/RegionalSettings.h"
+#include "convert/SampleHeader.h"
+#include "ui/modDialogs.h"
+#include "convert/modTimeZone.h"
 #include "ui_frmMain.h"
 
 #include <QApplication>

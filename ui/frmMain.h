@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Errors.h"
+#include "convert/Errors.h"
 
 #include <QWidget>
 

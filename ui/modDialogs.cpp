@@ -1,4 +1,4 @@
-#include "modDialogs.h"
+#include "ui/modDialogs.h"
 
 #include <QApplication>
 #include <QFileDialog>

@@ -3,8 +3,8 @@
 // The window's modal dialogs, each behind one replaceable function so that
 // tests can answer them without a user.
 
-#include "Errors.h"
-#include "Seam.h"
+#include "convert/Errors.h"
+#include "convert/Seam.h"
 
 #include <QString>
 #include <QStringList>

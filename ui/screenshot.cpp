@@ -1,8 +1,8 @@
 // Renders the main window into an image file for the documentation: as it
 // opens, or with an acquisition chosen through the browse button as a user
 // would. Runs without a display.
-#include "frmMain.h"
-#include "modDialogs.h"
+#include "ui/frmMain.h"
+#include "ui/modDialogs.h"
 
 #include <QApplication>
 #include <QPixmap>

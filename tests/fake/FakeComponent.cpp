@@ -1,4 +1,4 @@
-#include "FakeComponent.h"
+#include "tests/fake/FakeComponent.h"
 
 using namespace Qt::Literals::StringLiterals;
 

@@ -4,8 +4,8 @@
 // code, registered under a path. It records every operation called, can fail
 // at a chosen operation and call, and counts what is still open or alive.
 
-#include "Errors.h"
-#include "RawFileAccess.h"
+#include "convert/Errors.h"
+#include "convert/RawFileAccess.h"
 
 #include <QByteArray>
 #include <QHash>

@@ -5,7 +5,7 @@
 // that record with exactly that call failing. The cases come from the record,
 // so a new call in the operation is swept without touching its test.
 
-#include "FakeComponent.h"
+#include "tests/fake/FakeComponent.h"
 
 #include <QList>
 #include <QString>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Seam.h"
+#include "convert/Seam.h"
 
 // Puts a test's function in a seam's place for the lifetime of this object.
 template <typename Signature>

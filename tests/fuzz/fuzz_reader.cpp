@@ -3,10 +3,10 @@
 // anything else (a crash, a sanitizer finding, another exception, a hang)
 // is a fault in the reader.
 
-#include "Errors.h"
-#include "MzmlDocument.h"
-#include "ReadAcquisition.h"
-#include "TestFiles.h"
+#include "convert/Errors.h"
+#include "mzml/MzmlDocument.h"
+#include "tests/mzml/ReadAcquisition.h"
+#include "tests/fake/TestFiles.h"
 
 #include <QCoreApplication>
 #include <QDir>

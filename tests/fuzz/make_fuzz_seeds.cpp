@@ -2,8 +2,8 @@
 // reader decodes, so that fuzzing starts from documents that open and read.
 //   make_fuzz_seeds FOLDER
 
-#include "DemoAcquisition.h"
-#include "MzmlWriter.h"
+#include "examples/DemoAcquisition.h"
+#include "tests/mzml/MzmlWriter.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "MzmlWriter.h"
+#include "tests/mzml/MzmlWriter.h"
 
-#include "DateValue.h"
+#include "convert/DateValue.h"
 
 #include <QtEndian>
 

@@ -4,8 +4,8 @@
 // anything the in-memory component can hold, in each encoding the reader
 // decodes, plain or indexed.
 
-#include "BinaryArrayDecoding.h"
-#include "FakeComponent.h"
+#include "mzml/BinaryArrayDecoding.h"
+#include "tests/fake/FakeComponent.h"
 
 #include <QCryptographicHash>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "ReadAcquisition.h"
+#include "tests/mzml/ReadAcquisition.h"
 
-#include "Errors.h"
+#include "convert/Errors.h"
 
 #include <cmath>
 

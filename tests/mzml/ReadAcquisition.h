@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FakeComponent.h"
+#include "tests/fake/FakeComponent.h"
 
 #include <QString>
 

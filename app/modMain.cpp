@@ -3,10 +3,10 @@
 #include "app/ArgumentText.h"
 #include "convert/AscConversion.h"
 #include "convert/Errors.h"
-#include "mzml/MzmlDocument.h"
 #include "convert/SampleHeader.h"
-#include "ui/frmMain.h"
 #include "convert/modAPI.h"
+#include "mzml/MzmlDocument.h"
+#include "ui/frmMain.h"
 #include "ui/modDialogs.h"
 
 #include <QApplication>

@@ -38,10 +38,7 @@ class Filter : public ScanFilter
 {
 public:
     explicit Filter(bool sim) : m_sim(sim) {}
-    QString Text() override
-    {
-        return m_sim ? u"+ c ESI SIM [445.00-446.00]"_s : u"+ p ESI Full ms [100.00-2000.00]"_s;
-    }
+    QString Text() override { return m_sim ? u"+ c ESI SIM [445.00-446.00]"_s : u"+ p ESI Full ms [100.00-2000.00]"_s; }
 
 private:
     bool m_sim;
@@ -131,9 +128,8 @@ SyntheticComponent::SyntheticComponent(const SyntheticAcquisition &acquisition)
     for (int i = 0; i < PatternCount; ++i)
         patterns->points.push_back(Pattern(random, acquisition.points));
     m_patterns = std::move(patterns);
-    CreateRawFileDocument.replace([p = m_patterns]() -> std::unique_ptr<RawFileDocument> {
-        return std::make_unique<Document>(p);
-    });
+    CreateRawFileDocument.replace(
+        [p = m_patterns]() -> std::unique_ptr<RawFileDocument> { return std::make_unique<Document>(p); });
 }
 
 SyntheticComponent::~SyntheticComponent()

@@ -8,9 +8,9 @@
 // With 0 runs it converts once, unmeasured: for peak memory under
 // /usr/bin/time -v.
 
+#include "bench/SyntheticComponent.h"
 #include "convert/AscConversion.h"
 #include "convert/BatchMode.h"
-#include "bench/SyntheticComponent.h"
 #include "convert/TextFileWriter.h"
 
 #include <QCoreApplication>
@@ -117,8 +117,8 @@ int main(int argc, char *argv[])
         if (!ConvertRawFile(rawPath, u"N"_s, header, 1))
             std::printf("conversion failed\n");
     };
-    std::printf("%d spectra x %d points, %lld points written, %d runs\n", acquisition.spectra,
-                acquisition.points, static_cast<long long>(points), runs);
+    std::printf("%d spectra x %d points, %lld points written, %d runs\n", acquisition.spectra, acquisition.points,
+                static_cast<long long>(points), runs);
 
     // The first file written takes pages the page cache has never held,
     // which costs more than the writing: both measures start after it.
@@ -142,9 +142,8 @@ int main(int argc, char *argv[])
         std::printf("run %d: conversion %.3f s (user %.3f s, system %.3f s), %.1f M points/s, %.0f MB/s; "
                     "floor %.3f s (user %.3f s, system %.3f s); ratio %.2f | on disk: conversion %.3f s, "
                     "floor %.3f s, ratio %.2f\n",
-                    run, c.wall, c.user, c.system, double(points) / c.wall / 1e6, double(bytes) / c.wall / 1e6,
-                    f.wall, f.user, f.system,
-                    c.wall / f.wall, cd.wall, fd.wall, cd.wall / fd.wall);
+                    run, c.wall, c.user, c.system, double(points) / c.wall / 1e6, double(bytes) / c.wall / 1e6, f.wall,
+                    f.user, f.system, c.wall / f.wall, cd.wall, fd.wall, cd.wall / fd.wall);
         conversion.add(c.wall);
         floor.add(f.wall);
         conversionOnDisk.add(cd.wall);

@@ -2,9 +2,9 @@
 //   bench_convert FILE
 // Prints the conversion's result and wall time; /usr/bin/time measures the rest.
 
+#include "bench/FileArgument.h"
 #include "convert/AscConversion.h"
 #include "convert/BatchMode.h"
-#include "bench/FileArgument.h"
 #include "mzml/MzmlDocument.h"
 
 #include <QElapsedTimer>

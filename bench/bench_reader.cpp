@@ -2,10 +2,10 @@
 // index, every spectrum's points decoded.
 //   bench_reader FILE
 
-#include "convert/Errors.h"
 #include "bench/FileArgument.h"
-#include "mzml/MzmlDocument.h"
+#include "convert/Errors.h"
 #include "convert/RawFileAccess.h"
+#include "mzml/MzmlDocument.h"
 
 #include <QElapsedTimer>
 #include <QTextStream>

@@ -93,9 +93,9 @@ void CheckPoints(SpectrumPoints &points, double scaling)
     const std::vector<double> &masses = points.masses;
     const std::vector<double> &intensities = points.intensities;
     if (intensities.size() != masses.size()) {
-        const Error mismatch(ErrorNumber::InvalidFileFormat,
-                             u"The spectrum holds %1 masses but %2 intensities."_s.arg(masses.size())
-                                 .arg(intensities.size()));
+        const Error mismatch(
+            ErrorNumber::InvalidFileFormat,
+            u"The spectrum holds %1 masses but %2 intensities."_s.arg(masses.size()).arg(intensities.size()));
         points = {};
         throw mismatch;
     }
@@ -244,9 +244,8 @@ private:
     {
         std::unique_lock lock(m_mutex);
         for (;;) {
-            m_queued.wait(lock, [this] {
-                return m_stop || m_queuedSize >= HalfQueue || (m_draining && !m_queue.empty());
-            });
+            m_queued.wait(lock,
+                          [this] { return m_stop || m_queuedSize >= HalfQueue || (m_draining && !m_queue.empty()); });
             if (m_queue.empty())
                 return;
             while (!m_queue.empty()) {

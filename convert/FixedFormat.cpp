@@ -30,8 +30,8 @@ struct Decimal
 Decimal Decompose(double magnitude)
 {
     char text[32];
-    const auto result = std::to_chars(text, text + sizeof text, magnitude,
-                                      std::chars_format::scientific, SignificantDigits - 1);
+    const auto result =
+        std::to_chars(text, text + sizeof text, magnitude, std::chars_format::scientific, SignificantDigits - 1);
     Decimal decimal{};
     decimal.digits[0] = text[0];
     std::memcpy(decimal.digits + 1, text + 2, SignificantDigits - 1);
@@ -120,10 +120,9 @@ constexpr double LargestExactWhole = 0x1p52;
 // rounding to 15 digits lands on the tie itself and rounds it away from zero.
 constexpr double LargestTie = 5e13;
 
-constexpr char DigitPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
+constexpr char DigitPairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                              "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+                              "8081828384858687888990919293949596979899";
 
 // The number of decimal digits of n, 1 for 0.
 size_t DigitCount(quint64 n)
@@ -149,11 +148,11 @@ size_t DigitCount(quint64 n)
 // through multiplications that cannot spill into the next lane).
 quint64 EightDigits(quint64 n)
 {
-    quint64 lanes = n / 10000 | (n % 10000) << 32;                       // 2 x 4 digits
-    quint64 upper = (lanes * 10486 >> 20) & 0x0000007F0000007F;          // / 100
-    lanes = upper | (lanes - upper * 100) << 16;                         // 4 x 2 digits
-    upper = (lanes * 103 >> 10) & 0x000F000F000F000F;                    // / 10
-    lanes = upper | (lanes - upper * 10) << 8;                           // 8 x 1 digit
+    quint64 lanes = n / 10000 | (n % 10000) << 32;              // 2 x 4 digits
+    quint64 upper = (lanes * 10486 >> 20) & 0x0000007F0000007F; // / 100
+    lanes = upper | (lanes - upper * 100) << 16;                // 4 x 2 digits
+    upper = (lanes * 103 >> 10) & 0x000F000F000F000F;           // / 10
+    lanes = upper | (lanes - upper * 10) << 8;                  // 8 x 1 digit
     return lanes | 0x3030303030303030;
 }
 
@@ -182,12 +181,8 @@ char *WholeDigits(char *out, quint64 n)
 char *FractionDigits(char *out, quint64 fraction, int decimals)
 {
     switch (decimals) {
-    case 1:
-        *out = char('0' + fraction);
-        return out + 1;
-    case 2:
-        std::memcpy(out, DigitPairs + 2 * fraction, 2);
-        return out + 2;
+    case 1: *out = char('0' + fraction); return out + 1;
+    case 2: std::memcpy(out, DigitPairs + 2 * fraction, 2); return out + 2;
     default:
         *out = char('0' + fraction / 100);
         std::memcpy(out + 1, DigitPairs + 2 * (fraction % 100), 2);
@@ -200,20 +195,19 @@ char *FractionDigits(char *out, quint64 fraction, int decimals)
 quint64 WholePart(quint64 units, int decimals)
 {
     switch (decimals) {
-    case 1:
-        return units / 10;
-    case 2:
-        return units / 100;
-    default:
-        return units / 1000;
+    case 1: return units / 10;
+    case 2: return units / 100;
+    default: return units / 1000;
     }
 }
 
 } // namespace
 
 FixedFormatter::FixedFormatter(int decimals, std::string_view separator)
-    : m_decimals(decimals), m_unit(decimals == 1 ? 10 : decimals == 2 ? 100 : 1000), m_scale(double(m_unit)),
-      m_separatorSize(separator.size())
+    : m_decimals(decimals), m_unit(decimals == 1   ? 10
+                                   : decimals == 2 ? 100
+                                                   : 1000),
+      m_scale(double(m_unit)), m_separatorSize(separator.size())
 {
     Q_ASSERT(decimals >= 1 && decimals <= 3);
     if (separator.size() > m_separator.size())
@@ -257,20 +251,19 @@ __m128i SixteenDigits(__m128i numbers)
     const __m128i high = _mm_srli_epi64(_mm_mul_epu32(numbers, _mm_set1_epi32(int(0xD1B71759))), 45);
     const __m128i low = _mm_sub_epi32(numbers, _mm_mul_epu32(high, _mm_set1_epi32(10000)));
     // 16-bit lanes high1 low1 high2 low2, then each of them four times.
-    const __m128i halves =
-        _mm_shuffle_epi32(_mm_or_si128(high, _mm_slli_epi64(low, 16)), _MM_SHUFFLE(3, 3, 2, 0));
+    const __m128i halves = _mm_shuffle_epi32(_mm_or_si128(high, _mm_slli_epi64(low, 16)), _MM_SHUFFLE(3, 3, 2, 0));
     const __m128i doubled = _mm_unpacklo_epi16(halves, halves);
     const auto digits = [](__m128i fourTimes) {
         // Lane k of a group of four becomes v / 10^(3 - k): (4v x m >> 16) x s >> 16.
-        const __m128i prefixes = _mm_mulhi_epu16(
-            _mm_mulhi_epu16(_mm_slli_epi16(fourTimes, 2),
-                            _mm_setr_epi16(8389, 5243, 13108, -32768, 8389, 5243, 13108, -32768)),
-            _mm_setr_epi16(1 << 7, 1 << 11, 1 << 13, -32768, 1 << 7, 1 << 11, 1 << 13, -32768));
+        const __m128i prefixes =
+            _mm_mulhi_epu16(_mm_mulhi_epu16(_mm_slli_epi16(fourTimes, 2),
+                                            _mm_setr_epi16(8389, 5243, 13108, -32768, 8389, 5243, 13108, -32768)),
+                            _mm_setr_epi16(1 << 7, 1 << 11, 1 << 13, -32768, 1 << 7, 1 << 11, 1 << 13, -32768));
         // Less ten times the prefix before it: one digit in each lane.
         return _mm_sub_epi16(prefixes, _mm_slli_epi64(_mm_mullo_epi16(prefixes, _mm_set1_epi16(10)), 16));
     };
-    const __m128i packed = _mm_packus_epi16(digits(_mm_unpacklo_epi32(doubled, doubled)),
-                                            digits(_mm_unpackhi_epi32(doubled, doubled)));
+    const __m128i packed =
+        _mm_packus_epi16(digits(_mm_unpacklo_epi32(doubled, doubled)), digits(_mm_unpackhi_epi32(doubled, doubled)));
     return _mm_add_epi8(packed, _mm_set1_epi8('0'));
 }
 

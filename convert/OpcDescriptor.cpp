@@ -15,13 +15,34 @@ namespace {
 // a failing read leaves exactly the lines before it in the file.
 using ValueOf = QString (*)(SampleInfoRecord &);
 
-QString Nothing(SampleInfoRecord &) { return {}; }
-QString Position(SampleInfoRecord &info) { return info.Position(); }
-QString Operator(SampleInfoRecord &info) { return info.UserText(1); }
-QString SampleName(SampleInfoRecord &info) { return info.SampleName(); }
-QString DataPath(SampleInfoRecord &info) { return info.DataPath(); }
-QString BatchName(SampleInfoRecord &info) { return LastFolderOfPath(info.DataPath() + u'\\'); }
-QString BatchNameB(SampleInfoRecord &info) { return BatchName(info) + u".b"_s; }
+QString Nothing(SampleInfoRecord &)
+{
+    return {};
+}
+QString Position(SampleInfoRecord &info)
+{
+    return info.Position();
+}
+QString Operator(SampleInfoRecord &info)
+{
+    return info.UserText(1);
+}
+QString SampleName(SampleInfoRecord &info)
+{
+    return info.SampleName();
+}
+QString DataPath(SampleInfoRecord &info)
+{
+    return info.DataPath();
+}
+QString BatchName(SampleInfoRecord &info)
+{
+    return LastFolderOfPath(info.DataPath() + u'\\');
+}
+QString BatchNameB(SampleInfoRecord &info)
+{
+    return BatchName(info) + u".b"_s;
+}
 
 // The method file's name with its four-character extension replaced by "M":
 // "C:\methods\lipids.meth" gives "lipids.M".
@@ -45,27 +66,13 @@ struct DescriptorLine
 
 // The readers of the descriptor expect these keys, blanks and spelling included.
 constexpr std::array<DescriptorLine, 22> DescriptorLines{{
-    {u"TuneDate = ", Nothing},
-    {u"Batch = ", BatchNameB},
-    {u"AlsBottle = ", Position},
-    {u"Method = ", MethodName},
-    {u"DilFactor = ", Nothing},
-    {u"Amount = ", Nothing},
-    {u"Operator = ", Operator},
-    {u"LabSmpID = ", SampleName},
-    {u"ClientSmpID = ", SampleName},
-    {u"QCType = ", Nothing},
-    {u"SpikeFile = ", Nothing},
-    {u"SubList = ", Nothing},
-    {u"SampleType = ", Nothing},
-    {u"CalLevel = ", Nothing},
-    {u"SpikeRecMode = ", Nothing},
-    {u"SpikeSample = ", Nothing},
-    {u"SampleInfo = ", SampleName},
-    {u"Ws = ", Nothing},
-    {u"Vt = ", Nothing},
-    {u"Data Path = ", DataPath},
-    {u"Batchname = ", BatchNameB},
+    {u"TuneDate = ", Nothing},    {u"Batch = ", BatchNameB},      {u"AlsBottle = ", Position},
+    {u"Method = ", MethodName},   {u"DilFactor = ", Nothing},     {u"Amount = ", Nothing},
+    {u"Operator = ", Operator},   {u"LabSmpID = ", SampleName},   {u"ClientSmpID = ", SampleName},
+    {u"QCType = ", Nothing},      {u"SpikeFile = ", Nothing},     {u"SubList = ", Nothing},
+    {u"SampleType = ", Nothing},  {u"CalLevel = ", Nothing},      {u"SpikeRecMode = ", Nothing},
+    {u"SpikeSample = ", Nothing}, {u"SampleInfo = ", SampleName}, {u"Ws = ", Nothing},
+    {u"Vt = ", Nothing},          {u"Data Path = ", DataPath},    {u"Batchname = ", BatchNameB},
     {u"batchnme = ", BatchName},
 }};
 

@@ -20,8 +20,7 @@ QString LastFolderOfPath(QString folderPath)
     if (!folderPath.endsWith(u'\\'))
         folderPath.append(u'\\');
     if (folderPath.size() < 2)
-        throw Error(ErrorNumber::InvalidArgument,
-                    u"Invalid procedure call or argument: \"\\\" has no folder name."_s);
+        throw Error(ErrorNumber::InvalidArgument, u"Invalid procedure call or argument: \"\\\" has no folder name."_s);
     // Only one of the trailing backslashes goes: three leave two, and an
     // empty name between them.
     if (folderPath.endsWith(u"\\\\"))

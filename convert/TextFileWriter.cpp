@@ -116,9 +116,9 @@ TextFileWriter CreateOutputBeside(const QString &rawPath, const QString &extensi
 {
     const QString path = SiblingPath(rawPath, extension);
     if (IsSameFile(path, rawPath))
-        throw Error(ErrorNumber::PermissionDenied,
-                    u"Permission denied: the output file %1 is the acquisition itself."_s.arg(
-                        QDir::toNativeSeparators(path)));
+        throw Error(
+            ErrorNumber::PermissionDenied,
+            u"Permission denied: the output file %1 is the acquisition itself."_s.arg(QDir::toNativeSeparators(path)));
     return TextFileWriter(path);
 }
 

@@ -24,8 +24,7 @@ qint32 UtcOffsetSeconds(double dateValue)
 {
     // Ask for the zone in force at the acquisition's own date: the offset of
     // today would shift a winter acquisition converted in summer by an hour.
-    const modAPI::TimeZoneInformation zone =
-        modAPI::GetTimeZoneInformation(DateTimeOfDateValue(dateValue));
+    const modAPI::TimeZoneInformation zone = modAPI::GetTimeZoneInformation(DateTimeOfDateValue(dateValue));
     qint32 offset = CheckedInt32(qint64(zone.Bias) * -60);
     if (zone.Id == modAPI::TimeZoneId::Daylight && zone.HasDaylightRule)
         offset = CheckedInt32(qint64(offset) - CheckedInt32(qint64(zone.DaylightBias) * 60));

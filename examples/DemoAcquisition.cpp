@@ -55,8 +55,8 @@ FakeAcquisition DemoAcquisition()
         const double minutes = 0.25 + cycle * 1.2;
         a.spectra.push_back(Spectrum(u"+ p ESI Full ms [100.00-1000.00]"_s, minutes, 100, 1000, 60, random));
         a.spectra.push_back(Spectrum(u"+ p ESI SIM ms [445.00-455.00]"_s, minutes + 0.3, 445, 455, 20, random));
-        a.spectra.push_back(Spectrum(u"+ c ESI d Full ms2 445.12@cid35.00 [120.00-460.00]"_s, minutes + 0.6,
-                                     120, 460, 30, random));
+        a.spectra.push_back(
+            Spectrum(u"+ c ESI d Full ms2 445.12@cid35.00 [120.00-460.00]"_s, minutes + 0.6, 120, 460, 30, random));
         a.spectra.push_back(Spectrum(u"+ c ESI SIM [520.00-530.00]"_s, minutes + 0.9, 520, 530, 12, random));
     }
     // Two that a filter text alone leaves out: none at all, and no points.

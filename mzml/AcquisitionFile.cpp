@@ -116,8 +116,8 @@ void AcquisitionFile::close()
 
 Error AcquisitionFile::error(const MzmlFault &fault) const
 {
-    const QString where = fault.spectrum > 0 ? u"\"%1\", spectrum %2"_s.arg(path).arg(fault.spectrum)
-                                             : u"\"%1\""_s.arg(path);
+    const QString where =
+        fault.spectrum > 0 ? u"\"%1\", spectrum %2"_s.arg(path).arg(fault.spectrum) : u"\"%1\""_s.arg(path);
     return Error(ErrorNumber::InvalidFileFormat, u"%1: %2."_s.arg(where, fault.what));
 }
 

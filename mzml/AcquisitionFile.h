@@ -15,7 +15,7 @@ struct AcquisitionFile
 {
     QString path; // the file read, as the user knows it: the path opened, or the export beside it
     std::unique_ptr<QTemporaryFile> copy; // gzip content decompressed; removed with it
-    QFile file; // open for reading: the file at path, or the copy
+    QFile file;                           // open for reading: the file at path, or the copy
     MzmlHead head;
 
     bool isOpen() const { return file.isOpen(); }

@@ -5,8 +5,8 @@
 
 #include <QtEndian>
 
-#include <libmsnumpress/MSNumpress.hpp>
 #include <libdeflate.h>
+#include <libmsnumpress/MSNumpress.hpp>
 
 #include <algorithm>
 #include <limits>
@@ -42,15 +42,16 @@ MzmlFault ArrayFault(const QString &arrayName, const QString &what)
 
 bool ApplyCompression(const CvParam &param, ArrayEncoding &encoding)
 {
-    static const struct {
+    static const struct
+    {
         const char16_t *accession;
         bool zlib;
         Numpress numpress;
     } compressions[] = {
-        {u"MS:1000576", false, Numpress::None},    {u"MS:1000574", true, Numpress::None},
-        {u"MS:1002312", false, Numpress::Linear},  {u"MS:1002313", false, Numpress::Pic},
-        {u"MS:1002314", false, Numpress::Slof},    {u"MS:1002746", true, Numpress::Linear},
-        {u"MS:1002747", true, Numpress::Pic},      {u"MS:1002748", true, Numpress::Slof},
+        {u"MS:1000576", false, Numpress::None},   {u"MS:1000574", true, Numpress::None},
+        {u"MS:1002312", false, Numpress::Linear}, {u"MS:1002313", false, Numpress::Pic},
+        {u"MS:1002314", false, Numpress::Slof},   {u"MS:1002746", true, Numpress::Linear},
+        {u"MS:1002747", true, Numpress::Pic},     {u"MS:1002748", true, Numpress::Slof},
     };
     for (const auto &compression : compressions) {
         if (param.accession == QStringView(compression.accession)) {
@@ -88,8 +89,8 @@ std::vector<unsigned char> Inflate(const std::vector<unsigned char> &input, size
     for (;;) {
         output.resize(capacity);
         size_t produced = 0;
-        const libdeflate_result result = libdeflate_zlib_decompress(
-            &Decompressor(arrayName), input.data(), input.size(), output.data(), capacity, &produced);
+        const libdeflate_result result = libdeflate_zlib_decompress(&Decompressor(arrayName), input.data(),
+                                                                    input.size(), output.data(), capacity, &produced);
         if (result == LIBDEFLATE_SUCCESS) {
             output.resize(produced);
             return output;
@@ -111,9 +112,7 @@ std::vector<double> DecodeNumpress(Numpress kind, const std::vector<unsigned cha
     if (size == 0)
         return {};
     const size_t payload = size >= 8 ? size - 8 : 0;
-    const size_t capacity = kind == Numpress::Linear ? payload * 2
-                          : kind == Numpress::Pic    ? size * 2
-                                                     : payload / 2;
+    const size_t capacity = kind == Numpress::Linear ? payload * 2 : kind == Numpress::Pic ? size * 2 : payload / 2;
     std::vector<double> values(capacity + 8);
     size_t count = 0;
     try {
@@ -137,9 +136,8 @@ template <typename Float>
 std::vector<double> DecodeFloats(const unsigned char *bytes, size_t size, const QString &arrayName)
 {
     if (size % sizeof(Float) != 0)
-        throw ArrayFault(arrayName, u"holds %1 bytes, which is not a whole number of %2-bit values"_s
-                                        .arg(size)
-                                        .arg(sizeof(Float) * 8));
+        throw ArrayFault(arrayName, u"holds %1 bytes, which is not a whole number of %2-bit values"_s.arg(size).arg(
+                                        sizeof(Float) * 8));
     std::vector<double> values(size / sizeof(Float));
     for (size_t i = 0; i < values.size(); ++i)
         values[i] = qFromLittleEndian<Float>(bytes + i * sizeof(Float));
@@ -151,9 +149,7 @@ std::vector<double> DecodeFloats(const unsigned char *bytes, size_t size, const 
 // size_t holds with room to spare.
 size_t DeclaredBytes(const ArrayEncoding &encoding, qint64 declaredLength)
 {
-    const size_t width = encoding.numpress != Numpress::None    ? 5
-                       : encoding.precision == Precision::Float32 ? 4
-                                                                  : 8;
+    const size_t width = encoding.numpress != Numpress::None ? 5 : encoding.precision == Precision::Float32 ? 4 : 8;
     return std::min(size_t(declaredLength), std::numeric_limits<size_t>::max() / 16) * width;
 }
 
@@ -185,8 +181,8 @@ ArrayEncoding EncodingOfArray(const ParamSet &params, const QString &arrayName)
         } else if (ApplyCompression(param, encoding)) {
             hasCompression = true;
         } else if (param.name.contains(u"compression"_s, Qt::CaseInsensitive)) {
-            throw ArrayFault(arrayName, u"uses the compression %1 (%2), which this reader does not decode"_s
-                                            .arg(param.accession, param.name));
+            throw ArrayFault(arrayName, u"uses the compression %1 (%2), which this reader does not decode"_s.arg(
+                                            param.accession, param.name));
         } else {
             for (const Term &term : UnsupportedDataTypes)
                 if (param.accession == QStringView(term.accession))
@@ -195,9 +191,9 @@ ArrayEncoding EncodingOfArray(const ParamSet &params, const QString &arrayName)
     }
     // Numpress gives numbers of its own, whatever data type the array names.
     if (unsupportedType && encoding.numpress == Numpress::None)
-        throw ArrayFault(arrayName, u"holds values of type %1 (%2), which this reader does not decode"_s.arg(
-                                        QString::fromUtf16(unsupportedType->accession),
-                                        QString::fromUtf16(unsupportedType->name)));
+        throw ArrayFault(
+            arrayName, u"holds values of type %1 (%2), which this reader does not decode"_s.arg(
+                           QString::fromUtf16(unsupportedType->accession), QString::fromUtf16(unsupportedType->name)));
     if (!hasCompression)
         throw ArrayFault(arrayName, u"names no compression (MS:1000576 for none, MS:1000574 for zlib, "
                                     u"or a numpress term)"_s);
@@ -225,6 +221,7 @@ std::vector<double> DecodeBinaryArray(QByteArrayView base64, const ArrayEncoding
         values = DecodeFloats<double>(bytes.data(), size, arrayName);
     }
     if (qint64(values.size()) != declaredLength)
-        throw ArrayFault(arrayName, u"holds %1 values where the spectrum declares %2"_s.arg(values.size()).arg(declaredLength));
+        throw ArrayFault(arrayName,
+                         u"holds %1 values where the spectrum declares %2"_s.arg(values.size()).arg(declaredLength));
     return values;
 }

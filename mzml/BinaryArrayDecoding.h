@@ -5,8 +5,8 @@
 
 #include "mzml/MzmlParams.h"
 
-#include <QString>
 #include <QByteArrayView>
+#include <QString>
 
 #include <vector>
 
@@ -29,5 +29,5 @@ ArrayEncoding EncodingOfArray(const ParamSet &params, const QString &arrayName);
 // MzmlFault. Memory is taken only as the data prove it: a declared length
 // alone allocates nothing, and compressed data may not inflate beyond what
 // the declared length allows.
-std::vector<double> DecodeBinaryArray(QByteArrayView base64, const ArrayEncoding &encoding,
-                                      qint64 declaredLength, const QString &arrayName);
+std::vector<double> DecodeBinaryArray(QByteArrayView base64, const ArrayEncoding &encoding, qint64 declaredLength,
+                                      const QString &arrayName);

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "convert/RawFileAccess.h"
 #include "mzml/MzmlHead.h"
 #include "mzml/MzmlSpectrumIndex.h"
-#include "convert/RawFileAccess.h"
 
 #include <QFile>
 
@@ -62,12 +62,12 @@ private:
     const MzmlHead &m_head;
     const std::vector<SpectrumEntry> &m_entries;
     std::mutex m_fileMutex;
-    std::mutex m_mutex;              // guards everything below
-    std::condition_variable m_work;  // a slot waits for the worker, or the stop
-    std::condition_variable m_done;  // a slot is decoded
-    Slots m_slots;                   // in rising spectrum number
-    std::vector<QString> m_filters;  // of the spectra asked for in this pass
-    qint32 m_asked = 0;              // the spectrum asked for last
+    std::mutex m_mutex;             // guards everything below
+    std::condition_variable m_work; // a slot waits for the worker, or the stop
+    std::condition_variable m_done; // a slot is decoded
+    Slots m_slots;                  // in rising spectrum number
+    std::vector<QString> m_filters; // of the spectra asked for in this pass
+    qint32 m_asked = 0;             // the spectrum asked for last
     quint64 m_nextId = 0;
     bool m_stop = false;
     std::thread m_thread{[this] { Run(); }}; // last: starts when all else is ready

@@ -21,9 +21,9 @@ struct MarkupToken
     enum class Kind { Text, StartTag, EmptyTag, EndTag, Other };
 
     Kind kind = Kind::Text;
-    qint64 start = 0; // document offset of its first byte
-    qint64 end = 0;   // of the byte after it
-    int depth = 0;    // elements open around it, counted from where the lexer began
+    qint64 start = 0;    // document offset of its first byte
+    qint64 end = 0;      // of the byte after it
+    int depth = 0;       // elements open around it, counted from where the lexer began
     QByteArrayView name; // a tag's element name without prefix; valid during the call only
 
     bool opensElement() const { return kind == Kind::StartTag || kind == Kind::EmptyTag; }
@@ -65,15 +65,15 @@ private:
     QByteArrayView tagName() const;
     void checkSize(qint64 end) const;
 
-    qint64 m_offset;       // of the next byte to come
-    qint64 m_start;        // of the token under way
+    qint64 m_offset;        // of the next byte to come
+    qint64 m_start;         // of the token under way
     qint64 m_bodyStart = 0; // of its markup after the opening "<", "<!--", ...
     State m_state = State::Text;
-    QByteArray m_head;     // the first bytes after its "<", maybe beyond its end
-    quint16 m_recent = 0;  // the last two bytes of its body
-    char m_quote = 0;      // the quote open in a tag or declaration
-    int m_brackets = 0;    // the brackets open in a declaration
+    QByteArray m_head;    // the first bytes after its "<", maybe beyond its end
+    quint16 m_recent = 0; // the last two bytes of its body
+    char m_quote = 0;     // the quote open in a tag or declaration
+    int m_brackets = 0;   // the brackets open in a declaration
     int m_depth = 0;
-    QByteArray m_open;     // the names of the open elements, each after a "/"
+    QByteArray m_open;       // the names of the open elements, each after a "/"
     bool m_inBinary = false; // text now is a binary array's
 };

@@ -1,9 +1,9 @@
 #include "mzml/MzmlDocument.h"
 
-#include "mzml/AcquisitionFile.h"
 #include "convert/DateValue.h"
-#include "mzml/DecodeAhead.h"
 #include "convert/Errors.h"
+#include "mzml/AcquisitionFile.h"
+#include "mzml/DecodeAhead.h"
 #include "mzml/MzmlFault.h"
 #include "mzml/MzmlSpectrum.h"
 #include "mzml/MzmlSpectrumIndex.h"
@@ -62,8 +62,9 @@ struct MzmlFile : AcquisitionFile
     {
         const std::vector<SpectrumEntry> &entries = allSpectra();
         if (n < 1 || size_t(n) > entries.size())
-            throw Error(ErrorNumber::InvalidArgument,
-                        u"\"%1\": there is no spectrum %2; the acquisition holds %3."_s.arg(path).arg(n).arg(entries.size()));
+            throw Error(
+                ErrorNumber::InvalidArgument,
+                u"\"%1\": there is no spectrum %2; the acquisition holds %3."_s.arg(path).arg(n).arg(entries.size()));
         return entries[size_t(n) - 1];
     }
 };
@@ -131,9 +132,8 @@ private:
 
     QString userParam(QStringView name)
     {
-        return m_file->reading([&] {
-            return sample() ? sample()->params.userParamValue(name).value_or(QString()) : QString();
-        });
+        return m_file->reading(
+            [&] { return sample() ? sample()->params.userParamValue(name).value_or(QString()) : QString(); });
     }
 
     SharedFile m_file;

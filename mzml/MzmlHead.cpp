@@ -15,15 +15,10 @@ void ReadPrologue(QXmlStreamReader &reader, MzmlHead &head)
 {
     while (!reader.atEnd()) {
         switch (reader.readNext()) {
-        case QXmlStreamReader::StartDocument:
-            head.encoding = reader.documentEncoding().toString();
-            break;
-        case QXmlStreamReader::DTD:
-            throw MzmlFault{u"it declares a document type"_s};
-        case QXmlStreamReader::StartElement:
-            return;
-        default:
-            break;
+        case QXmlStreamReader::StartDocument: head.encoding = reader.documentEncoding().toString(); break;
+        case QXmlStreamReader::DTD: throw MzmlFault{u"it declares a document type"_s};
+        case QXmlStreamReader::StartElement: return;
+        default: break;
         }
     }
     throw MzmlFault{reader.hasError() ? u"it is not an XML document: %1"_s.arg(reader.errorString())
@@ -40,8 +35,8 @@ void ReadParamGroups(QXmlStreamReader &reader, MzmlHead &head)
             ParamSet params;
             while (reader.readNextStartElement()) {
                 if (LocalName(reader) == u"referenceableParamGroupRef")
-                    throw MzmlFault{u"the parameter group \"%1\" refers to another group, which mzML does not allow"_s
-                                        .arg(id)};
+                    throw MzmlFault{
+                        u"the parameter group \"%1\" refers to another group, which mzML does not allow"_s.arg(id)};
                 if (!ReadParam(reader, head.groups, params))
                     reader.skipCurrentElement();
             }
@@ -108,8 +103,8 @@ void ReadFileDescription(QXmlStreamReader &reader, MzmlHead &head)
         while (reader.readNextStartElement()) {
             if (!found && LocalName(reader) == u"sourceFile") {
                 const QXmlStreamAttributes attributes = reader.attributes();
-                head.sourceFilePath = SourceFilePath(attributes.value(u"location"_s).toString(),
-                                                     attributes.value(u"name"_s).toString());
+                head.sourceFilePath =
+                    SourceFilePath(attributes.value(u"location"_s).toString(), attributes.value(u"name"_s).toString());
                 found = true;
             }
             reader.skipCurrentElement();
@@ -137,8 +132,8 @@ void ReadMzml(QXmlStreamReader &reader, MzmlHead &head)
             reader.skipCurrentElement();
         }
     }
-    const auto named = std::find_if(samples.begin(), samples.end(),
-                                    [&](const MzmlSample &sample) { return sample.id == sampleRef; });
+    const auto named =
+        std::find_if(samples.begin(), samples.end(), [&](const MzmlSample &sample) { return sample.id == sampleRef; });
     if (named != samples.end())
         head.sample = *named;
     else if (!samples.empty())

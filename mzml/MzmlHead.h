@@ -22,7 +22,7 @@ struct MzmlHead
     ParamGroups groups;
     std::optional<MzmlSample> sample; // the sample of the run
     std::optional<QString> startTimeStamp;
-    QString sourceFilePath; // of the first sourceFile (see SourceFilePath); empty without one
+    QString sourceFilePath;  // of the first sourceFile (see SourceFilePath); empty without one
     bool hasSpectra = false; // a spectrumList with at least one child
 };
 

@@ -41,13 +41,11 @@ bool ReadParam(QXmlStreamReader &reader, const ParamGroups &groups, ParamSet &pa
     const QStringView name = LocalName(reader);
     const QXmlStreamAttributes attributes = reader.attributes();
     if (name == u"cvParam") {
-        params.cvParams.push_back({attributes.value(u"accession"_s).toString(),
-                                   attributes.value(u"name"_s).toString(),
+        params.cvParams.push_back({attributes.value(u"accession"_s).toString(), attributes.value(u"name"_s).toString(),
                                    attributes.value(u"value"_s).toString(),
                                    attributes.value(u"unitAccession"_s).toString()});
     } else if (name == u"userParam") {
-        params.userParams.push_back(
-            {attributes.value(u"name"_s).toString(), attributes.value(u"value"_s).toString()});
+        params.userParams.push_back({attributes.value(u"name"_s).toString(), attributes.value(u"value"_s).toString()});
     } else if (name == u"referenceableParamGroupRef") {
         const QString ref = attributes.value(u"ref"_s).toString();
         const auto group = groups.constFind(ref);

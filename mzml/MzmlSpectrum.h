@@ -2,8 +2,8 @@
 
 // One spectrum of an mzML document, read from its byte offset on.
 
-#include "mzml/MzmlHead.h"
 #include "convert/RawFileAccess.h"
+#include "mzml/MzmlHead.h"
 
 #include <QFile>
 #include <QString>

@@ -12,9 +12,9 @@
 struct SpectrumEntry
 {
     qint64 offset = 0;
-    qint64 end = 0; // where the next spectrum or the end of the list begins
-    QString filter; // equal texts share their data
-    double startTime = 0; // minutes
+    qint64 end = 0;         // where the next spectrum or the end of the list begins
+    QString filter;         // equal texts share their data
+    double startTime = 0;   // minutes
     QString startTimeFault; // why there is no start time, when there is none
 };
 

@@ -81,7 +81,8 @@ QByteArray ReadSpectrumBytes(QFile &file, qint64 offset, qint64 end)
     MarkupLexer lexer(offset);
     const auto sink = [&](const MarkupToken &token) {
         if (spectrumEnd < 0) {
-            if (token.depth == 0 && (token.kind == MarkupToken::Kind::EmptyTag || token.kind == MarkupToken::Kind::EndTag))
+            if (token.depth == 0
+                && (token.kind == MarkupToken::Kind::EmptyTag || token.kind == MarkupToken::Kind::EndTag))
                 spectrumEnd = token.end;
         } else if (token.isTag()) {
             if (token.opensElement())

@@ -1,9 +1,9 @@
 #include "convert/AscConversion.h"
 #include "convert/BatchMode.h"
+#include "convert/modAPI.h"
 #include "tests/fake/FakeComponent.h"
 #include "tests/fake/ScopedReplacement.h"
 #include "tests/fake/TestFiles.h"
-#include "convert/modAPI.h"
 
 #include <QDir>
 #include <QFile>
@@ -58,12 +58,12 @@ struct Surroundings
     QStringList messages;
     std::function<void()> whileMessageShown = [] {};
 
-    ScopedReplacement<modAPI::TimeZoneInformation(const QDateTime &)> zone{
-        modAPI::GetTimeZoneInformation, [](const QDateTime &) {
-            modAPI::TimeZoneInformation central;
-            central.Bias = -60;
-            return central;
-        }};
+    ScopedReplacement<modAPI::TimeZoneInformation(const QDateTime &)> zone{modAPI::GetTimeZoneInformation,
+                                                                           [](const QDateTime &) {
+                                                                               modAPI::TimeZoneInformation central;
+                                                                               central.Bias = -60;
+                                                                               return central;
+                                                                           }};
     ScopedReplacement<void(const QString &, const QString &)> messageBox{
         modAPI::ShowInformation, [this](const QString &text, const QString &title) {
             messages << title + u" | "_s + text;
@@ -82,10 +82,14 @@ static FakeAcquisition Acquisition(std::vector<FakeSpectrum> spectra = {})
     return a;
 }
 
-static const QStringList HeaderLines{u"TimeOfInjection=1079342597"_s, u"NameOfOperator=analyst"_s,
-                                     u"NameOfInstrument=Orbit 2"_s,   u"NameOfSample=QC-3"_s,
-                                     u"NameOfMethod=lipids.meth"_s,   u"Description= QC run, blank "_s,
-                                     u"VialNumber=12"_s,              u" "_s};
+static const QStringList HeaderLines{u"TimeOfInjection=1079342597"_s,
+                                     u"NameOfOperator=analyst"_s,
+                                     u"NameOfInstrument=Orbit 2"_s,
+                                     u"NameOfSample=QC-3"_s,
+                                     u"NameOfMethod=lipids.meth"_s,
+                                     u"Description= QC run, blank "_s,
+                                     u"VialNumber=12"_s,
+                                     u" "_s};
 
 static const QString MsFilter = u"+ p ESI Full ms [100.00-1000.00]"_s;
 static const QString SimFilter = u"+ c ESI SIM ms2 [445.00-446.00]"_s;
@@ -146,9 +150,9 @@ void TestAscConversion::dataPart_data()
     QTest::newRow("no spectra") << QStringList() << QStringList();
     QTest::newRow("ms only") << QStringList{MsFilter, MsFilter} << Block(1) + Block(2);
     QTest::newRow("SIM only") << QStringList{SimFilter} << Block(1);
-    QTest::newRow("both kinds")
-        << QStringList{SimFilter, MsFilter, u"neither"_s, MsFilter, SimFilter}
-        << QStringList{start} + Block(2) + Block(4) + QStringList{u" "_s, start} + Block(1) + Block(5);
+    QTest::newRow("both kinds") << QStringList{SimFilter, MsFilter, u"neither"_s, MsFilter, SimFilter}
+                                << QStringList{start} + Block(2) + Block(4) + QStringList{u" "_s, start} + Block(1)
+                                       + Block(5);
     QTest::newRow("one spectrum of both kinds")
         << QStringList{u"+ p SIM ms [1-2]"_s} << QStringList{start} + Block(1) + QStringList{u" "_s, start} + Block(1);
 
@@ -197,9 +201,8 @@ void TestAscConversion::dataLines_data()
     QTest::newRow("scaling 0.5") << example << 0.5 << true << QStringList{interval, u"445,120\t3040,9"_s};
     QTest::newRow("scaling -1") << example << -1.0 << true << QStringList{interval, u"445,120\t-1520,5"_s};
     QTest::newRow("scaling 1e3") << example << 1e3 << true << QStringList{interval, u"445,120\t1,5"_s};
-    QTest::newRow("tie rounds away from zero")
-        << ms(0.0125, {0.0625}, {1520.25}) << -1.0 << true
-        << QStringList{u"IntervalOfScan=0,750"_s, u"0,063\t-1520,3"_s};
+    QTest::newRow("tie rounds away from zero") << ms(0.0125, {0.0625}, {1520.25}) << -1.0 << true
+                                               << QStringList{u"IntervalOfScan=0,750"_s, u"0,063\t-1520,3"_s};
     QTest::newRow("0 and below left out")
         << ms(36.5, {1, 2, 3, 4, 5}, {0, -5, 7, -0.0, nan}) << 1.0 << true << QStringList{interval, u"3,000\t7,0"_s};
     QTest::newRow("0.04 gives 0.0") << ms(36.5, {99.9999}, {0.04}) << 1.0 << true
@@ -215,13 +218,12 @@ void TestAscConversion::dataLines_data()
         << ms(36.5, {1, 2}, {0, 5}) << 0.0 << false << QStringList{interval};
     QTest::newRow("start time overflows") << ms(1e308, {1}, {1}) << 1.0 << false << QStringList();
     QTest::newRow("start time not a number") << ms(nan, {1}, {1}) << 1.0 << false << QStringList();
-    QTest::newRow("infinite mass")
-        << ms(36.5, {1, inf}, {2, 3}) << 1.0 << false << QStringList{interval, u"1,000\t2,0"_s};
+    QTest::newRow("infinite mass") << ms(36.5, {1, inf}, {2, 3}) << 1.0 << false
+                                   << QStringList{interval, u"1,000\t2,0"_s};
     QTest::newRow("mass not a number") << ms(36.5, {nan}, {3}) << 1.0 << false << QStringList{interval};
     QTest::newRow("division overflows") << ms(36.5, {1}, {1e300}) << 1e-300 << false << QStringList{interval};
     QTest::newRow("scaling not a number") << example << nan << false << QStringList{interval};
-    QTest::newRow("masses and intensities differ")
-        << ms(36.5, {1, 2}, {3}) << 1.0 << false << QStringList{interval};
+    QTest::newRow("masses and intensities differ") << ms(36.5, {1, 2}, {3}) << 1.0 << false << QStringList{interval};
 }
 
 void TestAscConversion::dataLines()
@@ -252,23 +254,31 @@ void TestAscConversion::headerSource_data()
         header.TimeOfInjection = u"1088688600"_s;
         return header;
     };
-    SampleHeader edited{u"01.07.2004 14:30:00"_s, u"999"_s,      u"Jürgen"_s, u"Orbit 3"_s, u"QC-4"_s,
+    SampleHeader edited{u"01.07.2004 14:30:00"_s, u"999"_s,    u"Jürgen"_s, u"Orbit 3"_s, u"QC-4"_s,
                         u"proteins.meth"_s,       u"a\r\nb"_s, u"7"_s,      u"D:\\x"_s};
     const SampleHeader editedReturned = recomputed(edited);
-    const QStringList editedLines{u"TimeOfInjection=1088688600"_s, u"NameOfOperator=Jürgen"_s,
-                                  u"NameOfInstrument=Orbit 3"_s,   u"NameOfSample=QC-4"_s,
-                                  u"NameOfMethod=proteins.meth"_s, u"Description=a b"_s,
-                                  u"VialNumber=7"_s,               u" "_s};
+    const QStringList editedLines{u"TimeOfInjection=1088688600"_s,
+                                  u"NameOfOperator=Jürgen"_s,
+                                  u"NameOfInstrument=Orbit 3"_s,
+                                  u"NameOfSample=QC-4"_s,
+                                  u"NameOfMethod=proteins.meth"_s,
+                                  u"Description=a b"_s,
+                                  u"VialNumber=7"_s,
+                                  u" "_s};
     // A line break of any kind in a value is one blank: no value makes lines.
-    SampleHeader broken{u"01.07.2004 14:30:00"_s, QString(), u"a\r\nIntervalOfScan=0.000"_s, u"\nOrbit\n"_s,
-                        u"QC\r4"_s, u"\n\r"_s, u"x\r\n\r\ny"_s, u"7\r"_s, QString()};
-    const QStringList brokenLines{u"TimeOfInjection=1088688600"_s, u"NameOfOperator=a IntervalOfScan=0.000"_s,
-                                  u"NameOfInstrument= Orbit "_s,   u"NameOfSample=QC 4"_s,
-                                  u"NameOfMethod=  "_s,            u"Description=x  y"_s,
-                                  u"VialNumber=7 "_s,              u" "_s};
-    SampleHeader read{u"15.03.2004 10:23:17"_s, u"1079342597"_s, u"analyst"_s,
-                      u"Orbit 2"_s,             u"QC-3"_s,       u"lipids.meth"_s,
-                      u" QC run, blank "_s,     u"12"_s,         u"D:\\results\\run7"_s};
+    SampleHeader broken{u"01.07.2004 14:30:00"_s, QString(),  u"a\r\nIntervalOfScan=0.000"_s,
+                        u"\nOrbit\n"_s,           u"QC\r4"_s, u"\n\r"_s,
+                        u"x\r\n\r\ny"_s,          u"7\r"_s,   QString()};
+    const QStringList brokenLines{u"TimeOfInjection=1088688600"_s,
+                                  u"NameOfOperator=a IntervalOfScan=0.000"_s,
+                                  u"NameOfInstrument= Orbit "_s,
+                                  u"NameOfSample=QC 4"_s,
+                                  u"NameOfMethod=  "_s,
+                                  u"Description=x  y"_s,
+                                  u"VialNumber=7 "_s,
+                                  u" "_s};
+    SampleHeader read{u"15.03.2004 10:23:17"_s, u"1079342597"_s,      u"analyst"_s, u"Orbit 2"_s,          u"QC-3"_s,
+                      u"lipids.meth"_s,         u" QC run, blank "_s, u"12"_s,      u"D:\\results\\run7"_s};
 
     QTest::newRow("N reads the acquisition") << u"N"_s << edited << read << HeaderLines;
     QTest::newRow("Y writes what is passed") << u"Y"_s << edited << editedReturned << editedLines;
@@ -438,12 +448,12 @@ void TestAscConversion::componentFailure()
     s.component.add(s.path(RawName), Acquisition(Numbered(BothKinds)));
     s.component.failAt(operation, call);
 
-    SampleHeader header{u"15.03.2004 10:23:17"_s, {}, u"analyst"_s, u"Orbit 2"_s, u"QC-3"_s, u"lipids.meth"_s,
-                        u" QC run, blank "_s, u"12"_s, QString()};
+    SampleHeader header{u"15.03.2004 10:23:17"_s, {},      u"analyst"_s, u"Orbit 2"_s, u"QC-3"_s, u"lipids.meth"_s,
+                        u" QC run, blank "_s,     u"12"_s, QString()};
     QVERIFY(!ConvertRawFile(s.path(RawName), mode, header, 1));
 
-    const QStringList complete = HeaderLines + QStringList{u"StartDataSection"_s} + Block(1) +
-                                 QStringList{u" "_s, u"StartDataSection"_s} + Block(2);
+    const QStringList complete = HeaderLines + QStringList{u"StartDataSection"_s} + Block(1)
+                               + QStringList{u" "_s, u"StartDataSection"_s} + Block(2);
     QCOMPARE(s.read(AscName), linesKept < 0 ? QByteArray("<missing>") : Lines(complete.first(linesKept)));
     QCOMPARE(s.component.calls().last(), opened ? u"Close"_s : operation);
     QCOMPARE(s.component.count(u"Close"_s), opened ? 1 : 0);
@@ -459,9 +469,19 @@ void TestAscConversion::callsTheComponentInOrder()
     SampleHeader header;
     QVERIFY(ConvertRawFile(s.path(RawName), u"N"_s, header, 1));
 
-    const QStringList readHeader{u"CreateRawFileDocument"_s, u"Open"_s, u"SampleInfo"_s, u"Position"_s,
-                                 u"SampleName"_s, u"Comment"_s, u"InstrumentMethod"_s, u"UserText"_s,
-                                 u"UserText"_s, u"FileHeader"_s, u"CreationDate"_s, u"DataPath"_s, u"Close"_s};
+    const QStringList readHeader{u"CreateRawFileDocument"_s,
+                                 u"Open"_s,
+                                 u"SampleInfo"_s,
+                                 u"Position"_s,
+                                 u"SampleName"_s,
+                                 u"Comment"_s,
+                                 u"InstrumentMethod"_s,
+                                 u"UserText"_s,
+                                 u"UserText"_s,
+                                 u"FileHeader"_s,
+                                 u"CreationDate"_s,
+                                 u"DataPath"_s,
+                                 u"Close"_s};
     const QStringList filter{u"Filters"_s, u"ScanNumber"_s, u"Text"_s};
     const QStringList block{u"StartTime"_s, u"Item"_s, u"Points"_s};
     const QStringList open{u"CreateRawFileDocument"_s, u"Open"_s, u"Detector"_s, u"Spectra"_s};
@@ -546,7 +566,7 @@ void TestAscConversion::failureDeepInLargeOutput_data()
 {
     QTest::addColumn<int>("spectra");
     QTest::addColumn<int>("points");
-    QTest::addColumn<int>("badMass"); // index of a mass that is not a number in the last spectrum; -1: none
+    QTest::addColumn<int>("badMass");       // index of a mass that is not a number in the last spectrum; -1: none
     QTest::addColumn<QString>("operation"); // the component operation that fails, at the last spectrum
     QTest::addColumn<int>("linesKept");
 

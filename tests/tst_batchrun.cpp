@@ -1,9 +1,9 @@
 // Runs the real program as a user's script would: on a machine without a
 // display, with the argument on its command line.
-#include "tests/BatchOutcome.h"
 #include "mzml/MzmlDocument.h"
-#include "tests/mzml/MzmlWriter.h"
+#include "tests/BatchOutcome.h"
 #include "tests/fake/TestFiles.h"
+#include "tests/mzml/MzmlWriter.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -80,8 +80,7 @@ static const struct
     {"semicolon and factor", {u"{dir}/demo run.raw;2"_s}, u"{dir}/demo run.raw"_s, u"{dir}/demo run.raw;2"_s},
 };
 
-void TestBatchRun::start(const QString &name, const QStringList &arguments,
-                         const QProcessEnvironment &environment)
+void TestBatchRun::start(const QString &name, const QStringList &arguments, const QProcessEnvironment &environment)
 {
     Run &run = m_runs[name];
     run.process = std::make_unique<QProcess>();

@@ -1,9 +1,9 @@
 #include "convert/AscConversion.h"
-#include "mzml/MzmlDocument.h"
 #include "convert/OpcDescriptor.h"
+#include "convert/modAPI.h"
+#include "mzml/MzmlDocument.h"
 #include "tests/fake/ScopedReplacement.h"
 #include "tests/fake/TestFiles.h"
-#include "convert/modAPI.h"
 
 #include <QLocale>
 #include <QTemporaryDir>
@@ -40,8 +40,7 @@ void TestDemo::convertsToTheExpectedFiles()
     QVERIFY(ConvertRawFile(rawPath, u"N"_s, header, 1.0));
     QVERIFY(WriteOpcFile(rawPath));
     for (const QString &extension : {u"asc"_s, u"opc"_s}) {
-        const QByteArray expected =
-            ContentOf(QStringLiteral(QUORVANE_SOURCE_DIR "/tests/expected/demo.") + extension);
+        const QByteArray expected = ContentOf(QStringLiteral(QUORVANE_SOURCE_DIR "/tests/expected/demo.") + extension);
         QCOMPARE(ContentOf(dir.filePath(u"demo."_s + extension)), expected);
     }
 }

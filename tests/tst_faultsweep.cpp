@@ -1,11 +1,11 @@
 #include "convert/AscConversion.h"
-#include "tests/fake/FakeComponent.h"
-#include "tests/fake/FaultSweep.h"
 #include "convert/OpcDescriptor.h"
 #include "convert/SampleHeader.h"
-#include "tests/fake/TestFiles.h"
-#include "tests/fake/ScopedReplacement.h"
 #include "convert/modAPI.h"
+#include "tests/fake/FakeComponent.h"
+#include "tests/fake/FaultSweep.h"
+#include "tests/fake/ScopedReplacement.h"
+#include "tests/fake/TestFiles.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -95,9 +95,9 @@ void TestFaultSweep::readSampleHeader()
 
 // The line whose value a read is for, in read order.
 static const QList<std::pair<QString, int>> LineOfRead{
-    {u"DataPath"_s, 2},   {u"Position"_s, 3},   {u"InstrumentMethod"_s, 4}, {u"InstrumentMethod"_s, 4},
-    {u"UserText"_s, 7},   {u"SampleName"_s, 8}, {u"SampleName"_s, 9},       {u"SampleName"_s, 17},
-    {u"DataPath"_s, 20},  {u"DataPath"_s, 21},  {u"DataPath"_s, 22}};
+    {u"DataPath"_s, 2},  {u"Position"_s, 3},   {u"InstrumentMethod"_s, 4}, {u"InstrumentMethod"_s, 4},
+    {u"UserText"_s, 7},  {u"SampleName"_s, 8}, {u"SampleName"_s, 9},       {u"SampleName"_s, 17},
+    {u"DataPath"_s, 20}, {u"DataPath"_s, 21},  {u"DataPath"_s, 22}};
 
 // How many lines stay in the descriptor after the fault: none for a fault
 // before the file is created (an old file stays as it was), all 22 for one

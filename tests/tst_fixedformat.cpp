@@ -161,8 +161,7 @@ void TestFixedFormat::formatterAgreesWithFormatFixed()
                 if (Fast(formatter, value) != expected)
                     QFAIL(qPrintable(u"%1 with %2 decimals gives %3, not %4"_s.arg(value, 0, 'g', 17)
                                          .arg(decimals)
-                                         .arg(QString::fromUtf8(Fast(formatter, value)),
-                                              QString::fromUtf8(expected))));
+                                         .arg(QString::fromUtf8(Fast(formatter, value)), QString::fromUtf8(expected))));
             }
         }
     }

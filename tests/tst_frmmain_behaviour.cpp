@@ -1,11 +1,11 @@
 // The main window at work: the user's clicks and typing on the real window,
 // with the dialogs answered by the test and acquisitions from the in-memory
 // component.
+#include "convert/modAPI.h"
 #include "tests/fake/FakeComponent.h"
 #include "tests/fake/ScopedReplacement.h"
 #include "tests/fake/TestFiles.h"
 #include "ui/frmMain.h"
-#include "convert/modAPI.h"
 #include "ui/modDialogs.h"
 
 #include <QApplication>
@@ -263,26 +263,25 @@ void TestFrmMainBehaviour::states_data()
     const QStringList editing{u"browse first.raw"_s, u"click chkEdit"_s};
     const QStringList none;
     QTest::newRow("start") << QStringList() << u""_s << none << false << u""_s << u""_s;
-    QTest::newRow("file chosen") << QStringList{u"browse first.raw"_s} << AllFour << none << false
-                                 << u"first.raw"_s << u"analyst"_s;
+    QTest::newRow("file chosen") << QStringList{u"browse first.raw"_s} << AllFour << none << false << u"first.raw"_s
+                                 << u"analyst"_s;
     QTest::newRow("editing") << editing << AllFour << Six << true << u"first.raw"_s << u"analyst"_s;
-    QTest::newRow("checked and unchecked") << editing + QStringList{u"click chkEdit"_s} << AllFour << none << false
-                                           << u"first.raw"_s << u"analyst"_s;
-    QTest::newRow("browse cancelled") << QStringList{u"browse first.raw"_s, u"browse"_s} << u""_s << none
-                                      << false << u""_s << u"analyst"_s;
+    QTest::newRow("checked and unchecked")
+        << editing + QStringList{u"click chkEdit"_s} << AllFour << none << false << u"first.raw"_s << u"analyst"_s;
+    QTest::newRow("browse cancelled") << QStringList{u"browse first.raw"_s, u"browse"_s} << u""_s << none << false
+                                      << u""_s << u"analyst"_s;
     QTest::newRow("browse cancelled while editing")
         << editing + QStringList{u"browse"_s} << u""_s << Six << true << u""_s << u"analyst"_s;
     QTest::newRow("browse while editing keeps editing")
-        << editing + QStringList{u"type txtNameOfOperator=someone"_s, u"browse second.raw"_s} << AllFour << Six
-        << true << u"second.raw"_s << u"night shift"_s;
+        << editing + QStringList{u"type txtNameOfOperator=someone"_s, u"browse second.raw"_s} << AllFour << Six << true
+        << u"second.raw"_s << u"night shift"_s;
     QTest::newRow("refresh discards edits")
-        << editing + QStringList{u"type txtNameOfOperator=someone"_s, u"click cmdRefresh"_s} << AllFour << none
-        << false << u"first.raw"_s << u"analyst"_s;
+        << editing + QStringList{u"type txtNameOfOperator=someone"_s, u"click cmdRefresh"_s} << AllFour << none << false
+        << u"first.raw"_s << u"analyst"_s;
     QTest::newRow("reset") << editing + QStringList{u"type txtScaling=2"_s, u"click cmdReset"_s} << u""_s << none
                            << false << u""_s << u""_s;
-    QTest::newRow("reset while scaling invalid")
-        << editing + QStringList{u"type txtScaling=abc"_s, u"click cmdReset"_s} << u""_s << none << false << u""_s
-        << u""_s;
+    QTest::newRow("reset while scaling invalid") << editing + QStringList{u"type txtScaling=abc"_s, u"click cmdReset"_s}
+                                                 << u""_s << none << false << u""_s << u""_s;
 
     // The scaling text gates Convert; a text that is not a number above 0
     // leaves everything else as the last valid text set it.
@@ -290,9 +289,8 @@ void TestFrmMainBehaviour::states_data()
     {
         const char *text;
         bool valid;
-    } scalings[] = {{"abc", false}, {"", false},     {"0", false},   {"-1", false},  {"0.5", false},
-                    {"1,5e", false}, {"2", true},    {" 2 ", true},  {"1e3", true},  {"0,5", true},
-                    {"+7", true},   {"1.000", false}};
+    } scalings[] = {{"abc", false}, {"", false},   {"0", false},  {"-1", false}, {"0.5", false}, {"1,5e", false},
+                    {"2", true},    {" 2 ", true}, {"1e3", true}, {"0,5", true}, {"+7", true},   {"1.000", false}};
     for (const auto &s : scalings)
         QTest::addRow("scaling \"%s\" while editing", s.text)
             << editing + QStringList{u"type txtScaling="_s + QString::fromLatin1(s.text)}
@@ -307,9 +305,8 @@ void TestFrmMainBehaviour::states_data()
     QTest::newRow("scaling invalid, browse cancelled")
         << QStringList{u"browse first.raw"_s, u"type txtScaling=0"_s, u"browse"_s} << ButConvert << none << false
         << u""_s << u"analyst"_s;
-    QTest::newRow("scaling invalid, file chosen")
-        << QStringList{u"type txtScaling=x"_s, u"browse first.raw"_s} << u""_s << none << false << u"first.raw"_s
-        << u"analyst"_s;
+    QTest::newRow("scaling invalid, file chosen") << QStringList{u"type txtScaling=x"_s, u"browse first.raw"_s} << u""_s
+                                                  << none << false << u"first.raw"_s << u"analyst"_s;
     QTest::newRow("scaling invalid, file chosen, then valid")
         << QStringList{u"type txtScaling=x"_s, u"browse first.raw"_s, u"type txtScaling=1"_s} << AllFour << none
         << false << u"first.raw"_s << u"analyst"_s;
@@ -378,8 +375,8 @@ void TestFrmMainBehaviour::failureStopsTheAction_data()
     QTest::newRow("browse, injection time overflows")
         << QStringList{u"overflow"_s, u"browse first.raw"_s} << overflow << u""_s << false << u"first.raw"_s << u""_s;
     QTest::newRow("refresh, injection time overflows")
-        << QStringList{u"browse first.raw"_s, u"click chkEdit"_s, u"type txtNameOfOperator=someone"_s, u"redate"_s,
-                       u"overflow"_s, u"click cmdRefresh"_s}
+        << QStringList{u"browse first.raw"_s, u"click chkEdit"_s, u"type txtNameOfOperator=someone"_s,
+                       u"redate"_s,           u"overflow"_s,      u"click cmdRefresh"_s}
         << overflow << AllFour << true << u"first.raw"_s << u"someone"_s;
 }
 
@@ -441,8 +438,8 @@ void TestFrmMainBehaviour::modeLetter_data()
         << editing + QStringList{u"type txtNameOfOperator=someone"_s, u"click cmdRefresh"_s} << u"N"_s << u"first"_s
         << QByteArray("NameOfOperator=analyst");
     QTest::newRow("editing, another file chosen and edited")
-        << editing + QStringList{u"browse second.raw"_s, u"type txtNameOfOperator=day shift"_s} << u"Y"_s
-        << u"second"_s << QByteArray("NameOfOperator=day shift");
+        << editing + QStringList{u"browse second.raw"_s, u"type txtNameOfOperator=day shift"_s} << u"Y"_s << u"second"_s
+        << QByteArray("NameOfOperator=day shift");
     QTest::newRow("edited, then reset and chosen again")
         << editing + QStringList{u"type txtNameOfOperator=someone"_s, u"click cmdReset"_s, u"browse first.raw"_s}
         << u"N"_s << u"first"_s << QByteArray("NameOfOperator=analyst");
@@ -479,21 +476,20 @@ void TestFrmMainBehaviour::convertWritesBothFiles_data()
                                                   "NameOfMethod=lipids.meth\r\n"
                                                   "Description= QC run, blank \r\n"
                                                   "VialNumber=12\r\n");
-    QTest::newRow("header as edited")
-        << QStringList{u"browse first.raw"_s,
-                       u"click chkEdit"_s,
-                       u"type txtNameOfInstrument=Orbit 3"_s,
-                       u"type txtNameOfSample=QC-3b"_s,
-                       u"type txtDescription=repeat"_s,
-                       u"type txtVialNumber=13"_s,
-                       u"type txtScaling=0,5"_s}
-        << QByteArray("TimeOfInjection=1079346197\r\n"
-                      "NameOfOperator=analyst\r\n"
-                      "NameOfInstrument=Orbit 3\r\n"
-                      "NameOfSample=QC-3b\r\n"
-                      "NameOfMethod=lipids.meth\r\n"
-                      "Description=repeat\r\n"
-                      "VialNumber=13\r\n");
+    QTest::newRow("header as edited") << QStringList{u"browse first.raw"_s,
+                                                     u"click chkEdit"_s,
+                                                     u"type txtNameOfInstrument=Orbit 3"_s,
+                                                     u"type txtNameOfSample=QC-3b"_s,
+                                                     u"type txtDescription=repeat"_s,
+                                                     u"type txtVialNumber=13"_s,
+                                                     u"type txtScaling=0,5"_s}
+                                      << QByteArray("TimeOfInjection=1079346197\r\n"
+                                                    "NameOfOperator=analyst\r\n"
+                                                    "NameOfInstrument=Orbit 3\r\n"
+                                                    "NameOfSample=QC-3b\r\n"
+                                                    "NameOfMethod=lipids.meth\r\n"
+                                                    "Description=repeat\r\n"
+                                                    "VialNumber=13\r\n");
 }
 
 // From the click to the two files beside the acquisition, with the success
@@ -571,8 +567,8 @@ void TestFrmMainBehaviour::coloursFollowTheScheme()
     QApplication::setPalette(scheme);
     QCoreApplication::processEvents();
     const bool followed = coloursFollowLocking()
-                          && child<QLineEdit>("txtNameOfOperator")->palette().color(QPalette::Base) == Qt::yellow
-                          && child<QLineEdit>("txtTimeOfInjection")->palette().color(QPalette::Base) == Qt::darkGreen;
+                       && child<QLineEdit>("txtNameOfOperator")->palette().color(QPalette::Base) == Qt::yellow
+                       && child<QLineEdit>("txtTimeOfInjection")->palette().color(QPalette::Base) == Qt::darkGreen;
     QApplication::setPalette(original);
     QCoreApplication::processEvents();
     QVERIFY(followed);
@@ -656,8 +652,7 @@ void TestFrmMainBehaviour::messageBoxes()
             return;
         const QCursor *cursor = QApplication::overrideCursor();
         seen = QString::number(box->icon()) + u'|' + box->windowTitle() + u'|' + box->text() + u'|'
-               + QString::number(box->buttons().size()) + u'|'
-               + QString::number(cursor ? int(cursor->shape()) : -1);
+             + QString::number(box->buttons().size()) + u'|' + QString::number(cursor ? int(cursor->shape()) : -1);
         box->button(QMessageBox::Ok)->click();
     });
     QApplication::setOverrideCursor(Qt::WaitCursor); // as inside Convert

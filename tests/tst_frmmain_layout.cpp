@@ -83,8 +83,15 @@ static const struct
     {"txtRawfile", "QLineEdit", "frmMain", 3480, 360, 7215, 285, {}, {}},
     {"cmdRawfile", "QPushButton", "frmMain", 10920, 360, 375, 255, u"..."_s, {}},
     {"fraFileInfo", "QGroupBox", "frmMain", 240, 960, 11055, 4335, u"File Information"_s, {}},
-    {"chkEdit", "QCheckBox", "fraFileInfo", 3000, 3600, 6135, 255,
-     u"Allow manual edit of sample header information prior to file conversion"_s, {}},
+    {"chkEdit",
+     "QCheckBox",
+     "fraFileInfo",
+     3000,
+     3600,
+     6135,
+     255,
+     u"Allow manual edit of sample header information prior to file conversion"_s,
+     {}},
     {"cmdExit", "QPushButton", "frmMain", 8741, 6240, 1215, 495, u"E&xit"_s, u"Close the application"_s},
     {"cmdConvert", "QPushButton", "frmMain", 6344, 6240, 1215, 495, u"&Convert"_s,
      u"Begin the conversion processing"_s},
@@ -96,8 +103,7 @@ static const struct
     {"txtTimeOfInjection", "QLineEdit", "fraFileInfo", 3240, 840, 7215, 285, {}, {}},
     {"lblNameOfOperator", "QLabel", "fraFileInfo", 600, 1200, 2415, 255, u"Name of Operator (User Label 1):"_s, {}},
     {"txtNameOfOperator", "QLineEdit", "fraFileInfo", 3240, 1200, 7215, 285, {}, {}},
-    {"lblNameOfInstrument", "QLabel", "fraFileInfo", 360, 1560, 2655, 255,
-     u"Name of Instrument (User Label 2):"_s, {}},
+    {"lblNameOfInstrument", "QLabel", "fraFileInfo", 360, 1560, 2655, 255, u"Name of Instrument (User Label 2):"_s, {}},
     {"txtNameOfInstrument", "QLineEdit", "fraFileInfo", 3240, 1560, 7215, 285, {}, {}},
     {"lblNameOfSample", "QLabel", "fraFileInfo", 480, 1920, 2535, 255, u"Name of Sample (Sample Name):"_s, {}},
     {"txtNameOfSample", "QLineEdit", "fraFileInfo", 3240, 1920, 7215, 285, {}, {}},
@@ -108,11 +114,17 @@ static const struct
     {"cmdRefresh", "QPushButton", "frmMain", 3984, 6240, 1215, 495, u"Re&fresh"_s,
      u"Retrieve the sample file information"_s},
     {"txtNameOfMethod", "QLineEdit", "fraFileInfo", 3240, 2280, 7215, 285, {}, {}},
-    {"lblNameOfMethod", "QLabel", "fraFileInfo", 120, 2280, 2895, 255, u"Name of Method (Instrument Method):"_s,
-     {}},
+    {"lblNameOfMethod", "QLabel", "fraFileInfo", 120, 2280, 2895, 255, u"Name of Method (Instrument Method):"_s, {}},
     {"txtScaling", "QLineEdit", "frmMain", 7879, 5640, 975, 285, {}, {}},
-    {"lblScaling", "QLabel", "frmMain", 2760, 5640, 4695, 255,
-     u"Scaling Factor (each ion intensity will be DIVIDED by this value):"_s, {}},
+    {"lblScaling",
+     "QLabel",
+     "frmMain",
+     2760,
+     5640,
+     4695,
+     255,
+     u"Scaling Factor (each ion intensity will be DIVIDED by this value):"_s,
+     {}},
 };
 
 static QString Caption(const QWidget *widget)
@@ -275,11 +287,11 @@ void TestFrmMainLayout::tabOrder_data()
     QTest::addColumn<QStringList>("disabled");
     QTest::addColumn<QStringList>("visited"); // from txtRawfile on
 
-    const QStringList all{u"cmdRawfile"_s,        u"chkEdit"_s,           u"cmdExit"_s,
-                          u"cmdConvert"_s,        u"cmdReset"_s,          u"txtCreationDateTime"_s,
+    const QStringList all{u"cmdRawfile"_s,         u"chkEdit"_s,           u"cmdExit"_s,
+                          u"cmdConvert"_s,         u"cmdReset"_s,          u"txtCreationDateTime"_s,
                           u"txtTimeOfInjection"_s, u"txtNameOfOperator"_s, u"txtNameOfInstrument"_s,
-                          u"txtNameOfSample"_s,   u"txtDescription"_s,    u"txtVialNumber"_s,
-                          u"cmdRefresh"_s,        u"txtNameOfMethod"_s,   u"txtScaling"_s,
+                          u"txtNameOfSample"_s,    u"txtDescription"_s,    u"txtVialNumber"_s,
+                          u"cmdRefresh"_s,         u"txtNameOfMethod"_s,   u"txtScaling"_s,
                           u"txtRawfile"_s};
     QTest::newRow("all enabled") << QStringList() << all;
 

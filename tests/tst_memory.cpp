@@ -1,8 +1,8 @@
 #include "convert/AscConversion.h"
 #include "convert/BatchMode.h"
 #include "mzml/MzmlDocument.h"
-#include "tests/mzml/MzmlWriter.h"
 #include "tests/fake/TestFiles.h"
+#include "tests/mzml/MzmlWriter.h"
 
 #include <QFile>
 #include <QProcess>
@@ -117,13 +117,12 @@ void TestMemory::conversionMemoryStaysFlat_data()
     QTest::newRow("attribute of a spectrum") << WithInserted({{" index=\"1\"", " n=\"#\""}}) << false;
     QTest::newRow("attribute in the head") << WithInserted({{" id=\"sample1\"", " n=\"#\""}}) << false;
     // A reference repeated 5,000 times to a group of 1,000 parameters.
-    QTest::newRow("group referenced over and over")
-        << WithInserted({{"<sampleList", "<referenceableParamGroupList count=\"1\"><referenceableParamGroup id=\"g\">"
-                                             + QByteArray("<cvParam accession=\"MS:1000511\" value=\"1\"/>").repeated(1000)
-                                             + "</referenceableParamGroup></referenceableParamGroupList>\n"},
-                         {"<userParam name=\"Comment\"",
-                          QByteArray("<referenceableParamGroupRef ref=\"g\"/>").repeated(5000)}})
-        << true;
+    QTest::newRow("group referenced over and over") << WithInserted(
+        {{"<sampleList", "<referenceableParamGroupList count=\"1\"><referenceableParamGroup id=\"g\">"
+                             + QByteArray("<cvParam accession=\"MS:1000511\" value=\"1\"/>").repeated(1000)
+                             + "</referenceableParamGroup></referenceableParamGroupList>\n"},
+         {"<userParam name=\"Comment\"", QByteArray("<referenceableParamGroupRef ref=\"g\"/>").repeated(5000)}})
+                                                    << true;
 }
 
 void TestMemory::conversionMemoryStaysFlat()

@@ -3,11 +3,11 @@
 // Real acquisitions of other projects, laid out as a laboratory keeps them,
 // must convert to the data lines of what msconvert decodes from them.
 
-#include "examples/DemoAcquisition.h"
 #include "convert/FixedFormat.h"
+#include "examples/DemoAcquisition.h"
 #include "mzml/MzmlDocument.h"
-#include "tests/mzml/ReadAcquisition.h"
 #include "tests/fake/TestFiles.h"
+#include "tests/mzml/ReadAcquisition.h"
 
 #include <QDir>
 #include <QHash>
@@ -46,7 +46,7 @@ private:
     QString m_msconvert;
     QString m_original;
     std::map<int, std::unique_ptr<QProcess>> m_runs; // by row of RealRows
-    std::map<QString, QByteArray> m_decoded;          // data part by source file
+    std::map<QString, QByteArray> m_decoded;         // data part by source file
 };
 
 static const QString OpenMs = u"/usr/share/doc/openms/examples/"_s;
@@ -67,22 +67,52 @@ static const struct
     QString argument;
     QString ascName;
 } RealRows[] = {
-    {"BSA1, the export named X.raw", OpenMs + u"BSA/BSA1.mzML"_s, "openms-doc", u"run.raw"_s, {}, u"run.raw"_s,
+    {"BSA1, the export named X.raw",
+     OpenMs + u"BSA/BSA1.mzML"_s,
+     "openms-doc",
+     u"run.raw"_s,
+     {},
+     u"run.raw"_s,
      u"run.asc"_s},
-    {"BSA1, passed directly", OpenMs + u"BSA/BSA1.mzML"_s, "openms-doc", u"BSA1.mzML"_s, {}, u"BSA1.mzML"_s,
+    {"BSA1, passed directly",
+     OpenMs + u"BSA/BSA1.mzML"_s,
+     "openms-doc",
+     u"BSA1.mzML"_s,
+     {},
+     u"BSA1.mzML"_s,
      u"BSA1.asc"_s},
     {"LCMS-centroided, beside a binary X.raw", OpenMs + u"LCMS-centroided.mzML"_s, "openms-doc", u"run.mzML"_s,
      u"run.raw"_s, u"run.raw"_s, u"run.asc"_s},
     {"Ecoli MSn only, beside a binary X.RAW", OpenMs + u"ID/Ecoli_MS2_small.mzML"_s, "openms-doc", u"run.mzml"_s,
      u"run.RAW"_s, u"run.RAW"_s, u"run.asc"_s},
-    {"example.mzML.gz, beside a missing X.raw", PymzML + u"example.mzML.gz"_s, "python-pymzml-doc",
-     u"run.mzML.gz"_s, {}, u"run.raw"_s, u"run.asc"_s},
-    {"example.mzML.gz, the export named X.raw", PymzML + u"example.mzML.gz"_s, "python-pymzml-doc", u"run.raw"_s,
-     {}, u"run.raw"_s, u"run.asc"_s},
-    {"example.mzML.gz, passed directly", PymzML + u"example.mzML.gz"_s, "python-pymzml-doc",
-     u"example.mzML.gz"_s, {}, u"example.mzML.gz"_s, u"example.asc"_s},
-    {"BSA1.mzML.gz, passed directly in upper case", PymzML + u"BSA1.mzML.gz"_s, "python-pymzml-doc",
-     u"BSA1.MZML.GZ"_s, {}, u"BSA1.MZML.GZ"_s, u"BSA1.asc"_s},
+    {"example.mzML.gz, beside a missing X.raw",
+     PymzML + u"example.mzML.gz"_s,
+     "python-pymzml-doc",
+     u"run.mzML.gz"_s,
+     {},
+     u"run.raw"_s,
+     u"run.asc"_s},
+    {"example.mzML.gz, the export named X.raw",
+     PymzML + u"example.mzML.gz"_s,
+     "python-pymzml-doc",
+     u"run.raw"_s,
+     {},
+     u"run.raw"_s,
+     u"run.asc"_s},
+    {"example.mzML.gz, passed directly",
+     PymzML + u"example.mzML.gz"_s,
+     "python-pymzml-doc",
+     u"example.mzML.gz"_s,
+     {},
+     u"example.mzML.gz"_s,
+     u"example.asc"_s},
+    {"BSA1.mzML.gz, passed directly in upper case",
+     PymzML + u"BSA1.mzML.gz"_s,
+     "python-pymzml-doc",
+     u"BSA1.MZML.GZ"_s,
+     {},
+     u"BSA1.MZML.GZ"_s,
+     u"BSA1.asc"_s},
 };
 
 void TestMzmlConformance::initTestCase()
@@ -134,17 +164,17 @@ void TestMzmlConformance::readsWhatMsconvertWrites_data()
     QTest::addColumn<Tolerance>("intensities");
     const Tolerance exact{};
     const Tolerance float32{0, 6e-8};
-    QTest::newRow("indexed, zlib, 64-bit") << QStringList{u"-z"_s, u"--64"_s} << QByteArray("MS:1000574")
-                                           << exact << exact;
-    QTest::newRow("plain, uncompressed, 64-bit") << QStringList{u"--noindex"_s, u"--64"_s}
-                                                 << QByteArray("MS:1000576") << exact << exact;
+    QTest::newRow("indexed, zlib, 64-bit")
+        << QStringList{u"-z"_s, u"--64"_s} << QByteArray("MS:1000574") << exact << exact;
+    QTest::newRow("plain, uncompressed, 64-bit")
+        << QStringList{u"--noindex"_s, u"--64"_s} << QByteArray("MS:1000576") << exact << exact;
     QTest::newRow("indexed, 32-bit") << QStringList{u"--32"_s} << QByteArray("MS:1000521") << float32 << float32;
-    QTest::newRow("plain, zlib, 32-bit") << QStringList{u"--noindex"_s, u"-z"_s, u"--32"_s}
-                                         << QByteArray("MS:1000521") << float32 << float32;
+    QTest::newRow("plain, zlib, 32-bit") << QStringList{u"--noindex"_s, u"-z"_s, u"--32"_s} << QByteArray("MS:1000521")
+                                         << float32 << float32;
     QTest::newRow("numpress linear and pic") << QStringList{u"--numpressLinear"_s, u"--numpressPic"_s}
                                              << QByteArray("MS:1002313") << Tolerance{0, 1e-8} << Tolerance{0.5, 0};
-    QTest::newRow("numpress linear and slof with zlib") << QStringList{u"-n"_s, u"-z"_s} << QByteArray("MS:1002748")
-                                                        << Tolerance{0, 1e-8} << Tolerance{0.01, 2e-4};
+    QTest::newRow("numpress linear and slof with zlib")
+        << QStringList{u"-n"_s, u"-z"_s} << QByteArray("MS:1002748") << Tolerance{0, 1e-8} << Tolerance{0.01, 2e-4};
     QTest::newRow("plain, numpress slof") << QStringList{u"--noindex"_s, u"--numpressSlof"_s}
                                           << QByteArray("MS:1002314") << exact << Tolerance{0.01, 2e-4};
 }
@@ -184,8 +214,8 @@ using Params = QList<Param>;
 
 const Param *Find(const Params &params, QStringView accession)
 {
-    const auto found = std::find_if(params.begin(), params.end(),
-                                    [&](const Param &param) { return param.accession == accession; });
+    const auto found =
+        std::find_if(params.begin(), params.end(), [&](const Param &param) { return param.accession == accession; });
     return found == params.end() ? nullptr : &*found;
 }
 
@@ -268,11 +298,11 @@ QString ReadDecoded(const QString &path, QList<Spectrum> &spectra)
         const QXmlStreamAttributes attributes = xml.attributes();
         const auto attribute = [&](const char *key) { return attributes.value(QLatin1String(key)).toString(); };
         const QString parent = open.value(open.size() - 1);
-        Params *params = parent == u"referenceableParamGroup"        ? &groups[group]
-                         : parent == u"spectrum"                      ? &current.params
-                         : parent == u"scan" && current.scans == 1    ? &current.scan
-                         : parent == u"binaryDataArray"               ? &current.array
-                                                                      : nullptr;
+        Params *params = parent == u"referenceableParamGroup"    ? &groups[group]
+                       : parent == u"spectrum"                   ? &current.params
+                       : parent == u"scan" && current.scans == 1 ? &current.scan
+                       : parent == u"binaryDataArray"            ? &current.array
+                                                                 : nullptr;
         if (params && name == u"cvParam")
             params->append({attribute("accession"), attribute("value"), attribute("unitAccession")});
         else if (params && name == u"referenceableParamGroupRef")
@@ -363,8 +393,8 @@ QString TestMzmlConformance::decodedDataPart(const QString &source, QByteArray &
     const qsizetype begin = document.indexOf("<mzML");
     const qsizetype end = document.indexOf("</mzML>");
     const QString plain = m_dir.filePath(u"plain.mzML"_s);
-    if (begin < 0 || end < 0 || !WriteBytes(plain, "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-                                                       + document.mid(begin, end + 7 - begin)))
+    if (begin < 0 || end < 0
+        || !WriteBytes(plain, "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n" + document.mid(begin, end + 7 - begin)))
         return u"cannot unwrap "_s + source;
     QProcess msconvert;
     msconvert.setProcessChannelMode(QProcess::MergedChannels);

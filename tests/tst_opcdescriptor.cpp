@@ -1,7 +1,7 @@
 #include "convert/Errors.h"
-#include "tests/fake/FakeComponent.h"
 #include "convert/OpcDescriptor.h"
 #include "convert/PathFunctions.h"
+#include "tests/fake/FakeComponent.h"
 #include "tests/fake/TestFiles.h"
 
 #include <QDir>
@@ -70,8 +70,8 @@ void TestOpcDescriptor::lastFolderOfPath_data()
     QTest::newRow("one character") << u"b"_s << u"b"_s;
     QTest::newRow("forward slashes are ordinary") << u"C:/data/batch1"_s << u"C:/data/batch1"_s;
     QTest::newRow("network path") << u"\\\\server\\share\\run7"_s << u"run7"_s;
-    QTest::newRow("longer than 16 bits")
-        << QString(40000, u'a') + u"\\"_s + QString(33000, u'b') << QString(33000, u'b');
+    QTest::newRow("longer than 16 bits") << QString(40000, u'a') + u"\\"_s + QString(33000, u'b')
+                                         << QString(33000, u'b');
 }
 
 void TestOpcDescriptor::lastFolderOfPath()
@@ -123,31 +123,33 @@ void TestOpcDescriptor::writes_data()
     const auto firstLines = [&lines](int count) { return lines.first(count).join(); };
     const QString example = u"D:\\results\\run7"_s;
 
-    QTest::newRow("method without folder") << example << u"lipids.meth"_s << true
-                                           << changed({{4, "Method = lipids.M"}});
-    QTest::newRow("method without extension") << example << u"C:\\methods\\lipids"_s << true
-                                              << changed({{4, "Method = liM"}});
-    QTest::newRow("method of four characters") << example << u"meth"_s << true
-                                               << changed({{4, "Method = M"}});
+    QTest::newRow("method without folder")
+        << example << u"lipids.meth"_s << true << changed({{4, "Method = lipids.M"}});
+    QTest::newRow("method without extension")
+        << example << u"C:\\methods\\lipids"_s << true << changed({{4, "Method = liM"}});
+    QTest::newRow("method of four characters") << example << u"meth"_s << true << changed({{4, "Method = M"}});
     QTest::newRow("method of three characters") << example << u"C:\\"_s << false << firstLines(3);
     QTest::newRow("empty method") << example << QString() << false << firstLines(3);
-    QTest::newRow("data path with trailing backslash")
-        << u"D:\\results\\run7\\"_s << u"C:\\methods\\lipids.meth"_s << true
-        << changed({{20, "Data Path = D:\\results\\run7\\"}});
+    QTest::newRow("data path with trailing backslash") << u"D:\\results\\run7\\"_s << u"C:\\methods\\lipids.meth"_s
+                                                       << true << changed({{20, "Data Path = D:\\results\\run7\\"}});
     QTest::newRow("data path of a drive")
         << u"D:"_s << u"C:\\methods\\lipids.meth"_s << true
         << changed({{2, "Batch = D:.b"}, {20, "Data Path = D:"}, {21, "Batchname = D:.b"}, {22, "batchnme = D:"}});
     QTest::newRow("empty data path") << QString() << u"C:\\methods\\lipids.meth"_s << false << firstLines(1);
     QTest::newRow("data path ending in two backslashes")
         << u"D:\\results\\run7\\\\"_s << u"C:\\methods\\lipids.meth"_s << true
-        << changed({{2, "Batch = .b"}, {20, "Data Path = D:\\results\\run7\\\\"}, {21, "Batchname = .b"},
+        << changed({{2, "Batch = .b"},
+                    {20, "Data Path = D:\\results\\run7\\\\"},
+                    {21, "Batchname = .b"},
                     {22, "batchnme = "}});
     // A line break of any kind in a value is one blank: no value makes lines.
-    QTest::newRow("line feed in the method") << example << u"C:\\methods\\lip\nids.meth"_s << true
-                                             << changed({{4, "Method = lip ids.M"}});
+    QTest::newRow("line feed in the method")
+        << example << u"C:\\methods\\lip\nids.meth"_s << true << changed({{4, "Method = lip ids.M"}});
     QTest::newRow("CR LF and a lone CR in the data path")
         << u"D:\\results\r\n\\run\r7"_s << u"C:\\methods\\lipids.meth"_s << true
-        << changed({{2, "Batch = run 7.b"}, {20, "Data Path = D:\\results \\run 7"}, {21, "Batchname = run 7.b"},
+        << changed({{2, "Batch = run 7.b"},
+                    {20, "Data Path = D:\\results \\run 7"},
+                    {21, "Batchname = run 7.b"},
                     {22, "batchnme = run 7"}});
 }
 
@@ -253,13 +255,20 @@ void TestOpcDescriptor::readsEachValueOncePerLine()
     const QString rawPath = pathInTemp(u"s01.raw"_s);
     component.add(rawPath, ExampleAcquisition());
     QVERIFY(WriteOpcFile(rawPath));
-    const QStringList expected{u"CreateRawFileDocument"_s, u"Open"_s, u"SampleInfo"_s,
-                               u"DataPath"_s,  // line 2
-                               u"Position"_s,  // line 3
-                               u"InstrumentMethod"_s, u"InstrumentMethod"_s, // line 4
-                               u"UserText"_s,  // line 7
-                               u"SampleName"_s, u"SampleName"_s, u"SampleName"_s, // lines 8, 9, 17
-                               u"DataPath"_s, u"DataPath"_s, u"DataPath"_s, // lines 20 to 22
+    const QStringList expected{u"CreateRawFileDocument"_s,
+                               u"Open"_s,
+                               u"SampleInfo"_s,
+                               u"DataPath"_s, // line 2
+                               u"Position"_s, // line 3
+                               u"InstrumentMethod"_s,
+                               u"InstrumentMethod"_s, // line 4
+                               u"UserText"_s,         // line 7
+                               u"SampleName"_s,
+                               u"SampleName"_s,
+                               u"SampleName"_s, // lines 8, 9, 17
+                               u"DataPath"_s,
+                               u"DataPath"_s,
+                               u"DataPath"_s, // lines 20 to 22
                                u"Close"_s};
     QCOMPARE(component.calls(), expected);
 }

@@ -56,8 +56,8 @@ void TestRegional::dateToText_data()
     QTest::newRow("de before 1970") << u"de_DE"_s << DateValue(1950, 6, 1, 8, 0, 1) << u"01.06.1950 08:00:01"_s;
     QTest::newRow("de before 1899") << u"de_DE"_s << DateValue(1850, 6, 1, 6, 0) << u"01.06.1850 06:00:00"_s;
     QTest::newRow("negative value") << u"de_DE"_s << -1.25 << u"29.12.1899 06:00:00"_s;
-    QTest::newRow("rounded to the second") << u"de_DE"_s << DateValue(2004, 3, 15, 23, 59, 59) + 0.9 / 86400
-                                           << u"16.03.2004"_s;
+    QTest::newRow("rounded to the second")
+        << u"de_DE"_s << DateValue(2004, 3, 15, 23, 59, 59) + 0.9 / 86400 << u"16.03.2004"_s;
     QTest::newRow("first day of year 100") << u"de_DE"_s << DateValue(100, 1, 1, 6, 0) << u"01.01.0100 06:00:00"_s;
     // The test runs in Central European time: a wall-clock time that the
     // spring change skips is a date like any other.
@@ -85,7 +85,7 @@ void TestRegional::dateTextInEveryLocale_data()
     for (const QLocale &locale :
          QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory)) {
         const QString name = QLocale::languageToCode(locale.language()) + u'_' + QLocale::scriptToCode(locale.script())
-                             + u'_' + QLocale::territoryToCode(locale.territory());
+                           + u'_' + QLocale::territoryToCode(locale.territory());
         QTest::newRow(qPrintable(name)) << locale;
     }
 }

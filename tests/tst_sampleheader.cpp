@@ -1,6 +1,6 @@
-#include "tests/fake/FakeComponent.h"
 #include "convert/PathFunctions.h"
 #include "convert/SampleHeader.h"
+#include "tests/fake/FakeComponent.h"
 
 #include <QLocale>
 #include <QTest>
@@ -73,9 +73,18 @@ void TestSampleHeader::callsTheComponentInOrder()
     FakeComponent component;
     component.add(RawPath, ExampleAcquisition());
     ReadSampleHeader(RawPath);
-    const QStringList expected{u"CreateRawFileDocument"_s, u"Open"_s, u"SampleInfo"_s, u"Position"_s,
-                               u"SampleName"_s, u"Comment"_s, u"InstrumentMethod"_s, u"UserText"_s,
-                               u"UserText"_s, u"FileHeader"_s, u"CreationDate"_s, u"DataPath"_s,
+    const QStringList expected{u"CreateRawFileDocument"_s,
+                               u"Open"_s,
+                               u"SampleInfo"_s,
+                               u"Position"_s,
+                               u"SampleName"_s,
+                               u"Comment"_s,
+                               u"InstrumentMethod"_s,
+                               u"UserText"_s,
+                               u"UserText"_s,
+                               u"FileHeader"_s,
+                               u"CreationDate"_s,
+                               u"DataPath"_s,
                                u"Close"_s};
     QCOMPARE(component.calls(), expected);
 }
@@ -96,9 +105,8 @@ void TestSampleHeader::failurePassesThrough_data()
 {
     QTest::addColumn<QString>("operation");
     QTest::addColumn<int>("call");
-    for (const char *operation : {"CreateRawFileDocument", "Open", "SampleInfo", "Position", "SampleName",
-                                  "Comment", "InstrumentMethod", "FileHeader", "CreationDate", "DataPath",
-                                  "Close"})
+    for (const char *operation : {"CreateRawFileDocument", "Open", "SampleInfo", "Position", "SampleName", "Comment",
+                                  "InstrumentMethod", "FileHeader", "CreationDate", "DataPath", "Close"})
         QTest::newRow(operation) << QString::fromLatin1(operation) << 1;
     QTest::newRow("UserText 1") << u"UserText"_s << 1;
     QTest::newRow("UserText 2") << u"UserText"_s << 2;

@@ -1,11 +1,11 @@
 #include "app/ArgumentText.h"
+#include "app/modMain.h"
+#include "convert/modAPI.h"
 #include "tests/BatchOutcome.h"
 #include "tests/fake/FakeComponent.h"
 #include "tests/fake/ScopedReplacement.h"
 #include "tests/fake/TestFiles.h"
 #include "ui/frmMain.h"
-#include "convert/modAPI.h"
-#include "app/modMain.h"
 
 #include <QApplication>
 #include <QDir>
@@ -126,8 +126,7 @@ void TestStartup::argumentTextOfCommandLine_data()
     QTest::addColumn<QString>("commandLine");
     QTest::addColumn<QString>("argument");
 
-    QTest::newRow("plain name, path with blanks")
-        << u"q.exe C:\\my data\\run 7.raw"_s << u"C:\\my data\\run 7.raw"_s;
+    QTest::newRow("plain name, path with blanks") << u"q.exe C:\\my data\\run 7.raw"_s << u"C:\\my data\\run 7.raw"_s;
     QTest::newRow("quoted name, quoted path")
         << u"\"C:\\Program Files\\Q\\q.exe\" \"C:\\run 7.raw\""_s << u"\"C:\\run 7.raw\""_s;
     QTest::newRow("quotes inside the name") << u"C:\\Pro\"gram Fi\"les\\q.exe x.raw"_s << u"x.raw"_s;
@@ -154,8 +153,7 @@ void TestStartup::argumentTextJoinsArguments_data()
 
     QTest::newRow("none") << QStringList() << QString();
     QTest::newRow("one with blanks") << QStringList{u"/data/run 7.raw"_s} << u"/data/run 7.raw"_s;
-    QTest::newRow("split at blanks") << QStringList{u"/my"_s, u"data/run"_s, u"7.raw"_s}
-                                     << u"/my data/run 7.raw"_s;
+    QTest::newRow("split at blanks") << QStringList{u"/my"_s, u"data/run"_s, u"7.raw"_s} << u"/my data/run 7.raw"_s;
     QTest::newRow("quotes kept") << QStringList{u"\"/a.raw\""_s, u"\"/b.raw\""_s} << u"\"/a.raw\" \"/b.raw\""_s;
     QTest::newRow("not ASCII") << QStringList{u"/daten/Probe \u00FC.raw"_s} << u"/daten/Probe \u00FC.raw"_s;
     // What a script's "$RAW" gives with RAW unset: an argument all the same.
@@ -235,11 +233,9 @@ void TestStartup::batchMode_data()
         << QStringList{u"\"{dir}/a.raw\""_s, u"\"{dir}/b.raw\""_s} << u"{dir}/a.raw {dir}/b.raw"_s << false;
     QTest::newRow("only quotes") << QStringList{u"\"\""_s} << QString() << false;
     QTest::newRow("empty argument") << QStringList{QString()} << QString() << false;
-    QTest::newRow("file that does not exist") << QStringList{u"{dir}/missing.raw"_s} << u"{dir}/missing.raw"_s
-                                              << false;
+    QTest::newRow("file that does not exist") << QStringList{u"{dir}/missing.raw"_s} << u"{dir}/missing.raw"_s << false;
     QTest::newRow("semicolon and factor") << QStringList{u"{dir}/run7.raw;2"_s} << u"{dir}/run7.raw;2"_s << true;
-    QTest::newRow("semicolon in a quoted path")
-        << QStringList{u"\"{dir}/a;b.raw\""_s} << u"{dir}/a;b.raw"_s << true;
+    QTest::newRow("semicolon in a quoted path") << QStringList{u"\"{dir}/a;b.raw\""_s} << u"{dir}/a;b.raw"_s << true;
 }
 
 static FakeAcquisition Acquisition()
@@ -280,9 +276,8 @@ void TestStartup::batchMode()
         QVERIFY2(QDir(dir).isEmpty(), "nothing is written before the wait");
         QVERIFY2(!QCoreApplication::instance(), "batch mode makes no Qt application");
     });
-    ScopedReplacement message(modAPI::ShowInformation, [&](const QString &text, const QString &) {
-        events << u"message "_s + text;
-    });
+    ScopedReplacement message(modAPI::ShowInformation,
+                              [&](const QString &text, const QString &) { events << u"message "_s + text; });
     QString standardError;
     ScopedReplacement errorLine(modAPI::WriteErrorLine, [&](const QString &line) { standardError += line + u'\n'; });
 
@@ -322,8 +317,8 @@ static void LookAtWindowMode()
     Seen.transferFolderMade = QFileInfo(Seen.transferFolder).isDir();
     Seen.batchMode = BatchMode;
     for (QWidget *widget : QApplication::topLevelWidgets())
-        Seen.windows += qobject_cast<frmMain *>(widget) && widget->isVisible() && !widget->parentWidget() &&
-                        !widget->isModal();
+        Seen.windows +=
+            qobject_cast<frmMain *>(widget) && widget->isVisible() && !widget->parentWidget() && !widget->isModal();
     QTimer::singleShot(0, [] {
         if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
             Seen.box = box->windowTitle() + u" | "_s + box->text();

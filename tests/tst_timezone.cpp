@@ -1,9 +1,9 @@
 #include "convert/DateValue.h"
 #include "convert/Errors.h"
 #include "convert/RegionalSettings.h"
-#include "tests/fake/ScopedReplacement.h"
 #include "convert/modAPI.h"
 #include "convert/modTimeZone.h"
+#include "tests/fake/ScopedReplacement.h"
 
 #include <QTest>
 
@@ -59,8 +59,7 @@ void TestTimeZone::injectionTime_data()
         << Zone(TimeZoneId::Standard, -60, true, -60, 120) << 38061.43283564815 << u"1079342597"_s;
     QTest::newRow("daylight id without rule")
         << Zone(TimeZoneId::Daylight, -60, false, -60) << 38061.43283564815 << u"1079342597"_s;
-    QTest::newRow("invalid id") << Zone(TimeZoneId::Invalid, -60, true, -60) << 38061.43283564815
-                                << u"1079342597"_s;
+    QTest::newRow("invalid id") << Zone(TimeZoneId::Invalid, -60, true, -60) << 38061.43283564815 << u"1079342597"_s;
 }
 
 void TestTimeZone::injectionTime()

@@ -1,10 +1,10 @@
 #include "convert/AscConversion.h"
 #include "convert/Errors.h"
-#include "tests/fake/FakeComponent.h"
 #include "convert/OpcDescriptor.h"
 #include "convert/PathFunctions.h"
-#include "tests/fake/TestFiles.h"
 #include "convert/TextFileWriter.h"
+#include "tests/fake/FakeComponent.h"
+#include "tests/fake/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -106,16 +106,14 @@ void TestWriteFailures::mountTmpfs(const QString &where, const char *options)
 void TestWriteFailures::prepare(Folder folder, QString &rawPath)
 {
     switch (folder) {
-    case Folder::Missing:
-        rawPath = m_dir->filePath(u"absent/s01.raw"_s);
-        return;
+    case Folder::Missing: rawPath = m_dir->filePath(u"absent/s01.raw"_s); return;
     case Folder::ReadOnly: {
         const QString where = m_dir->filePath(u"read-only"_s);
         if (m_privateMounts) {
             mountTmpfs(where, "size=64k");
             QVERIFY(WriteBytes(where + u"/s01.raw"_s, AcquisitionBytes));
-            QVERIFY2(mount(nullptr, QFile::encodeName(where).constData(), nullptr, MS_REMOUNT | MS_RDONLY,
-                           nullptr) == 0,
+            QVERIFY2(mount(nullptr, QFile::encodeName(where).constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr)
+                         == 0,
                      strerror(errno));
         } else if (geteuid() != 0) {
             QVERIFY(QDir().mkpath(where));
@@ -225,8 +223,8 @@ void TestWriteFailures::refusedFolder()
         // one write buffer: a write fails while spectra are still being read.
         // The sample name alone fills the room left, in either file.
         acquisition.sampleName = QString(5000, u'q');
-        acquisition.spectra.assign(30, {u"full ms scan"_s, 1, std::vector<double>(20000, 123.456),
-                                        std::vector<double>(20000, 7890.1)});
+        acquisition.spectra.assign(
+            30, {u"full ms scan"_s, 1, std::vector<double>(20000, 123.456), std::vector<double>(20000, 7890.1)});
         acquisition.count = count;
         const QString roomyRawPath = m_dir->filePath(u"s01.raw"_s);
         component.add(rawPath, acquisition);

@@ -5,8 +5,8 @@
 #include "convert/OpcDescriptor.h"
 #include "convert/RegionalSettings.h"
 #include "convert/SampleHeader.h"
-#include "ui/modDialogs.h"
 #include "convert/modTimeZone.h"
+#include "ui/modDialogs.h"
 #include "ui_frmMain.h"
 
 #include <QApplication>

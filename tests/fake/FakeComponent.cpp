@@ -28,10 +28,7 @@ using State = FakeComponent::State;
 class Tracked
 {
 public:
-    explicit Tracked(std::shared_ptr<State> state) : m_state(std::move(state))
-    {
-        ++m_state->liveObjects;
-    }
+    explicit Tracked(std::shared_ptr<State> state) : m_state(std::move(state)) { ++m_state->liveObjects; }
     ~Tracked() { --m_state->liveObjects; }
     Tracked(const Tracked &) = delete;
     Tracked &operator=(const Tracked &) = delete;
@@ -48,7 +45,11 @@ class FakeFileHeader : public FileHeaderInfo, Tracked
 {
 public:
     FakeFileHeader(std::shared_ptr<State> s, const FakeAcquisition &a) : Tracked(std::move(s)), m_a(a) {}
-    double CreationDate() override { state().call(u"CreationDate"_s); return m_a.creationDate; }
+    double CreationDate() override
+    {
+        state().call(u"CreationDate"_s);
+        return m_a.creationDate;
+    }
 
 private:
     const FakeAcquisition &m_a;
@@ -63,10 +64,7 @@ public:
     QString DataPath() override { return get(u"DataPath"_s, m_a.dataPath); }
     QString Position() override { return get(u"Position"_s, m_a.position); }
     QString SampleName() override { return get(u"SampleName"_s, m_a.sampleName); }
-    QString UserText(int index) override
-    {
-        return get(u"UserText"_s, index == 1 ? m_a.userText1 : m_a.userText2);
-    }
+    QString UserText(int index) override { return get(u"UserText"_s, index == 1 ? m_a.userText1 : m_a.userText2); }
 
 private:
     QString get(const QString &operation, const QString &value)
@@ -81,7 +79,11 @@ class FakeScanFilter : public ScanFilter, Tracked
 {
 public:
     FakeScanFilter(std::shared_ptr<State> s, QString text) : Tracked(std::move(s)), m_text(std::move(text)) {}
-    QString Text() override { state().call(u"Text"_s); return m_text; }
+    QString Text() override
+    {
+        state().call(u"Text"_s);
+        return m_text;
+    }
 
 private:
     QString m_text;
@@ -290,8 +292,23 @@ QString FakeComponent::FailureDescription(const QString &operation, int call)
     return u"Fake component: %1 failed at call %2."_s.arg(operation).arg(call);
 }
 
-const QStringList &FakeComponent::calls() const { return m_state->calls; }
-int FakeComponent::count(const QString &operation) const { return int(m_state->calls.count(operation)); }
-void FakeComponent::clearCalls() { m_state->calls.clear(); }
-int FakeComponent::openDocuments() const { return m_state->openDocuments; }
-int FakeComponent::liveObjects() const { return m_state->liveObjects; }
+const QStringList &FakeComponent::calls() const
+{
+    return m_state->calls;
+}
+int FakeComponent::count(const QString &operation) const
+{
+    return int(m_state->calls.count(operation));
+}
+void FakeComponent::clearCalls()
+{
+    m_state->calls.clear();
+}
+int FakeComponent::openDocuments() const
+{
+    return m_state->openDocuments;
+}
+int FakeComponent::liveObjects() const
+{
+    return m_state->liveObjects;
+}

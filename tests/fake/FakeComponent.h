@@ -59,8 +59,7 @@ public:
     void add(const QString &path, FakeAcquisition acquisition);
 
     // The call-th call (1-based) of the operation throws an Error.
-    void failAt(const QString &operation, int call,
-                ErrorNumber number = ErrorNumber::InvalidFileFormat);
+    void failAt(const QString &operation, int call, ErrorNumber number = ErrorNumber::InvalidFileFormat);
 
     // Operation names in call order, e.g. "Open", "SampleInfo", "UserText".
     // The description of the Error that failAt makes the call throw.

@@ -20,8 +20,8 @@ inline constexpr ErrorNumber InjectedErrorNumber = ErrorNumber::DivisionByZero;
 
 struct FaultCase
 {
-    QString operation; // empty for the run without a fault
-    int call = 0;      // 1-based among the calls of operation
+    QString operation;       // empty for the run without a fault
+    int call = 0;            // 1-based among the calls of operation
     qsizetype position = -1; // index of that call in the fault-free record
 
     bool none() const { return operation.isEmpty(); }

@@ -7,8 +7,7 @@ template <typename Signature>
 class ScopedReplacement
 {
 public:
-    ScopedReplacement(Seam<Signature> &seam, typename Seam<Signature>::Function replacement)
-        : m_seam(seam)
+    ScopedReplacement(Seam<Signature> &seam, typename Seam<Signature>::Function replacement) : m_seam(seam)
     {
         m_seam.replace(std::move(replacement));
     }

@@ -5,8 +5,8 @@
 
 #include "convert/Errors.h"
 #include "mzml/MzmlDocument.h"
-#include "tests/mzml/ReadAcquisition.h"
 #include "tests/fake/TestFiles.h"
+#include "tests/mzml/ReadAcquisition.h"
 
 #include <QCoreApplication>
 #include <QDir>

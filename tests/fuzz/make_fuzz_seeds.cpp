@@ -47,8 +47,10 @@ int main(int argc, char *argv[])
     const Seed seeds[] = {
         {"indexed-zlib", {true, zlib64, zlib32}},
         {"plain-uncompressed", {false, plain64, plain32}},
-        {"numpress-linear-pic", {true, {Precision::Float64, false, Numpress::Linear}, {Precision::Float64, false, Numpress::Pic}}},
-        {"numpress-slof-zlib", {false, {Precision::Float64, true, Numpress::Linear}, {Precision::Float64, true, Numpress::Slof}}},
+        {"numpress-linear-pic",
+         {true, {Precision::Float64, false, Numpress::Linear}, {Precision::Float64, false, Numpress::Pic}}},
+        {"numpress-slof-zlib",
+         {false, {Precision::Float64, true, Numpress::Linear}, {Precision::Float64, true, Numpress::Slof}}},
         {"seconds-groups", {true, zlib64, plain64, TimeUnit::Seconds, true}},
         {"milliseconds", {false, plain32, zlib64, TimeUnit::Milliseconds}},
     };

@@ -39,8 +39,8 @@ QByteArray Number(double value)
 
 QByteArray CvParamElement(const char *accession, const char *name, const QByteArray &value = {})
 {
-    return QByteArray("<cvParam cvRef=\"MS\" accession=\"") + accession + "\" name=\"" + name + "\" value=\""
-         + value + "\"/>\n";
+    return QByteArray("<cvParam cvRef=\"MS\" accession=\"") + accession + "\" name=\"" + name + "\" value=\"" + value
+         + "\"/>\n";
 }
 
 QByteArray UserParamElement(const char *name, const QString &value)
@@ -67,8 +67,9 @@ QByteArray EncodingParams(const ArrayEncoding &encoding)
          {"MS:1002747", "MS-Numpress positive integer compression followed by zlib compression"},
          {"MS:1002748", "MS-Numpress short logged float compression followed by zlib compression"}}};
     const auto &compression = compressions[encoding.zlib ? 1 : 0][int(encoding.numpress)];
-    const QByteArray precision = encoding.precision == Precision::Float32 ? CvParamElement("MS:1000521", "32-bit float")
-                                                                          : CvParamElement("MS:1000523", "64-bit float");
+    const QByteArray precision = encoding.precision == Precision::Float32
+                                   ? CvParamElement("MS:1000521", "32-bit float")
+                                   : CvParamElement("MS:1000523", "64-bit float");
     return precision + CvParamElement(compression[0], compression[1]);
 }
 
@@ -120,15 +121,16 @@ QByteArray Deflated(const QByteArray &bytes)
 
 QByteArray TimeParam(double minutes, TimeUnit unit)
 {
-    static const struct {
+    static const struct
+    {
         double factor;
         const char *accession;
         const char *name;
     } units[] = {{1, "UO:0000031", "minute"}, {60, "UO:0000010", "second"}, {60000, "UO:0000028", "millisecond"}};
     const auto &u = units[int(unit)];
     return "<cvParam cvRef=\"MS\" accession=\"MS:1000016\" name=\"scan start time\" value=\""
-         + Number(minutes * u.factor) + "\" unitCvRef=\"UO\" unitAccession=\"" + u.accession + "\" unitName=\""
-         + u.name + "\"/>\n";
+         + Number(minutes * u.factor) + "\" unitCvRef=\"UO\" unitAccession=\"" + u.accession + "\" unitName=\"" + u.name
+         + "\"/>\n";
 }
 
 } // namespace
@@ -161,7 +163,8 @@ MzmlWriter::MzmlWriter(const QString &path, const FakeAcquisition &a, qint64 spe
         write("<referenceableParamGroupList count=\"3\">\n"
               "<referenceableParamGroup id=\"sampleTexts\">\n"
               + sampleParams + "</referenceableParamGroup>\n<referenceableParamGroup id=\"masses\">\n"
-              + EncodingParams(layout.masses) + "</referenceableParamGroup>\n<referenceableParamGroup id=\"intensities\">\n"
+              + EncodingParams(layout.masses)
+              + "</referenceableParamGroup>\n<referenceableParamGroup id=\"intensities\">\n"
               + EncodingParams(layout.intensities) + "</referenceableParamGroup>\n</referenceableParamGroupList>\n");
         sampleParams = "<referenceableParamGroupRef ref=\"sampleTexts\"/>\n";
     }
@@ -175,7 +178,8 @@ MzmlWriter::MzmlWriter(const QString &path, const FakeAcquisition &a, qint64 spe
           + "</instrumentConfiguration>\n</instrumentConfigurationList>\n"
             "<dataProcessingList count=\"1\">\n<dataProcessing id=\"export\">\n"
             "<processingMethod order=\"0\" softwareRef=\"fixtures\">\n"
-          + CvParamElement("MS:1000544", "Conversion to mzML") + "</processingMethod>\n</dataProcessing>\n</dataProcessingList>\n");
+          + CvParamElement("MS:1000544", "Conversion to mzML")
+          + "</processingMethod>\n</dataProcessing>\n</dataProcessingList>\n");
     QByteArray run = "<run id=\"run1\" defaultInstrumentConfigurationRef=\"IC1\" sampleRef=\"sample1\"";
     if (a.creationDate != 0) {
         const QDateTime local = DateTimeOfDateValue(a.creationDate);
@@ -199,10 +203,11 @@ void MzmlWriter::add(const FakeSpectrum &spectrum)
     // writes, as a detector other than the mass analyser gives.
     const QByteArray level = spectrum.filter.isEmpty() ? QByteArray() : CvParamElement("MS:1000511", "ms level", "1");
     write("<spectrum index=\"" + index + "\" id=\"" + id + "\" defaultArrayLength=\""
-          + QByteArray::number(qint64(spectrum.masses.size())) + "\">\n" + level
-          + "<scanList count=\"1\">\n" + CvParamElement("MS:1000795", "no combination") + "<scan>\n" + scan
+          + QByteArray::number(qint64(spectrum.masses.size())) + "\">\n" + level + "<scanList count=\"1\">\n"
+          + CvParamElement("MS:1000795", "no combination") + "<scan>\n" + scan
           + "</scan>\n</scanList>\n<binaryDataArrayList count=\"2\">\n");
-    writeArray(spectrum.masses, m_layout.masses, "masses", "<cvParam cvRef=\"MS\" accession=\"MS:1000514\" "
+    writeArray(spectrum.masses, m_layout.masses, "masses",
+               "<cvParam cvRef=\"MS\" accession=\"MS:1000514\" "
                "name=\"m/z array\" value=\"\" unitCvRef=\"MS\" unitAccession=\"MS:1000040\" unitName=\"m/z\"/>\n");
     writeArray(spectrum.intensities, m_layout.intensities, "intensities",
                "<cvParam cvRef=\"MS\" accession=\"MS:1000515\" name=\"intensity array\" value=\"\" "

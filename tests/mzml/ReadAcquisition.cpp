@@ -50,7 +50,10 @@ QString ArrayDifference(const std::vector<double> &actual, const std::vector<dou
         return u"%1: %2 values, expected %3"_s.arg(what).arg(actual.size()).arg(expected.size());
     for (size_t i = 0; i < actual.size(); ++i)
         if (!Near(actual[i], expected[i], tolerance))
-            return u"%1[%2]: %3, expected %4"_s.arg(what).arg(i).arg(actual[i], 0, 'g', 17).arg(expected[i], 0, 'g', 17);
+            return u"%1[%2]: %3, expected %4"_s.arg(what)
+                .arg(i)
+                .arg(actual[i], 0, 'g', 17)
+                .arg(expected[i], 0, 'g', 17);
     return {};
 }
 
@@ -59,14 +62,16 @@ QString ArrayDifference(const std::vector<double> &actual, const std::vector<dou
 QString DifferenceOf(const FakeAcquisition &actual, const FakeAcquisition &expected, Tolerance masses,
                      Tolerance intensities)
 {
-    const QStringList texts{actual.comment, actual.instrumentMethod, actual.dataPath, actual.position,
-                            actual.sampleName, actual.userText1, actual.userText2};
-    const QStringList expectedTexts{expected.comment, expected.instrumentMethod, expected.dataPath,
-                                    expected.position, expected.sampleName, expected.userText1, expected.userText2};
+    const QStringList texts{actual.comment,    actual.instrumentMethod, actual.dataPath, actual.position,
+                            actual.sampleName, actual.userText1,        actual.userText2};
+    const QStringList expectedTexts{expected.comment,  expected.instrumentMethod, expected.dataPath,
+                                    expected.position, expected.sampleName,       expected.userText1,
+                                    expected.userText2};
     if (texts != expectedTexts)
         return u"sample texts: [%1], expected [%2]"_s.arg(texts.join(u'|'), expectedTexts.join(u'|'));
     if (!Near(actual.creationDate, expected.creationDate, {1e-9, 0}))
-        return u"creation date %1, expected %2"_s.arg(actual.creationDate, 0, 'g', 17).arg(expected.creationDate, 0, 'g', 17);
+        return u"creation date %1, expected %2"_s.arg(actual.creationDate, 0, 'g', 17)
+            .arg(expected.creationDate, 0, 'g', 17);
     if (actual.spectra.size() != expected.spectra.size())
         return u"%1 spectra, expected %2"_s.arg(actual.spectra.size()).arg(expected.spectra.size());
     for (size_t i = 0; i < actual.spectra.size(); ++i) {
@@ -76,7 +81,9 @@ QString DifferenceOf(const FakeAcquisition &actual, const FakeAcquisition &expec
         if (a.filter != e.filter)
             return u"%1: filter \"%2\", expected \"%3\""_s.arg(where, a.filter, e.filter);
         if (!Near(a.startTime, e.startTime, {1e-12, 1e-12}))
-            return u"%1: start time %2, expected %3"_s.arg(where).arg(a.startTime, 0, 'g', 17).arg(e.startTime, 0, 'g', 17);
+            return u"%1: start time %2, expected %3"_s.arg(where)
+                .arg(a.startTime, 0, 'g', 17)
+                .arg(e.startTime, 0, 'g', 17);
         QString difference = ArrayDifference(a.masses, e.masses, masses, where + u" masses"_s);
         if (difference.isEmpty())
             difference = ArrayDifference(a.intensities, e.intensities, intensities, where + u" intensities"_s);
@@ -86,8 +93,7 @@ QString DifferenceOf(const FakeAcquisition &actual, const FakeAcquisition &expec
     return {};
 }
 
-QString DifferenceOfFile(const QString &path, const FakeAcquisition &expected, Tolerance masses,
-                         Tolerance intensities)
+QString DifferenceOfFile(const QString &path, const FakeAcquisition &expected, Tolerance masses, Tolerance intensities)
 {
     try {
         return DifferenceOf(ReadAcquisition(path), expected, masses, intensities);

@@ -17,8 +17,8 @@ struct Tolerance
     double absolute = 0;
     double relative = 0;
 };
-QString DifferenceOf(const FakeAcquisition &actual, const FakeAcquisition &expected,
-                     Tolerance masses = {}, Tolerance intensities = {});
+QString DifferenceOf(const FakeAcquisition &actual, const FakeAcquisition &expected, Tolerance masses = {},
+                     Tolerance intensities = {});
 
 // The difference between the acquisition at path and expected, or why it
 // could not be read.

@@ -321,7 +321,8 @@ QString ReadDecoded(const QString &path, QList<Spectrum> &spectra)
             return u"spectrum %1: not an uncompressed 64-bit array"_s.arg(spectra.size() + 1);
         const QByteArray bytes = QByteArray::fromBase64(xml.readElementText().toLatin1());
         QList<double> values(bytes.size() / 8);
-        qFromLittleEndian<double>(bytes.constData(), values.size(), values.data());
+        if (!values.isEmpty()) // an empty array has no data pointer to copy from
+            qFromLittleEndian<double>(bytes.constData(), values.size(), values.data());
         if (Find(current.array, u"MS:1000514"))
             current.spectrum.masses = values;
         else if (Find(current.array, u"MS:1000515"))

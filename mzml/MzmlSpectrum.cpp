@@ -17,13 +17,25 @@ namespace {
 const QString MassArray = u"m/z array"_s;
 const QString IntensityArray = u"intensity array"_s;
 
+// False for the token that ends the head of the spectrum where the lexer
+// began: the start of its arrays, or its end when it has none. The arrays
+// are the bulk of a spectrum, and the index needs only the head.
+bool HeadGoesOn(const MarkupToken &token)
+{
+    using Kind = MarkupToken::Kind;
+    const bool spectrumEnds = token.depth == 0 && (token.kind == Kind::EndTag || token.kind == Kind::EmptyTag);
+    const bool arraysBegin = token.depth == 1 && token.kind == Kind::StartTag && token.name == "binaryDataArrayList";
+    return !spectrumEnds && !arraysBegin;
+}
+
 // An XML reader placed on the start tag of a spectrum: read from the file at
-// offset on, or from bytes already taken from there.
+// offset on, up to the end of the spectrum's head, or from bytes already
+// taken from there.
 class SpectrumReader
 {
 public:
     SpectrumReader(QFile &file, qint64 offset, const QString &encoding)
-        : m_fragment(std::make_unique<FileFragment>(file, offset, XmlDeclaration(encoding)))
+        : m_fragment(std::make_unique<FileFragment>(file, offset, XmlDeclaration(encoding), HeadGoesOn))
     {
         m_reader.setDevice(m_fragment.get());
         enterSpectrum(offset);

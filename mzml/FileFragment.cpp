@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-FileFragment::FileFragment(QFile &file, qint64 offset, QByteArray prefix)
-    : m_file(file), m_next(offset), m_prefix(std::move(prefix)), m_lexer(offset)
+FileFragment::FileFragment(QFile &file, qint64 offset, QByteArray prefix, MarkupLexer::Sink last)
+    : m_file(file), m_next(offset), m_prefix(std::move(prefix)), m_lexer(offset), m_last(std::move(last))
 {
     open(QIODevice::ReadOnly | QIODevice::Unbuffered);
 }
@@ -16,14 +16,18 @@ qint64 FileFragment::readData(char *data, qint64 maxSize)
         m_prefix.remove(0, size);
         return size;
     }
-    if (m_fault || (m_file.pos() != m_next && !m_file.seek(m_next)))
+    if (m_fault || m_ended || (m_file.pos() != m_next && !m_file.seek(m_next)))
         return -1;
     const qint64 read = m_file.read(data, maxSize);
     if (read <= 0)
         return read;
     qint64 given = read;
     try {
-        m_lexer.pass(QByteArrayView(data, read));
+        if (!m_lexer.pass(QByteArrayView(data, read), m_last)) {
+            // tokenStart() is now where the last token ends.
+            m_ended = true;
+            given = m_lexer.tokenStart() - m_next;
+        }
     } catch (const MzmlFault &fault) {
         // Qt's reader must not be left by an exception: it gets what comes
         // before the fault, which may be all it needs, then the end of its input.

@@ -14,11 +14,12 @@
 // It lets an XML reader start in the middle of a document: the prefix is an
 // XML declaration that carries the document's encoding. It stops at a piece
 // of markup or text that the reader must not hold (see MarkupLexer) and
-// keeps the fault.
+// keeps the fault. It ends after the token on which last, when given,
+// returns false: a reader that needs only a head is not given the rest.
 class FileFragment : public QIODevice
 {
 public:
-    FileFragment(QFile &file, qint64 offset, QByteArray prefix);
+    FileFragment(QFile &file, qint64 offset, QByteArray prefix, MarkupLexer::Sink last = {});
 
     bool isSequential() const override { return true; }
 
@@ -37,6 +38,8 @@ private:
     qint64 m_next; // file offset of the next byte after the prefix
     QByteArray m_prefix;
     MarkupLexer m_lexer;
+    MarkupLexer::Sink m_last;
+    bool m_ended = false; // after the last token
     std::optional<MzmlFault> m_fault;
 };
 

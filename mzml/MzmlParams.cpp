@@ -36,10 +36,8 @@ QStringView LocalName(const QXmlStreamReader &reader)
     return colon < 0 ? name : name.mid(colon + 1);
 }
 
-bool ReadParam(QXmlStreamReader &reader, const ParamGroups &groups, ParamSet &params)
+bool AddParam(QStringView name, const QXmlStreamAttributes &attributes, const ParamGroups &groups, ParamSet &params)
 {
-    const QStringView name = LocalName(reader);
-    const QXmlStreamAttributes attributes = reader.attributes();
     if (name == u"cvParam") {
         params.cvParams.push_back({attributes.value(u"accession"_s).toString(), attributes.value(u"name"_s).toString(),
                                    attributes.value(u"value"_s).toString(),
@@ -55,6 +53,13 @@ bool ReadParam(QXmlStreamReader &reader, const ParamGroups &groups, ParamSet &pa
     } else {
         return false;
     }
+    return true;
+}
+
+bool ReadParam(QXmlStreamReader &reader, const ParamGroups &groups, ParamSet &params)
+{
+    if (!AddParam(LocalName(reader), reader.attributes(), groups, params))
+        return false;
     reader.skipCurrentElement();
     return true;
 }

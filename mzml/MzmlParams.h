@@ -48,6 +48,12 @@ using ParamGroups = QHash<QString, ParamSet>;
 // The element's name without a namespace prefix.
 QStringView LocalName(const QXmlStreamReader &reader);
 
+// When name is cvParam, userParam or referenceableParamGroupRef, adds what
+// the element's attributes hold to params and returns true; otherwise
+// returns false. Throws MzmlFault for a reference to a group that the
+// document lacks.
+bool AddParam(QStringView name, const QXmlStreamAttributes &attributes, const ParamGroups &groups, ParamSet &params);
+
 // When the reader stands on the start of a cvParam, userParam or
 // referenceableParamGroupRef, adds what it holds to params, moves past its end
 // and returns true; otherwise returns false and leaves the reader alone.

@@ -4,6 +4,7 @@
 #include "mzml/FileFragment.h"
 #include "mzml/FilterText.h"
 #include "mzml/MzmlFault.h"
+#include "mzml/PlainHead.h"
 #include "mzml/SpectrumScan.h"
 
 #include <cmath>
@@ -18,12 +19,13 @@ const QString MassArray = u"m/z array"_s;
 const QString IntensityArray = u"intensity array"_s;
 
 // An XML reader placed on the start tag of a spectrum: read from the file at
-// offset on, or from bytes already taken from there.
+// offset on, up to the end of the spectrum's head, or from bytes already
+// taken from there.
 class SpectrumReader
 {
 public:
     SpectrumReader(QFile &file, qint64 offset, const QString &encoding)
-        : m_fragment(std::make_unique<FileFragment>(file, offset, XmlDeclaration(encoding)))
+        : m_fragment(std::make_unique<FileFragment>(file, offset, XmlDeclaration(encoding), HeadGoesOn))
     {
         m_reader.setDevice(m_fragment.get());
         enterSpectrum(offset);
@@ -204,15 +206,65 @@ void ReadArray(QXmlStreamReader &reader, const ParamGroups &groups, qint64 defau
     target = DecodeBinaryArray(split.base64(text), EncodingOfArray(params, name), declared, name);
 }
 
+SpectrumHead HeadOf(const QXmlStreamAttributes &attributes, const ParamSet &spectrumParams, const ParamSet &scanParams)
+{
+    SpectrumHead result;
+    result.id = attributes.value(u"id"_s).toString();
+    result.index = attributes.value(u"index"_s).toString();
+    result.filter = FilterText(spectrumParams, scanParams);
+    if (const CvParam *startTime = scanParams.cvParam(u"MS:1000016"))
+        result.startTime = *startTime;
+    return result;
+}
+
+// What ReadSpectrumHead's XML reader makes of the same tags.
+SpectrumHead HeadOfPlainTags(const std::vector<PlainTag> &tags, const ParamGroups &groups)
+{
+    // What the open elements are to the head, innermost last.
+    enum class Role { Spectrum, ScanList, FirstScan, Other };
+    std::vector<Role> open;
+    ParamSet spectrumParams;
+    ParamSet scanParams;
+    bool scanSeen = false;
+    for (const PlainTag &tag : tags) {
+        if (tag.kind == MarkupToken::Kind::EndTag) {
+            open.pop_back();
+            continue;
+        }
+        Role role = Role::Other;
+        if (open.empty()) {
+            role = Role::Spectrum;
+        } else if (open.back() == Role::Spectrum) {
+            if (AddParam(tag.name, tag.attributes, groups, spectrumParams))
+                role = Role::Other;
+            else if (tag.name == u"binaryDataArrayList")
+                break;
+            else if (tag.name == u"scanList")
+                role = Role::ScanList;
+        } else if (open.back() == Role::ScanList && !scanSeen && tag.name == u"scan") {
+            role = Role::FirstScan;
+        } else if (open.back() == Role::FirstScan) {
+            AddParam(tag.name, tag.attributes, groups, scanParams);
+        }
+        if (role == Role::ScanList) {
+            scanParams = {};
+            scanSeen = false;
+        }
+        scanSeen = scanSeen || role == Role::FirstScan;
+        if (tag.kind == MarkupToken::Kind::StartTag)
+            open.push_back(role);
+    }
+    return HeadOf(tags.front().attributes, spectrumParams, scanParams);
+}
+
 } // namespace
 
 SpectrumHead ReadSpectrumHead(QFile &file, qint64 offset, const MzmlHead &head)
 {
+    if (const std::optional<std::vector<PlainTag>> tags = ReadPlainHead(file, offset, head.encoding))
+        return HeadOfPlainTags(*tags, head.groups);
     SpectrumReader reader(file, offset, head.encoding);
-    SpectrumHead result;
     const QXmlStreamAttributes attributes = reader->attributes();
-    result.id = attributes.value(u"id"_s).toString();
-    result.index = attributes.value(u"index"_s).toString();
     ParamSet spectrumParams;
     ParamSet scanParams;
     while (reader->readNextStartElement()) {
@@ -227,10 +279,7 @@ SpectrumHead ReadSpectrumHead(QFile &file, qint64 offset, const MzmlHead &head)
             reader->skipCurrentElement();
     }
     reader.checkForErrors();
-    result.filter = FilterText(spectrumParams, scanParams);
-    if (const CvParam *startTime = scanParams.cvParam(u"MS:1000016"))
-        result.startTime = *startTime;
-    return result;
+    return HeadOf(attributes, spectrumParams, scanParams);
 }
 
 SpectrumPoints DecodeSpectrumPoints(const QByteArray &bytes, qint64 offset, const MzmlHead &head)

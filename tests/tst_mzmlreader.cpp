@@ -375,6 +375,15 @@ void TestMzmlReader::mapsSampleAndSpectrum_data()
                       + "</referenceableParamGroup></referenceableParamGroupList>")
         << QByteArray() << QByteArray("<referenceableParamGroupRef ref=\"g\"/>") << QByteArray() << QString()
         << QString() << u"+ SIM ms "_s << 0.0 << QString();
+    // Heads beyond plain markup, which only an XML reader reads right.
+    QTest::newRow("filter with references and a line break")
+        << QByteArray() << QByteArray() << QByteArray()
+        << QByteArray("<cvParam accession=\"MS:1000512\" value=\"a &amp; b&#9;c\nd\"/>") << QString() << QString()
+        << u"a & b\tc d"_s << 0.0 << QString();
+    QTest::newRow("prefixed, commented, not ASCII")
+        << QByteArray() << QByteArray()
+        << QByteArray("<!-- a > b --><ms:cvParam accession='MS:1000512' value=\"\xc3\xa9 ms\"/>") << QByteArray()
+        << QString() << QString() << u"\u00e9 ms"_s << 0.0 << QString();
     // Without a "Data Path" of the sample, the first source file's path.
     const auto sourceFiles = [](const QByteArray &files) -> QByteArray {
         return "<fileDescription><sourceFileList count=\"2\">" + files + "</sourceFileList></fileDescription>\n";

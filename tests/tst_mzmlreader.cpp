@@ -378,8 +378,8 @@ void TestMzmlReader::mapsSampleAndSpectrum_data()
     // Heads beyond plain markup, which only an XML reader reads right.
     QTest::newRow("filter with references and a line break")
         << QByteArray() << QByteArray() << QByteArray()
-        << QByteArray("<cvParam accession=\"MS:1000512\" value=\"a &amp; b&#9;c\nd\"/>") << QString() << QString()
-        << u"a & b\tc d"_s << 0.0 << QString();
+        << QByteArray("<cvParam accession=\"MS:1000512\" value=\"a &amp; b&#9;c\n2\"/>") << QString() << QString()
+        << u"a & b\tc 2"_s << 0.0 << QString();
     QTest::newRow("prefixed, commented, not ASCII")
         << QByteArray() << QByteArray()
         << QByteArray("<!-- a > b --><ms:cvParam accession='MS:1000512' value=\"\xc3\xa9 ms\"/>") << QByteArray()

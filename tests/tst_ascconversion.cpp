@@ -469,19 +469,7 @@ void TestAscConversion::callsTheComponentInOrder()
     SampleHeader header;
     QVERIFY(ConvertRawFile(s.path(RawName), u"N"_s, header, 1));
 
-    const QStringList readHeader{u"CreateRawFileDocument"_s,
-                                 u"Open"_s,
-                                 u"SampleInfo"_s,
-                                 u"Position"_s,
-                                 u"SampleName"_s,
-                                 u"Comment"_s,
-                                 u"InstrumentMethod"_s,
-                                 u"UserText"_s,
-                                 u"UserText"_s,
-                                 u"FileHeader"_s,
-                                 u"CreationDate"_s,
-                                 u"DataPath"_s,
-                                 u"Close"_s};
+    const QStringList readHeader = ReadSampleHeaderCalls();
     const QStringList filter{u"Filters"_s, u"ScanNumber"_s, u"Text"_s};
     const QStringList block{u"StartTime"_s, u"Item"_s, u"Points"_s};
     const QStringList open{u"CreateRawFileDocument"_s, u"Open"_s, u"Detector"_s, u"Spectra"_s};

@@ -73,20 +73,7 @@ void TestSampleHeader::callsTheComponentInOrder()
     FakeComponent component;
     component.add(RawPath, ExampleAcquisition());
     ReadSampleHeader(RawPath);
-    const QStringList expected{u"CreateRawFileDocument"_s,
-                               u"Open"_s,
-                               u"SampleInfo"_s,
-                               u"Position"_s,
-                               u"SampleName"_s,
-                               u"Comment"_s,
-                               u"InstrumentMethod"_s,
-                               u"UserText"_s,
-                               u"UserText"_s,
-                               u"FileHeader"_s,
-                               u"CreationDate"_s,
-                               u"DataPath"_s,
-                               u"Close"_s};
-    QCOMPARE(component.calls(), expected);
+    QCOMPARE(component.calls(), ReadSampleHeaderCalls());
 }
 
 void TestSampleHeader::midnightGivesTheDateAlone()

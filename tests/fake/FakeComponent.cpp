@@ -236,6 +236,23 @@ FakeAcquisition ExampleAcquisition()
     return a;
 }
 
+QStringList ReadSampleHeaderCalls()
+{
+    return {u"CreateRawFileDocument"_s,
+            u"Open"_s,
+            u"SampleInfo"_s,
+            u"Position"_s,
+            u"SampleName"_s,
+            u"Comment"_s,
+            u"InstrumentMethod"_s,
+            u"UserText"_s,
+            u"UserText"_s,
+            u"FileHeader"_s,
+            u"CreationDate"_s,
+            u"DataPath"_s,
+            u"Close"_s};
+}
+
 QByteArray ExampleOpcFile()
 {
     return "TuneDate = \r\n"

@@ -46,6 +46,9 @@ FakeAcquisition ExampleAcquisition();
 // The .opc file that the example acquisition gives.
 QByteArray ExampleOpcFile();
 
+// The calls with which ReadSampleHeader reads a header, in their order.
+QStringList ReadSampleHeaderCalls();
+
 class FakeComponent
 {
 public:

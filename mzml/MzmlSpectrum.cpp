@@ -155,21 +155,6 @@ qint64 DeclaredLength(QStringView text, const QString &what)
     return length;
 }
 
-ParamSet ReadFirstScan(QXmlStreamReader &reader, const ParamGroups &groups)
-{
-    ParamSet params;
-    bool first = true;
-    while (reader.readNextStartElement()) {
-        if (first && LocalName(reader) == u"scan") {
-            params = ReadParams(reader, groups);
-            first = false;
-        } else {
-            reader.skipCurrentElement();
-        }
-    }
-    return params;
-}
-
 struct DecodedArrays
 {
     std::optional<std::vector<double>> masses;
@@ -206,80 +191,94 @@ void ReadArray(QXmlStreamReader &reader, const ParamGroups &groups, qint64 defau
     target = DecodeBinaryArray(split.base64(text), EncodingOfArray(params, name), declared, name);
 }
 
-SpectrumHead HeadOf(const QXmlStreamAttributes &attributes, const ParamSet &spectrumParams, const ParamSet &scanParams)
+// Builds the head of a spectrum from its tags as they come: both readers
+// of a head feed it, so that they agree by construction.
+class HeadBuilder
 {
-    SpectrumHead result;
-    result.id = attributes.value(u"id"_s).toString();
-    result.index = attributes.value(u"index"_s).toString();
-    result.filter = FilterText(spectrumParams, scanParams);
-    if (const CvParam *startTime = scanParams.cvParam(u"MS:1000016"))
-        result.startTime = *startTime;
-    return result;
-}
+public:
+    explicit HeadBuilder(const ParamGroups &groups) : m_groups(groups) {}
 
-// What ReadSpectrumHead's XML reader makes of the same tags.
-SpectrumHead HeadOfPlainTags(const std::vector<PlainTag> &tags, const ParamGroups &groups)
-{
-    // What the open elements are to the head, innermost last.
-    enum class Role { Spectrum, ScanList, FirstScan, Other };
-    std::vector<Role> open;
-    ParamSet spectrumParams;
-    ParamSet scanParams;
-    bool scanSeen = false;
-    for (const PlainTag &tag : tags) {
-        if (tag.kind == MarkupToken::Kind::EndTag) {
-            open.pop_back();
-            continue;
+    // Takes the next tag (the spectrum's first); false once the head is
+    // complete: the spectrum ends, or its arrays begin. Throws MzmlFault for
+    // a reference to a group that the document lacks.
+    bool take(MarkupToken::Kind kind, QStringView name, const QXmlStreamAttributes &attributes)
+    {
+        if (kind == MarkupToken::Kind::EndTag) {
+            m_open.pop_back();
+            return !m_open.empty();
         }
         Role role = Role::Other;
-        if (open.empty()) {
+        if (m_open.empty()) {
             role = Role::Spectrum;
-        } else if (open.back() == Role::Spectrum) {
-            if (AddParam(tag.name, tag.attributes, groups, spectrumParams))
+            m_attributes = attributes;
+        } else if (m_open.back() == Role::Spectrum) {
+            if (AddParam(name, attributes, m_groups, m_spectrumParams))
                 role = Role::Other;
-            else if (tag.name == u"binaryDataArrayList")
-                break;
-            else if (tag.name == u"scanList")
+            else if (name == u"binaryDataArrayList")
+                return false; // the arrays are read with the points
+            else if (name == u"scanList")
                 role = Role::ScanList;
-        } else if (open.back() == Role::ScanList && !scanSeen && tag.name == u"scan") {
+        } else if (m_open.back() == Role::ScanList && !m_scanSeen && name == u"scan") {
             role = Role::FirstScan;
-        } else if (open.back() == Role::FirstScan) {
-            AddParam(tag.name, tag.attributes, groups, scanParams);
+        } else if (m_open.back() == Role::FirstScan) {
+            AddParam(name, attributes, m_groups, m_scanParams);
         }
         if (role == Role::ScanList) {
-            scanParams = {};
-            scanSeen = false;
+            m_scanParams = {};
+            m_scanSeen = false;
         }
-        scanSeen = scanSeen || role == Role::FirstScan;
-        if (tag.kind == MarkupToken::Kind::StartTag)
-            open.push_back(role);
+        m_scanSeen = m_scanSeen || role == Role::FirstScan;
+        if (kind == MarkupToken::Kind::StartTag)
+            m_open.push_back(role);
+        return !m_open.empty();
     }
-    return HeadOf(tags.front().attributes, spectrumParams, scanParams);
-}
+
+    SpectrumHead head() const
+    {
+        SpectrumHead result;
+        result.id = m_attributes.value(u"id"_s).toString();
+        result.index = m_attributes.value(u"index"_s).toString();
+        result.filter = FilterText(m_spectrumParams, m_scanParams);
+        if (const CvParam *startTime = m_scanParams.cvParam(u"MS:1000016"))
+            result.startTime = *startTime;
+        return result;
+    }
+
+private:
+    // What the open elements are to the head, innermost last.
+    enum class Role { Spectrum, ScanList, FirstScan, Other };
+
+    const ParamGroups &m_groups;
+    std::vector<Role> m_open;
+    QXmlStreamAttributes m_attributes; // the spectrum's
+    ParamSet m_spectrumParams;
+    ParamSet m_scanParams; // the first scan's of the last scan list
+    bool m_scanSeen = false;
+};
 
 } // namespace
 
 SpectrumHead ReadSpectrumHead(QFile &file, qint64 offset, const MzmlHead &head)
 {
-    if (const std::optional<std::vector<PlainTag>> tags = ReadPlainHead(file, offset, head.encoding))
-        return HeadOfPlainTags(*tags, head.groups);
+    HeadBuilder builder(head.groups);
+    if (const std::optional<std::vector<PlainTag>> tags = ReadPlainHead(file, offset, head.encoding)) {
+        for (const PlainTag &tag : *tags) {
+            if (!builder.take(tag.kind, tag.name, tag.attributes))
+                break;
+        }
+        return builder.head();
+    }
     SpectrumReader reader(file, offset, head.encoding);
-    const QXmlStreamAttributes attributes = reader->attributes();
-    ParamSet spectrumParams;
-    ParamSet scanParams;
-    while (reader->readNextStartElement()) {
-        if (ReadParam(*reader, head.groups, spectrumParams))
-            continue;
-        const QStringView name = LocalName(*reader);
-        if (name == u"binaryDataArrayList")
-            break; // the arrays are read with the points
-        if (name == u"scanList")
-            scanParams = ReadFirstScan(*reader, head.groups);
-        else
-            reader->skipCurrentElement();
+    bool more = builder.take(MarkupToken::Kind::StartTag, LocalName(*reader), reader->attributes());
+    while (more && !reader->atEnd()) {
+        const QXmlStreamReader::TokenType token = reader->readNext();
+        if (token == QXmlStreamReader::StartElement)
+            more = builder.take(MarkupToken::Kind::StartTag, LocalName(*reader), reader->attributes());
+        else if (token == QXmlStreamReader::EndElement)
+            more = builder.take(MarkupToken::Kind::EndTag, LocalName(*reader), {});
     }
     reader.checkForErrors();
-    return HeadOf(attributes, spectrumParams, scanParams);
+    return builder.head();
 }
 
 SpectrumPoints DecodeSpectrumPoints(const QByteArray &bytes, qint64 offset, const MzmlHead &head)

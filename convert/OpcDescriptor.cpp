@@ -65,16 +65,33 @@ struct DescriptorLine
 };
 
 // The readers of the descriptor expect these keys, blanks and spelling included.
+// One row for each line of the file, in its order.
+// clang-format off
 constexpr std::array<DescriptorLine, 22> DescriptorLines{{
-    {u"TuneDate = ", Nothing},    {u"Batch = ", BatchNameB},      {u"AlsBottle = ", Position},
-    {u"Method = ", MethodName},   {u"DilFactor = ", Nothing},     {u"Amount = ", Nothing},
-    {u"Operator = ", Operator},   {u"LabSmpID = ", SampleName},   {u"ClientSmpID = ", SampleName},
-    {u"QCType = ", Nothing},      {u"SpikeFile = ", Nothing},     {u"SubList = ", Nothing},
-    {u"SampleType = ", Nothing},  {u"CalLevel = ", Nothing},      {u"SpikeRecMode = ", Nothing},
-    {u"SpikeSample = ", Nothing}, {u"SampleInfo = ", SampleName}, {u"Ws = ", Nothing},
-    {u"Vt = ", Nothing},          {u"Data Path = ", DataPath},    {u"Batchname = ", BatchNameB},
+    {u"TuneDate = ", Nothing},
+    {u"Batch = ", BatchNameB},
+    {u"AlsBottle = ", Position},
+    {u"Method = ", MethodName},
+    {u"DilFactor = ", Nothing},
+    {u"Amount = ", Nothing},
+    {u"Operator = ", Operator},
+    {u"LabSmpID = ", SampleName},
+    {u"ClientSmpID = ", SampleName},
+    {u"QCType = ", Nothing},
+    {u"SpikeFile = ", Nothing},
+    {u"SubList = ", Nothing},
+    {u"SampleType = ", Nothing},
+    {u"CalLevel = ", Nothing},
+    {u"SpikeRecMode = ", Nothing},
+    {u"SpikeSample = ", Nothing},
+    {u"SampleInfo = ", SampleName},
+    {u"Ws = ", Nothing},
+    {u"Vt = ", Nothing},
+    {u"Data Path = ", DataPath},
+    {u"Batchname = ", BatchNameB},
     {u"batchnme = ", BatchName},
 }};
+// clang-format on
 
 } // namespace
 

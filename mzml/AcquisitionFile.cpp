@@ -19,11 +19,6 @@ struct Unreadable
     QString why;
 };
 
-Error FileError(ErrorNumber number, const QString &path, const QString &what)
-{
-    return Error(number, u"\"%1\": %2."_s.arg(path, what));
-}
-
 // A byte-order mark of UTF-16, or markup in two bytes a character.
 bool IsUtf16(QByteArrayView start)
 {
@@ -116,9 +111,7 @@ void AcquisitionFile::close()
 
 Error AcquisitionFile::error(const MzmlFault &fault) const
 {
-    const QString where =
-        fault.spectrum > 0 ? u"\"%1\", spectrum %2"_s.arg(path).arg(fault.spectrum) : u"\"%1\""_s.arg(path);
-    return Error(ErrorNumber::InvalidFileFormat, u"%1: %2."_s.arg(where, fault.what));
+    return FileError(ErrorNumber::InvalidFileFormat, path, fault.what, fault.spectrum);
 }
 
 void OpenAcquisitionFile(AcquisitionFile &acquisition, const QString &rawPath)

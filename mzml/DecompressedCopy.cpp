@@ -38,9 +38,9 @@ private:
 
 Error CopyError(const QString &path, const QFileDevice &copy)
 {
-    return Error(copy.error() == QFileDevice::ResourceError ? ErrorNumber::DiskFull : ErrorNumber::DeviceIO,
-                 u"\"%1\": its decompressed copy in \"%2\" cannot be written: %3."_s.arg(
-                     path, QDir::toNativeSeparators(QDir::tempPath()), copy.errorString()));
+    return FileError(copy.error() == QFileDevice::ResourceError ? ErrorNumber::DiskFull : ErrorNumber::DeviceIO, path,
+                     u"its decompressed copy in \"%1\" cannot be written: %2"_s.arg(
+                         QDir::toNativeSeparators(QDir::tempPath()), copy.errorString()));
 }
 
 } // namespace
@@ -69,8 +69,8 @@ std::unique_ptr<QTemporaryFile> DecompressedCopy(QFile &compressed, const QStrin
         if (stream->avail_in == 0) {
             const qint64 read = compressed.read(in.data(), in.size());
             if (read < 0)
-                throw Error(ErrorNumber::DeviceIO,
-                            u"\"%1\": the file cannot be read: %2."_s.arg(path, compressed.errorString()));
+                throw FileError(ErrorNumber::DeviceIO, path,
+                                u"the file cannot be read: %1"_s.arg(compressed.errorString()));
             if (read == 0)
                 break;
             stream->next_in = reinterpret_cast<Bytef *>(in.data());

@@ -186,10 +186,8 @@ void MarkupLexer::close(QByteArrayView name)
     const qsizetype slash = m_open.lastIndexOf('/');
     const QByteArrayView opened = QByteArrayView(m_open).sliced(slash + 1);
     if (opened != name)
-        throw MzmlFault{
-            u"the document is damaged: the end tag </%1> at byte %2 does not close <%3>"_s.arg(QString::fromUtf8(name))
-                .arg(m_start)
-                .arg(QString::fromUtf8(opened))};
+        throw MzmlFault{u"the document is damaged: the end tag </%1> at byte %2 does not close <%3>"_s.arg(
+            QString::fromUtf8(name), QString::number(m_start), QString::fromUtf8(opened))};
     m_open.truncate(slash);
 }
 
@@ -220,7 +218,6 @@ void MarkupLexer::checkSize(qint64 end) const
     case State::CData: what = u"CDATA section"_s; break;
     case State::Instruction: what = u"processing instruction"_s; break;
     }
-    throw MzmlFault{
-        u"the %1 at byte %2 is longer than %3 MiB, more than this reader takes"_s.arg(what).arg(m_start).arg(TextLimit
-                                                                                                             >> 20)};
+    throw MzmlFault{u"the %1 at byte %2 is longer than %3 MiB, more than this reader takes"_s.arg(
+        what, QString::number(m_start), QString::number(TextLimit >> 20))};
 }

@@ -62,9 +62,8 @@ struct MzmlFile : AcquisitionFile
     {
         const std::vector<SpectrumEntry> &entries = allSpectra();
         if (n < 1 || size_t(n) > entries.size())
-            throw Error(
-                ErrorNumber::InvalidArgument,
-                u"\"%1\": there is no spectrum %2; the acquisition holds %3."_s.arg(path).arg(n).arg(entries.size()));
+            throw FileError(ErrorNumber::InvalidArgument, path,
+                            u"there is no spectrum %1; the acquisition holds %2"_s.arg(n).arg(entries.size()));
         return entries[size_t(n) - 1];
     }
 };

@@ -39,9 +39,8 @@ bool LexFile(QFile &file, qint64 from, qint64 to, MarkupLexer &lexer, const Mark
 void CheckListElement(const MarkupToken &token)
 {
     if (token.name != "spectrum")
-        throw MzmlFault{u"the spectrum list holds an element <%1> at byte %2, which is not a spectrum"_s
-                            .arg(QString::fromUtf8(token.name))
-                            .arg(token.start)};
+        throw MzmlFault{u"the spectrum list holds an element <%1> at byte %2, which is not a spectrum"_s.arg(
+            QString::fromUtf8(token.name), QString::number(token.start))};
 }
 
 } // namespace
@@ -57,9 +56,8 @@ SpectrumOffsets ScanSpectrumOffsets(QFile &file, qint64 from, bool inList)
                 listDepth = token.depth + 1;
         } else if (token.kind == MarkupToken::Kind::EndTag && token.depth < listDepth) {
             if (token.name != "spectrumList")
-                throw MzmlFault{u"the document is damaged: the end tag </%1> at byte %2 closes the spectrum list"_s
-                                    .arg(QString::fromUtf8(token.name))
-                                    .arg(token.start)};
+                throw MzmlFault{u"the document is damaged: the end tag </%1> at byte %2 closes the spectrum list"_s.arg(
+                    QString::fromUtf8(token.name), QString::number(token.start))};
             offsets.listEnd = token.start;
             return false;
         } else if (token.depth == listDepth && token.opensElement()) {

@@ -595,6 +595,8 @@ void TestMzmlReader::badInput_data()
         << false << misspelt << u"Count"_s << 0 << u"the spectrum list holds an element <spectrun> at byte "_s;
     QTest::newRow("misspelt spectrum, indexed")
         << true << misspelt << u"Count"_s << 0 << u"the spectrum list holds an element <spectrun> at byte "_s;
+    QTest::newRow("percent sign in a name") << false << Replace("<spectrum index=\"2\"", "<spec%1 index=\"2\"")
+                                            << u"Count"_s << 0 << u"holds an element <spec%1> at byte "_s;
     QTest::newRow("stray end tag in the list") << false << Replace("</spectrum>\n", "</spectrum>\n</spectrum>\n")
                                                << u"Count"_s << 0 << u"</spectrum> at byte "_s;
     QTest::newRow("count and index leave out the last") << true << Mutation([](QByteArray &d) {
@@ -674,7 +676,8 @@ void TestMzmlReader::badInput()
         MzmlLayout{indexed, {Precision::Float64, true, Numpress::None}, {Precision::Float32, true, Numpress::None}});
     QByteArray content = ContentOf(original);
     mutation(content);
-    const QString path = write(u"mutated.raw"_s, content);
+    // A "%1" in the path stays as it is in every message.
+    const QString path = write(u"mutated%1.raw"_s, content);
 
     const std::unique_ptr<RawFileDocument> document = CreateRawFileDocument();
     std::optional<qsizetype> copiesWhileOpen;

@@ -51,6 +51,11 @@ private:
 
 static const QString OpenMs = u"/usr/share/doc/openms/examples/"_s;
 static const QString PymzML = u"/usr/share/doc/python3-pymzml/tests/data/"_s;
+static const QString Bsa1 = OpenMs + u"BSA/BSA1.mzML"_s;
+static const QString Lcms = OpenMs + u"LCMS-centroided.mzML"_s;
+static const QString Ecoli = OpenMs + u"ID/Ecoli_MS2_small.mzML"_s;
+static const QString Example = PymzML + u"example.mzML.gz"_s;
+static const QString Bsa1Gz = PymzML + u"BSA1.mzML.gz"_s;
 
 // A real acquisition laid out in a folder of its own: the export under
 // exportName and, when binaryRaw is set, a few bytes of a binary RAW file
@@ -61,58 +66,19 @@ static const struct
 {
     const char *name;
     QString source;
-    const char *package;
     QString exportName;
     QString binaryRaw;
     QString argument;
     QString ascName;
 } RealRows[] = {
-    {"BSA1, the export named X.raw",
-     OpenMs + u"BSA/BSA1.mzML"_s,
-     "openms-doc",
-     u"run.raw"_s,
-     {},
-     u"run.raw"_s,
-     u"run.asc"_s},
-    {"BSA1, passed directly",
-     OpenMs + u"BSA/BSA1.mzML"_s,
-     "openms-doc",
-     u"BSA1.mzML"_s,
-     {},
-     u"BSA1.mzML"_s,
-     u"BSA1.asc"_s},
-    {"LCMS-centroided, beside a binary X.raw", OpenMs + u"LCMS-centroided.mzML"_s, "openms-doc", u"run.mzML"_s,
-     u"run.raw"_s, u"run.raw"_s, u"run.asc"_s},
-    {"Ecoli MSn only, beside a binary X.RAW", OpenMs + u"ID/Ecoli_MS2_small.mzML"_s, "openms-doc", u"run.mzml"_s,
-     u"run.RAW"_s, u"run.RAW"_s, u"run.asc"_s},
-    {"example.mzML.gz, beside a missing X.raw",
-     PymzML + u"example.mzML.gz"_s,
-     "python-pymzml-doc",
-     u"run.mzML.gz"_s,
-     {},
-     u"run.raw"_s,
-     u"run.asc"_s},
-    {"example.mzML.gz, the export named X.raw",
-     PymzML + u"example.mzML.gz"_s,
-     "python-pymzml-doc",
-     u"run.raw"_s,
-     {},
-     u"run.raw"_s,
-     u"run.asc"_s},
-    {"example.mzML.gz, passed directly",
-     PymzML + u"example.mzML.gz"_s,
-     "python-pymzml-doc",
-     u"example.mzML.gz"_s,
-     {},
-     u"example.mzML.gz"_s,
-     u"example.asc"_s},
-    {"BSA1.mzML.gz, passed directly in upper case",
-     PymzML + u"BSA1.mzML.gz"_s,
-     "python-pymzml-doc",
-     u"BSA1.MZML.GZ"_s,
-     {},
-     u"BSA1.MZML.GZ"_s,
-     u"BSA1.asc"_s},
+    {"BSA1, the export named X.raw", Bsa1, u"run.raw"_s, {}, u"run.raw"_s, u"run.asc"_s},
+    {"BSA1, passed directly", Bsa1, u"BSA1.mzML"_s, {}, u"BSA1.mzML"_s, u"BSA1.asc"_s},
+    {"LCMS-centroided, beside a binary X.raw", Lcms, u"run.mzML"_s, u"run.raw"_s, u"run.raw"_s, u"run.asc"_s},
+    {"Ecoli MSn only, beside a binary X.RAW", Ecoli, u"run.mzml"_s, u"run.RAW"_s, u"run.RAW"_s, u"run.asc"_s},
+    {"example.mzML.gz, beside a missing X.raw", Example, u"run.mzML.gz"_s, {}, u"run.raw"_s, u"run.asc"_s},
+    {"example.mzML.gz, the export named X.raw", Example, u"run.raw"_s, {}, u"run.raw"_s, u"run.asc"_s},
+    {"example.mzML.gz, passed directly", Example, u"example.mzML.gz"_s, {}, u"example.mzML.gz"_s, u"example.asc"_s},
+    {"BSA1.mzML.gz, passed directly in upper case", Bsa1Gz, u"BSA1.MZML.GZ"_s, {}, u"BSA1.MZML.GZ"_s, u"BSA1.asc"_s},
 };
 
 void TestMzmlConformance::initTestCase()
@@ -424,7 +390,8 @@ void TestMzmlConformance::convertsRealAcquisitions()
     QFETCH(int, row);
     const auto &r = RealRows[row];
     if (!m_runs.contains(row))
-        QSKIP(qPrintable(u"%1 is missing (Debian package %2)"_s.arg(r.source, QString::fromLatin1(r.package))));
+        QSKIP(qPrintable(u"%1 is missing (Debian package %2)"_s.arg(
+            r.source, r.source.startsWith(OpenMs) ? u"openms-doc"_s : u"python-pymzml-doc"_s)));
     QProcess &run = *m_runs[row];
     QVERIFY(run.waitForFinished(60000));
     QCOMPARE(run.readAllStandardError(), QByteArray());

@@ -70,6 +70,8 @@ static QRect PixelRect(int left, int top, int width, int height)
     return {Pixels(left), Pixels(top), Pixels(width), Pixels(height)};
 }
 
+// One control a row, as the form lists them.
+// clang-format off
 static const struct
 {
     const char *name;
@@ -83,15 +85,8 @@ static const struct
     {"txtRawfile", "QLineEdit", "frmMain", 3480, 360, 7215, 285, {}, {}},
     {"cmdRawfile", "QPushButton", "frmMain", 10920, 360, 375, 255, u"..."_s, {}},
     {"fraFileInfo", "QGroupBox", "frmMain", 240, 960, 11055, 4335, u"File Information"_s, {}},
-    {"chkEdit",
-     "QCheckBox",
-     "fraFileInfo",
-     3000,
-     3600,
-     6135,
-     255,
-     u"Allow manual edit of sample header information prior to file conversion"_s,
-     {}},
+    {"chkEdit", "QCheckBox", "fraFileInfo", 3000, 3600, 6135, 255,
+     u"Allow manual edit of sample header information prior to file conversion"_s, {}},
     {"cmdExit", "QPushButton", "frmMain", 8741, 6240, 1215, 495, u"E&xit"_s, u"Close the application"_s},
     {"cmdConvert", "QPushButton", "frmMain", 6344, 6240, 1215, 495, u"&Convert"_s,
      u"Begin the conversion processing"_s},
@@ -116,16 +111,10 @@ static const struct
     {"txtNameOfMethod", "QLineEdit", "fraFileInfo", 3240, 2280, 7215, 285, {}, {}},
     {"lblNameOfMethod", "QLabel", "fraFileInfo", 120, 2280, 2895, 255, u"Name of Method (Instrument Method):"_s, {}},
     {"txtScaling", "QLineEdit", "frmMain", 7879, 5640, 975, 285, {}, {}},
-    {"lblScaling",
-     "QLabel",
-     "frmMain",
-     2760,
-     5640,
-     4695,
-     255,
-     u"Scaling Factor (each ion intensity will be DIVIDED by this value):"_s,
-     {}},
+    {"lblScaling", "QLabel", "frmMain", 2760, 5640, 4695, 255,
+     u"Scaling Factor (each ion intensity will be DIVIDED by this value):"_s, {}},
 };
+// clang-format on
 
 static QString Caption(const QWidget *widget)
 {

@@ -58,12 +58,8 @@ struct Surroundings
     QStringList messages;
     std::function<void()> whileMessageShown = [] {};
 
-    ScopedReplacement<modAPI::TimeZoneInformation(const QDateTime &)> zone{modAPI::GetTimeZoneInformation,
-                                                                           [](const QDateTime &) {
-                                                                               modAPI::TimeZoneInformation central;
-                                                                               central.Bias = -60;
-                                                                               return central;
-                                                                           }};
+    ScopedReplacement<modAPI::TimeZoneInformation(const QDateTime &)> zone{
+        modAPI::GetTimeZoneInformation, [](const QDateTime &) { return modAPI::TimeZoneInformation{.Bias = -60}; }};
     ScopedReplacement<void(const QString &, const QString &)> messageBox{
         modAPI::ShowInformation, [this](const QString &text, const QString &title) {
             messages << title + u" | "_s + text;

@@ -19,16 +19,7 @@ struct Unreadable
     QString why;
 };
 
-// A byte-order mark of UTF-16, or markup in two bytes a character.
-bool IsUtf16(QByteArrayView start)
-{
-    static constexpr QByteArrayView marks[] = {QByteArrayView("\xff\xfe", 2), QByteArrayView("\xfe\xff", 2),
-                                               QByteArrayView("<\0", 2), QByteArrayView("\0<", 2)};
-    return std::any_of(std::begin(marks), std::end(marks), [&](QByteArrayView mark) { return start.startsWith(mark); });
-}
-
-// Opens the file at path, or the decompressed copy of its gzip content.
-// Throws Unreadable, and an Error for a gzip stream that cannot be read.
+// Opens the file at path. Throws Unreadable.
 void OpenContent(AcquisitionFile &acquisition, const QString &path)
 {
     acquisition.path = path;
@@ -44,23 +35,7 @@ void OpenContent(AcquisitionFile &acquisition, const QString &path)
     file.setFileName(path);
     if (!file.open(QIODevice::ReadOnly))
         throw Unreadable{ErrorNumber::PermissionDenied, u"the file cannot be read: %1"_s.arg(file.errorString())};
-    if (IsGzip(file.peek(2))) {
-        try {
-            acquisition.copy = DecompressedCopy(file, path, CopyLimit(file.size()));
-        } catch (const MzmlFault &fault) {
-            throw acquisition.error(fault);
-        }
-        file.close();
-        file.setFileName(acquisition.copy->fileName());
-        if (!file.open(QIODevice::ReadOnly))
-            throw FileError(ErrorNumber::DeviceIO, path,
-                            u"its decompressed copy cannot be read: %1"_s.arg(file.errorString()));
-    }
-    // The reader finds markup by its ASCII bytes.
-    if (IsUtf16(file.peek(2)))
-        throw Unreadable{ErrorNumber::InvalidFileFormat,
-                         u"the document is encoded in UTF-16, which this reader does not read (export it in "
-                         u"UTF-8)"_s};
+    acquisition.compressed = IsGzip(file.peek(2));
 }
 
 // Reads the head of the acquisition at path; the reason when its content is
@@ -70,7 +45,7 @@ std::optional<Unreadable> ReadHead(AcquisitionFile &acquisition, const QString &
 {
     try {
         OpenContent(acquisition, path);
-        acquisition.head = ReadMzmlHead(acquisition.file);
+        acquisition.head = ReadMzml(*acquisition.content());
     } catch (const Unreadable &unreadable) {
         return unreadable;
     } catch (const NotMzmlFault &fault) {
@@ -107,6 +82,26 @@ void AcquisitionFile::close()
 {
     file.close();
     copy.reset();
+}
+
+std::unique_ptr<ByteSource> AcquisitionFile::content(QFileDevice *copyTo)
+{
+    if (!file.seek(0))
+        throw FileError(ErrorNumber::DeviceIO, path, u"the file cannot be read: %1"_s.arg(file.errorString()));
+    if (compressed)
+        return std::make_unique<GzipSource>(file, path, copyTo);
+    return std::make_unique<FileSource>(file);
+}
+
+SpectrumIndex AcquisitionFile::readSpectra()
+{
+    std::unique_ptr<QTemporaryFile> decompressed = compressed ? CreateDecompressedCopy(path) : nullptr;
+    SpectrumIndex index = BuildSpectrumIndex(*content(decompressed.get()));
+    if (decompressed && !decompressed->flush())
+        throw FileError(ErrorNumber::DeviceIO, path,
+                        u"its decompressed copy cannot be written: %1"_s.arg(decompressed->errorString()));
+    copy = std::move(decompressed);
+    return index;
 }
 
 Error AcquisitionFile::error(const MzmlFault &fault) const

@@ -2,7 +2,9 @@
 
 #include "convert/Errors.h"
 #include "mzml/MzmlFault.h"
+#include "mzml/ByteSource.h"
 #include "mzml/MzmlHead.h"
+#include "mzml/MzmlSpectrumIndex.h"
 
 #include <QFile>
 #include <QString>
@@ -14,13 +16,22 @@
 struct AcquisitionFile
 {
     QString path; // the file read, as the user knows it: the path opened, or the export beside it
-    std::unique_ptr<QTemporaryFile> copy; // gzip content decompressed; removed with it
-    QFile file;                           // open for reading: the file at path, or the copy
+    QFile file;   // open for reading: the file at path
+    bool compressed = false;              // its content is gzip-compressed
+    std::unique_ptr<QTemporaryFile> copy; // that content decompressed, once the spectra are read; removed with it
     MzmlHead head;
 
     bool isOpen() const { return file.isOpen(); }
     // Closes the file and removes the copy.
     void close();
+    // The document from its start, decompressed as it is read; the pieces
+    // also go to copy when given.
+    std::unique_ptr<ByteSource> content(QFileDevice *copy = nullptr);
+    // Reads the whole document once: its spectra. Content that is
+    // compressed is decompressed into the copy on the way. Throws MzmlFault.
+    SpectrumIndex readSpectra();
+    // The file that holds the spectra's bytes: the file, or the copy.
+    QFile &spectraFile() { return copy ? *copy : file; }
     // The fault as an Error that names the file and, when given, the spectrum.
     Error error(const MzmlFault &fault) const;
 };

@@ -1,21 +1,26 @@
 #include "mzml/DecodeAhead.h"
 
+#include "mzml/MzmlFault.h"
 #include "mzml/MzmlSpectrum.h"
-#include "mzml/SpectrumScan.h"
 
 #include <algorithm>
 
 namespace {
 
 // Spectra decoded ahead of the one asked for: enough that the worker seldom
-// sleeps while the caller is busy elsewhere (waking it costs more than
-// decoding a small spectrum)...
+// sleeps while the caller writes one out.
 constexpr size_t Depth = 8;
-// ...but it starts no spectrum while those waiting for the caller hold this
-// many bytes: large spectra are decoded only a little ahead.
+// The worker starts no spectrum while those waiting for the caller hold this
+// many bytes: memory stays within the largest spectrum plus a fixed allowance.
 constexpr size_t ByteBudget = 4 << 20;
 // How many spectra after the one asked for are looked at for the next ones.
 constexpr qint32 LookAhead = 256;
+// A spectrum whose arrays take fewer bytes decodes faster than a hand-off
+// to the worker costs...
+constexpr qint64 AheadMinimumBytes = 16 << 10;
+// ...and one of more points is decoded only when asked for, so that no
+// second copy of a large spectrum is ever held.
+constexpr qint64 AheadMaximumPoints = 1 << 18;
 
 size_t BytesOf(const SpectrumPoints &points)
 {
@@ -24,8 +29,8 @@ size_t BytesOf(const SpectrumPoints &points)
 
 } // namespace
 
-DecodeAhead::DecodeAhead(QFile &file, const MzmlHead &head, const std::vector<SpectrumEntry> &entries)
-    : m_file(file), m_head(head), m_entries(entries)
+DecodeAhead::DecodeAhead(QFile &file, const MzmlHead &head, const SpectrumIndex &index)
+    : m_file(file), m_head(head), m_index(index), m_asked(index.filters.size(), false)
 {
 }
 
@@ -42,32 +47,42 @@ DecodeAhead::~DecodeAhead()
 SpectrumPoints DecodeAhead::Points(qint32 n)
 {
     std::unique_lock lock(m_mutex);
-    if (n <= m_asked)
-        m_filters.clear(); // a new pass
-    m_asked = n;
-    if (!IsExpected(n))
-        m_filters.push_back(m_entries[size_t(n) - 1].filter);
-    Plan(n);
+    if (n <= m_last) { // a new pass
+        std::fill(m_asked.begin(), m_asked.end(), false);
+        m_slots.clear();
+        m_planned = 0;
+    }
+    m_last = n;
+    m_asked[size_t(m_index.entries[size_t(n) - 1].filter)] = true;
+    while (!m_slots.empty() && m_slots.front().n < n)
+        m_slots.pop_front();
+    m_planned = std::max(m_planned, n);
+    Plan();
+    if (m_slots.empty() || m_slots.front().n != n) {
+        lock.unlock();
+        return Read(n, false);
+    }
     // The caller decodes its spectrum itself when the worker has not begun
     // it, and while the worker decodes it, decodes the next one waiting.
-    const Slots::iterator slot = Find(n);
+    const quint64 id = m_slots.front().id;
     for (;;) {
-        if (slot->state == Slot::State::Done) {
-            SpectrumPoints points = std::move(slot->points);
-            const std::exception_ptr failure = slot->failure;
-            m_slots.erase(slot);
+        Slot &slot = *Find(id);
+        if (slot.state == Slot::State::Done) {
+            SpectrumPoints points = std::move(slot.points);
+            const std::exception_ptr failure = slot.failure;
+            m_slots.pop_front();
+            m_work.notify_one();
             lock.unlock();
             if (failure)
                 std::rethrow_exception(failure);
             return points;
         }
-        if (slot->state == Slot::State::Waiting) {
-            Decode(*slot, lock);
-        } else if (const Slots::iterator next = FirstWaiting(); next != m_slots.end()) {
-            Decode(*next, lock);
-        } else {
+        if (slot.state == Slot::State::Waiting)
+            Decode(slot, lock, false);
+        else if (Slot *next = FirstWaiting())
+            Decode(*next, lock, false);
+        else
             m_done.wait(lock);
-        }
     }
 }
 
@@ -75,56 +90,52 @@ void DecodeAhead::Run()
 {
     std::unique_lock lock(m_mutex);
     for (;;) {
-        Slots::iterator slot = m_slots.end();
+        Slot *slot = nullptr;
         m_work.wait(lock, [&] {
-            slot = DoneBytes() < ByteBudget ? FirstWaiting() : m_slots.end();
-            return m_stop || slot != m_slots.end();
+            slot = DoneBytes() < ByteBudget ? FirstWaiting() : nullptr;
+            return m_stop || slot;
         });
         if (m_stop)
             return;
-        Decode(*slot, lock);
+        Decode(*slot, lock, true);
     }
 }
 
-// Keeps the slot of n and of the spectra expected after it, and only them;
-// adds the missing ones.
-void DecodeAhead::Plan(qint32 n)
+// Adds slots for the spectra expected after the one asked for, each looked
+// at once in a pass.
+void DecodeAhead::Plan()
 {
-    std::vector<qint32> expected{n};
-    const qint64 last = std::min(qint64(m_entries.size()), qint64(n) + LookAhead);
-    for (qint64 next = qint64(n) + 1; next <= last && expected.size() <= Depth; ++next) {
-        if (IsExpected(qint32(next)))
-            expected.push_back(qint32(next));
+    const qint32 last = qint32(std::min(qint64(m_index.entries.size()), qint64(m_last) + LookAhead));
+    bool added = false;
+    while (m_slots.size() < Depth && m_planned < last) {
+        ++m_planned;
+        if (m_asked[size_t(m_index.entries[size_t(m_planned) - 1].filter)] && PaysAhead(m_planned)) {
+            m_slots.push_back(Slot{m_planned, m_nextId++, Slot::State::Waiting, {}, {}});
+            added = true;
+        }
     }
-    Slots::iterator slot = m_slots.begin();
-    for (const qint32 number : expected) {
-        while (slot != m_slots.end() && slot->n < number)
-            slot = m_slots.erase(slot);
-        if (slot == m_slots.end() || slot->n != number)
-            slot = m_slots.insert(slot, Slot{number, m_nextId++, Slot::State::Waiting, {}, {}});
-        ++slot;
-    }
-    m_slots.erase(slot, m_slots.end());
-    m_work.notify_one();
+    if (added)
+        m_work.notify_one();
 }
 
-// Whether the caller may ask for spectrum n in this pass: it has asked for
-// one of the same filter text.
-bool DecodeAhead::IsExpected(qint32 n) const
+bool DecodeAhead::PaysAhead(qint32 n) const
 {
-    const QString &filter = m_entries[size_t(n) - 1].filter;
-    return std::find(m_filters.begin(), m_filters.end(), filter) != m_filters.end();
+    const SpectrumEntry &entry = m_index.entries[size_t(n) - 1];
+    return entry.arraysEnd - entry.arraysStart >= AheadMinimumBytes && entry.declaredLength >= 0
+        && entry.declaredLength <= AheadMaximumPoints;
 }
 
-DecodeAhead::Slots::iterator DecodeAhead::Find(qint32 n)
+DecodeAhead::Slot *DecodeAhead::Find(quint64 id)
 {
-    return std::find_if(m_slots.begin(), m_slots.end(), [n](const Slot &slot) { return slot.n == n; });
+    const auto slot = std::find_if(m_slots.begin(), m_slots.end(), [id](const Slot &s) { return s.id == id; });
+    return slot == m_slots.end() ? nullptr : &*slot;
 }
 
-DecodeAhead::Slots::iterator DecodeAhead::FirstWaiting()
+DecodeAhead::Slot *DecodeAhead::FirstWaiting()
 {
-    return std::find_if(m_slots.begin(), m_slots.end(),
-                        [](const Slot &slot) { return slot.state == Slot::State::Waiting; });
+    const auto slot = std::find_if(m_slots.begin(), m_slots.end(),
+                                   [](const Slot &s) { return s.state == Slot::State::Waiting; });
+    return slot == m_slots.end() ? nullptr : &*slot;
 }
 
 size_t DecodeAhead::DoneBytes() const
@@ -137,7 +148,7 @@ size_t DecodeAhead::DoneBytes() const
 
 // Decodes outside the lock; the slot may be dropped meanwhile, and so is
 // then what was decoded for it.
-void DecodeAhead::Decode(Slot &slot, std::unique_lock<std::mutex> &lock)
+void DecodeAhead::Decode(Slot &slot, std::unique_lock<std::mutex> &lock, bool onWorker)
 {
     slot.state = Slot::State::Decoding;
     const qint32 n = slot.n;
@@ -146,14 +157,13 @@ void DecodeAhead::Decode(Slot &slot, std::unique_lock<std::mutex> &lock)
     SpectrumPoints points;
     std::exception_ptr failure;
     try {
-        points = Read(n);
+        points = Read(n, onWorker);
     } catch (...) {
         failure = std::current_exception();
     }
     lock.lock();
-    const Slots::iterator decoded =
-        std::find_if(m_slots.begin(), m_slots.end(), [id](const Slot &s) { return s.id == id; });
-    if (decoded == m_slots.end())
+    Slot *decoded = Find(id);
+    if (!decoded)
         return;
     decoded->state = Slot::State::Done;
     decoded->points = std::move(points);
@@ -161,13 +171,16 @@ void DecodeAhead::Decode(Slot &slot, std::unique_lock<std::mutex> &lock)
     m_done.notify_one();
 }
 
-SpectrumPoints DecodeAhead::Read(qint32 n)
+// The caller reads through the window; the worker reads its spectrum whole.
+SpectrumPoints DecodeAhead::Read(qint32 n, bool onWorker)
 {
-    const SpectrumEntry &entry = m_entries[size_t(n) - 1];
-    QByteArray bytes;
-    {
-        const std::lock_guard lock(m_fileMutex);
-        bytes = ReadSpectrumBytes(m_file, entry.offset, entry.end);
+    const SpectrumEntry &entry = m_index.entries[size_t(n) - 1];
+    if (entry.declaredLength < 0)
+        throw MzmlFault{m_index.faults[size_t(-1 - entry.declaredLength)]};
+    if (onWorker) {
+        const QByteArray bytes = ReadRange(m_file, m_fileMutex, entry.arraysStart, entry.arraysEnd);
+        return DecodeSpectrumPoints(bytes, entry.arraysStart, entry.declaredLength, m_head);
     }
-    return DecodeSpectrumPoints(bytes, entry.offset, m_head);
+    return DecodeSpectrumPoints(m_window.bytes(entry.arraysStart, entry.arraysEnd), entry.arraysStart,
+                                entry.declaredLength, m_head);
 }

@@ -5,8 +5,7 @@
 
 #include <QDir>
 
-#include <zlib.h>
-
+#include <algorithm>
 #include <new>
 
 using namespace Qt::Literals::StringLiterals;
@@ -14,27 +13,6 @@ using namespace Qt::Literals::StringLiterals;
 namespace {
 
 constexpr qsizetype ChunkSize = 1 << 20;
-
-// Ends the stream however the decompression ends.
-class Inflater
-{
-public:
-    Inflater()
-    {
-        // 15 + 16: the largest window, and a gzip header and trailer.
-        if (inflateInit2(&m_stream, 15 + 16) != Z_OK)
-            throw std::bad_alloc();
-    }
-    ~Inflater() { inflateEnd(&m_stream); }
-    Inflater(const Inflater &) = delete;
-    Inflater &operator=(const Inflater &) = delete;
-
-    z_stream *operator->() { return &m_stream; }
-    z_stream *get() { return &m_stream; }
-
-private:
-    z_stream m_stream{};
-};
 
 Error CopyError(const QString &path, const QFileDevice &copy)
 {
@@ -55,49 +33,75 @@ qint64 CopyLimit(qint64 compressedSize)
     return qMax(qint64(64) << 20, compressedSize * 64);
 }
 
-std::unique_ptr<QTemporaryFile> DecompressedCopy(QFile &compressed, const QString &path, qint64 limit)
+GzipSource::GzipSource(QFile &compressed, const QString &path, QFileDevice *copy)
+    : m_compressed(compressed), m_path(path), m_copy(copy), m_limit(CopyLimit(compressed.size())),
+      m_in(ChunkSize, Qt::Uninitialized)
+{
+    // 15 + 16: the largest window, and a gzip header and trailer.
+    if (inflateInit2(&m_stream, 15 + 16) != Z_OK)
+        throw std::bad_alloc();
+}
+
+GzipSource::~GzipSource()
+{
+    inflateEnd(&m_stream);
+}
+
+// Reads more compressed bytes; false at the end of the file.
+bool GzipSource::refill()
+{
+    const qint64 read = m_compressed.read(m_in.data(), m_in.size());
+    if (read < 0)
+        throw FileError(ErrorNumber::DeviceIO, m_path, u"the file cannot be read: %1"_s.arg(m_compressed.errorString()));
+    m_stream.next_in = reinterpret_cast<Bytef *>(m_in.data());
+    m_stream.avail_in = uInt(read);
+    return read > 0;
+}
+
+qint64 GzipSource::read(char *data, qint64 size)
+{
+    m_stream.next_out = reinterpret_cast<Bytef *>(data);
+    m_stream.avail_out = uInt(qMin<qint64>(size, ChunkSize));
+    const uInt room = m_stream.avail_out;
+    while (m_stream.avail_out == room) {
+        if (m_stream.avail_in == 0 && (m_inputEnded || !refill())) {
+            m_inputEnded = true;
+            if (m_status != Z_STREAM_END)
+                throw TruncatedDocument();
+            break;
+        }
+        if (m_status == Z_STREAM_END) {
+            // Zero bytes after the last stream are padding, as gzip takes them.
+            const auto *next = m_stream.next_in;
+            if (std::all_of(next, next + m_stream.avail_in, [](Bytef byte) { return byte == 0; })) {
+                m_stream.avail_in = 0;
+                continue;
+            }
+            // Another stream after the end of one: gzip files may be joined.
+            if (inflateReset(&m_stream) != Z_OK)
+                throw std::bad_alloc();
+        }
+        m_status = inflate(&m_stream, Z_NO_FLUSH);
+        if (m_status == Z_MEM_ERROR)
+            throw std::bad_alloc();
+        if (m_status == Z_NEED_DICT || (m_status < 0 && m_status != Z_BUF_ERROR))
+            throw MzmlFault{u"the document is damaged: its gzip stream is invalid (%1)"_s.arg(
+                QString::fromLatin1(m_stream.msg ? m_stream.msg : "no message"))};
+    }
+    const qint64 produced = room - m_stream.avail_out;
+    m_written += produced;
+    if (m_written > m_limit)
+        throw MzmlFault{u"its gzip stream inflates beyond %1 MiB, more than this reader copies for a file of "
+                        u"this size"_s.arg(m_limit >> 20)};
+    if (m_copy && m_copy->write(data, produced) != produced)
+        throw CopyError(m_path, *m_copy);
+    return produced;
+}
+
+std::unique_ptr<QTemporaryFile> CreateDecompressedCopy(const QString &path)
 {
     auto copy = std::make_unique<QTemporaryFile>(QDir::tempPath() + u"/quorvane-XXXXXX.mzML"_s);
     if (!copy->open())
-        throw CopyError(path, *copy);
-    Inflater stream;
-    QByteArray in(ChunkSize, Qt::Uninitialized);
-    QByteArray out(ChunkSize, Qt::Uninitialized);
-    qint64 written = 0;
-    int status = Z_OK;
-    for (;;) {
-        if (stream->avail_in == 0) {
-            const qint64 read = compressed.read(in.data(), in.size());
-            if (read < 0)
-                throw FileError(ErrorNumber::DeviceIO, path,
-                                u"the file cannot be read: %1"_s.arg(compressed.errorString()));
-            if (read == 0)
-                break;
-            stream->next_in = reinterpret_cast<Bytef *>(in.data());
-            stream->avail_in = uInt(read);
-        }
-        // Another stream after the end of one: gzip files may be joined.
-        if (status == Z_STREAM_END && inflateReset(stream.get()) != Z_OK)
-            throw std::bad_alloc();
-        stream->next_out = reinterpret_cast<Bytef *>(out.data());
-        stream->avail_out = uInt(out.size());
-        status = inflate(stream.get(), Z_NO_FLUSH);
-        if (status == Z_MEM_ERROR)
-            throw std::bad_alloc();
-        if (status == Z_NEED_DICT || (status < 0 && status != Z_BUF_ERROR))
-            throw MzmlFault{u"the document is damaged: its gzip stream is invalid (%1)"_s.arg(
-                QString::fromLatin1(stream->msg ? stream->msg : "no message"))};
-        const qint64 produced = out.size() - qint64(stream->avail_out);
-        written += produced;
-        if (written > limit)
-            throw MzmlFault{u"its gzip stream inflates beyond %1 MiB, more than this reader copies for a file of "
-                            u"this size"_s.arg(limit >> 20)};
-        if (copy->write(out.constData(), produced) != produced)
-            throw CopyError(path, *copy);
-    }
-    if (status != Z_STREAM_END)
-        throw TruncatedDocument();
-    if (!copy->flush())
         throw CopyError(path, *copy);
     return copy;
 }

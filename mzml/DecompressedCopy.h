@@ -1,25 +1,56 @@
 #pragma once
 
+#include "mzml/ByteSource.h"
+
 #include <QByteArrayView>
 #include <QFile>
 #include <QString>
 #include <QTemporaryFile>
+
+#include <zlib.h>
 
 #include <memory>
 
 // Whether content that begins with these bytes is gzip-compressed.
 bool IsGzip(QByteArrayView start);
 
-// The most that a decompressed copy of a file of compressedSize bytes may
-// take: 64 times that size, and at least 64 MiB. A real export inflates a
-// few times; a stream made to fill the disk inflates a thousandfold.
+// The most that the decompressed content of a file of compressedSize bytes
+// may take: 64 times that size, and at least 64 MiB. A real export inflates
+// a few times; a stream made to fill the disk inflates a thousandfold.
 qint64 CopyLimit(qint64 compressedSize);
 
-// The gzip content of compressed (one stream or several in a row), read
-// from its current position and decompressed into a new temporary file in
-// the system's temporary folder, flushed and open. The file is removed when
-// the object is destroyed, and on every failure here. Streams in chunks, so
-// memory does not grow with the file. Throws MzmlFault for a damaged stream,
-// one cut short, and content beyond limit; an Error that names path (the
-// compressed file, as the user knows it) when either file fails.
-std::unique_ptr<QTemporaryFile> DecompressedCopy(QFile &compressed, const QString &path, qint64 limit);
+// The gzip content of a file (one stream or several in a row, maybe followed
+// by zero bytes), decompressed as it is read from the file's current
+// position on. Each piece also goes to the copy when one is given, so that
+// one decompression serves both a pass over the document and the reading of
+// its spectra later. Throws MzmlFault for a damaged stream, one cut short,
+// and content beyond CopyLimit; an Error that names path (the compressed
+// file, as the user knows it) when either file fails.
+class GzipSource : public ByteSource
+{
+public:
+    GzipSource(QFile &compressed, const QString &path, QFileDevice *copy = nullptr);
+    ~GzipSource() override;
+    GzipSource(const GzipSource &) = delete;
+    GzipSource &operator=(const GzipSource &) = delete;
+
+    qint64 read(char *data, qint64 size) override;
+
+private:
+    bool refill();
+
+    QFile &m_compressed;
+    QString m_path;
+    QFileDevice *m_copy;
+    qint64 m_limit;
+    qint64 m_written = 0;
+    int m_status = Z_OK;
+    bool m_inputEnded = false;
+    QByteArray m_in;
+    z_stream m_stream{};
+};
+
+// A new temporary file for the decompressed content of path, in the
+// system's temporary folder; it is removed with the object. Throws an Error
+// that names path when it cannot be created.
+std::unique_ptr<QTemporaryFile> CreateDecompressedCopy(const QString &path);

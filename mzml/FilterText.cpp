@@ -4,28 +4,23 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-bool IsMs1(const ParamSet &spectrum)
+bool IsMs1(const SpectrumTerms &spectrum)
 {
-    if (spectrum.cvParam(u"MS:1000579"))
+    if (spectrum.ms1)
         return true;
-    const CvParam *level = spectrum.cvParam(u"MS:1000511");
     bool ok = false;
-    return level && level->value.trimmed().toInt(&ok) == 1 && ok;
+    return spectrum.msLevel && spectrum.msLevel->trimmed().toInt(&ok) == 1 && ok;
 }
 
 } // namespace
 
-QString FilterText(const ParamSet &spectrum, const ParamSet &firstScan)
+QString FilterText(const SpectrumTerms &spectrum, const SpectrumTerms &firstScan)
 {
-    // Shared texts: the spectrum index keeps one for every spectrum.
-    static const QString sim = u"+ SIM ms "_s;
-    static const QString full = u"+ Full ms "_s;
-    const CvParam *filter = firstScan.cvParam(u"MS:1000512");
-    if (!filter)
-        filter = spectrum.cvParam(u"MS:1000512");
-    if (filter)
-        return filter->value;
-    if (spectrum.cvParam(u"MS:1000582"))
-        return sim;
-    return IsMs1(spectrum) ? full : QString();
+    if (firstScan.filter)
+        return *firstScan.filter;
+    if (spectrum.filter)
+        return *spectrum.filter;
+    if (spectrum.sim)
+        return u"+ SIM ms "_s;
+    return IsMs1(spectrum) ? u"+ Full ms "_s : QString();
 }

@@ -10,4 +10,4 @@
 // spectrum lands in the same sections: "+ SIM ms " for a SIM spectrum
 // (MS:1000582), "+ Full ms " for any other MS1 spectrum (MS:1000579, or ms
 // level 1), and the empty text for the rest.
-QString FilterText(const ParamSet &spectrum, const ParamSet &firstScan);
+QString FilterText(const SpectrumTerms &spectrum, const SpectrumTerms &firstScan);

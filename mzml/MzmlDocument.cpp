@@ -23,7 +23,7 @@ Error NoAcquisitionOpen()
 // head and, once needed, its spectrum index and the decoding ahead of points.
 struct MzmlFile : AcquisitionFile
 {
-    std::optional<std::vector<SpectrumEntry>> spectra;
+    std::optional<SpectrumIndex> spectra;
     std::unique_ptr<DecodeAhead> ahead; // last: it reads the file and the index
 
     // Stops the decoding ahead before the file (and any copy) goes.
@@ -49,18 +49,18 @@ struct MzmlFile : AcquisitionFile
         }
     }
 
-    const std::vector<SpectrumEntry> &allSpectra()
+    const SpectrumIndex &allSpectra()
     {
-        return reading([this]() -> const std::vector<SpectrumEntry> & {
+        return reading([this]() -> const SpectrumIndex & {
             if (!spectra)
-                spectra = BuildSpectrumIndex(file, head);
+                spectra = readSpectra();
             return *spectra;
         });
     }
 
     const SpectrumEntry &spectrum(qint32 n)
     {
-        const std::vector<SpectrumEntry> &entries = allSpectra();
+        const std::vector<SpectrumEntry> &entries = allSpectra().entries;
         if (n < 1 || size_t(n) > entries.size())
             throw FileError(ErrorNumber::InvalidArgument, path,
                             u"there is no spectrum %1; the acquisition holds %2"_s.arg(n).arg(entries.size()));
@@ -155,7 +155,8 @@ public:
 
     std::unique_ptr<ScanFilter> ScanNumber(qint32 n) override
     {
-        return std::make_unique<MzmlScanFilter>(m_file->spectrum(n).filter);
+        const SpectrumEntry &entry = m_file->spectrum(n);
+        return std::make_unique<MzmlScanFilter>(m_file->spectra->filterOf(entry));
     }
 
 private:
@@ -173,7 +174,8 @@ public:
         return m_file->reading(
             [this] {
                 if (!m_file->ahead)
-                    m_file->ahead = std::make_unique<DecodeAhead>(m_file->file, m_file->head, *m_file->spectra);
+                    m_file->ahead =
+                        std::make_unique<DecodeAhead>(m_file->spectraFile(), m_file->head, *m_file->spectra);
                 return m_file->ahead->Points(m_n);
             },
             m_n);
@@ -195,13 +197,13 @@ public:
         return std::make_unique<MzmlSpectrumData>(m_file, n);
     }
 
-    qint32 Count() override { return qint32(qMin<size_t>(m_file->allSpectra().size(), INT32_MAX)); }
+    qint32 Count() override { return qint32(qMin<size_t>(m_file->allSpectra().entries.size(), INT32_MAX)); }
 
     double StartTime(qint32 n) override
     {
         const SpectrumEntry &entry = m_file->spectrum(n);
-        if (!entry.startTimeFault.isEmpty())
-            throw m_file->error(MzmlFault{entry.startTimeFault, n});
+        if (entry.startTimeFault >= 0)
+            throw m_file->error(MzmlFault{m_file->spectra->faults[size_t(entry.startTimeFault)], n});
         return entry.startTime;
     }
 

@@ -1,7 +1,5 @@
 #include "mzml/MzmlHead.h"
 
-#include "mzml/FileFragment.h"
-#include "mzml/MzmlFault.h"
 #include "mzml/SourceFilePath.h"
 
 #include <algorithm>
@@ -10,176 +8,176 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-// Up to the root element: the encoding, and no document type declaration.
-void ReadPrologue(QXmlStreamReader &reader, MzmlHead &head)
+// Ends a reading that needs only the head.
+struct HeadComplete
 {
-    while (!reader.atEnd()) {
-        switch (reader.readNext()) {
-        case QXmlStreamReader::StartDocument: head.encoding = reader.documentEncoding().toString(); break;
-        case QXmlStreamReader::DTD: throw MzmlFault{u"it declares a document type"_s};
-        case QXmlStreamReader::StartElement: return;
-        default: break;
+};
+
+class MzmlReader
+{
+public:
+    MzmlReader(XmlTokenizer &tokenizer, const SpectrumReader &spectrum) : m_tokenizer(tokenizer), m_spectrum(spectrum)
+    {
+    }
+
+    MzmlHead read()
+    {
+        try {
+            readRoot();
+            while (m_spectrum && m_tokenizer.next().kind != XmlToken::Kind::End) {
+            }
+        } catch (const HeadComplete &) {
+        } catch (const MzmlFault &fault) {
+            if (m_inMzml)
+                throw;
+            throw NotMzmlFault{{u"not an mzML acquisition (%1)"_s.arg(fault.what)}};
+        }
+        chooseSample();
+        return std::move(m_head);
+    }
+
+private:
+    void readRoot()
+    {
+        const XmlToken *token = &m_tokenizer.next();
+        while (!token->opensElement())
+            token = &m_tokenizer.next();
+        const XmlToken &root = *token;
+        m_head.encoding = m_tokenizer.declaredEncoding();
+        m_head.textEncoding = m_tokenizer.encoding();
+        if (root.name == "indexedmzML") {
+            bool found = false;
+            ReadChildren(m_tokenizer, [&](const XmlToken &child) {
+                if (child.name == "mzML" && !found) {
+                    found = true;
+                    readMzml();
+                }
+            });
+            if (!found)
+                throw MzmlFault{u"its root element <indexedmzML> holds no <mzML>"_s};
+        } else if (root.name == "mzML") {
+            readMzml();
+        } else {
+            throw MzmlFault{u"its root element is <%1>"_s.arg(QString::fromUtf8(root.name))};
         }
     }
-    throw MzmlFault{reader.hasError() ? u"it is not an XML document: %1"_s.arg(reader.errorString())
-                                      : u"it holds no element"_s};
-}
 
-// A group holds parameters only: one that referred to others could multiply
-// them beyond any measure, level by level.
-void ReadParamGroups(QXmlStreamReader &reader, MzmlHead &head)
-{
-    while (reader.readNextStartElement()) {
-        if (LocalName(reader) == u"referenceableParamGroup") {
-            const QString id = reader.attributes().value(u"id"_s).toString();
-            ParamSet params;
-            while (reader.readNextStartElement()) {
-                if (LocalName(reader) == u"referenceableParamGroupRef")
+    void readMzml()
+    {
+        m_inMzml = true;
+        ReadChildren(m_tokenizer, [&](const XmlToken &child) {
+            if (child.name == "fileDescription")
+                readFileDescription();
+            else if (child.name == "referenceableParamGroupList")
+                readParamGroups();
+            else if (child.name == "sampleList")
+                readSamples();
+            else if (child.name == "run" && !m_runSeen)
+                readRun();
+        });
+    }
+
+    // The first sourceFile of the sourceFileList.
+    void readFileDescription()
+    {
+        ReadChildren(m_tokenizer, [&](const XmlToken &list) {
+            if (list.name != "sourceFileList")
+                return;
+            ReadChildren(m_tokenizer, [&](const XmlToken &file) {
+                if (file.name == "sourceFile" && !m_sourceFileSeen) {
+                    m_sourceFileSeen = true;
+                    m_head.sourceFilePath =
+                        SourceFilePath(m_tokenizer.attributeValue("location"), m_tokenizer.attributeValue("name"));
+                }
+            });
+        });
+    }
+
+    // A group holds parameters only: one that referred to others could
+    // multiply them beyond any measure, level by level.
+    void readParamGroups()
+    {
+        ReadChildren(m_tokenizer, [&](const XmlToken &child) {
+            if (child.name != "referenceableParamGroup")
+                return;
+            const QString id = m_tokenizer.attributeValue("id");
+            ParamGroup group;
+            ReadChildren(m_tokenizer, [&](const XmlToken &param) {
+                if (param.name == "referenceableParamGroupRef")
                     throw MzmlFault{
                         u"the parameter group \"%1\" refers to another group, which mzML does not allow"_s.arg(id)};
-                if (!ReadParam(reader, head.groups, params))
-                    reader.skipCurrentElement();
+                ReadParam(m_tokenizer, m_head.groups, group.params);
+            });
+            group.terms = SpectrumTerms::Of(group.params);
+            m_head.groups.insert(id, std::move(group));
+        });
+    }
+
+    void readSamples()
+    {
+        ReadChildren(m_tokenizer, [&](const XmlToken &child) {
+            if (child.name != "sample")
+                return;
+            MzmlSample sample{m_tokenizer.attributeValue("id"), m_tokenizer.attributeValue("name"), {}};
+            sample.params = ReadParams(m_tokenizer, m_head.groups);
+            m_samples.push_back(std::move(sample));
+        });
+    }
+
+    void readRun()
+    {
+        m_runSeen = true;
+        m_sampleRef = m_tokenizer.attributeValue("sampleRef");
+        const QByteArrayView stamp = m_tokenizer.attribute("startTimeStamp");
+        if (!stamp.isNull())
+            m_head.startTimeStamp = m_tokenizer.value(stamp);
+        bool listSeen = false;
+        ReadChildren(m_tokenizer, [&](const XmlToken &child) {
+            if (child.name == "spectrumList" && !listSeen) {
+                listSeen = true;
+                readSpectrumList();
             }
-            head.groups.insert(id, params);
-        } else {
-            reader.skipCurrentElement();
-        }
+        });
     }
-}
 
-std::vector<MzmlSample> ReadSamples(QXmlStreamReader &reader, const ParamGroups &groups)
-{
-    std::vector<MzmlSample> samples;
-    while (reader.readNextStartElement()) {
-        if (LocalName(reader) == u"sample") {
-            const QXmlStreamAttributes attributes = reader.attributes();
-            samples.push_back({attributes.value(u"id"_s).toString(), attributes.value(u"name"_s).toString(),
-                               ReadParams(reader, groups)});
-        } else {
-            reader.skipCurrentElement();
-        }
+    // Only spectra stand in the spectrum list.
+    void readSpectrumList()
+    {
+        ReadChildren(m_tokenizer, [&](const XmlToken &child) {
+            if (child.name != "spectrum")
+                throw MzmlFault{u"the spectrum list holds an element <%1> at byte %2, which is not a spectrum"_s.arg(
+                    QString::fromUtf8(child.name), QString::number(child.start))};
+            if (!m_spectrum)
+                throw HeadComplete{};
+            m_spectrum(m_tokenizer, m_head);
+        });
     }
-    return samples;
-}
 
-// Stands on the spectrumList start: finds whether any child follows, then
-// leaves the reader there.
-void ReadSpectrumListStart(QXmlStreamReader &reader, MzmlHead &head)
-{
-    while (!reader.atEnd()) {
-        reader.readNext();
-        if (reader.isStartElement() || reader.isEndElement()) {
-            head.hasSpectra = reader.isStartElement();
-            return;
-        }
+    // The sample that the run names, else the first.
+    void chooseSample()
+    {
+        const auto named = std::find_if(m_samples.begin(), m_samples.end(),
+                                        [&](const MzmlSample &sample) { return sample.id == m_sampleRef; });
+        if (named != m_samples.end())
+            m_head.sample = *named;
+        else if (!m_samples.empty())
+            m_head.sample = m_samples.front();
     }
-}
 
-// Returns true when it stopped at the spectrum list.
-bool ReadRun(QXmlStreamReader &reader, MzmlHead &head)
-{
-    const QXmlStreamAttributes attributes = reader.attributes();
-    if (attributes.hasAttribute(u"startTimeStamp"_s))
-        head.startTimeStamp = attributes.value(u"startTimeStamp"_s).toString();
-    while (reader.readNextStartElement()) {
-        if (LocalName(reader) == u"spectrumList") {
-            ReadSpectrumListStart(reader, head);
-            return true;
-        }
-        reader.skipCurrentElement();
-    }
-    return false;
-}
-
-// The first sourceFile of the sourceFileList.
-void ReadFileDescription(QXmlStreamReader &reader, MzmlHead &head)
-{
-    bool found = false;
-    while (reader.readNextStartElement()) {
-        if (LocalName(reader) != u"sourceFileList") {
-            reader.skipCurrentElement();
-            continue;
-        }
-        while (reader.readNextStartElement()) {
-            if (!found && LocalName(reader) == u"sourceFile") {
-                const QXmlStreamAttributes attributes = reader.attributes();
-                head.sourceFilePath =
-                    SourceFilePath(attributes.value(u"location"_s).toString(), attributes.value(u"name"_s).toString());
-                found = true;
-            }
-            reader.skipCurrentElement();
-        }
-    }
-}
-
-void ReadMzml(QXmlStreamReader &reader, MzmlHead &head)
-{
-    std::vector<MzmlSample> samples;
-    QString sampleRef;
-    while (reader.readNextStartElement()) {
-        const QStringView name = LocalName(reader);
-        if (name == u"fileDescription") {
-            ReadFileDescription(reader, head);
-        } else if (name == u"referenceableParamGroupList") {
-            ReadParamGroups(reader, head);
-        } else if (name == u"sampleList") {
-            samples = ReadSamples(reader, head.groups);
-        } else if (name == u"run") {
-            sampleRef = reader.attributes().value(u"sampleRef"_s).toString();
-            if (ReadRun(reader, head))
-                break;
-        } else {
-            reader.skipCurrentElement();
-        }
-    }
-    const auto named =
-        std::find_if(samples.begin(), samples.end(), [&](const MzmlSample &sample) { return sample.id == sampleRef; });
-    if (named != samples.end())
-        head.sample = *named;
-    else if (!samples.empty())
-        head.sample = samples.front();
-}
-
-// Up to the start of the mzML element, inside indexedmzML when that is the root.
-void EnterMzml(QXmlStreamReader &reader, MzmlHead &head)
-{
-    ReadPrologue(reader, head);
-    if (LocalName(reader) == u"indexedmzML") {
-        while (reader.readNextStartElement() && LocalName(reader) != u"mzML")
-            reader.skipCurrentElement();
-    }
-    if (!reader.isStartElement() || LocalName(reader) != u"mzML") {
-        if (reader.hasError())
-            throw ReaderFault(reader);
-        throw MzmlFault{u"its root element is <%1>"_s.arg(reader.name())};
-    }
-}
+    XmlTokenizer &m_tokenizer;
+    const SpectrumReader &m_spectrum;
+    MzmlHead m_head;
+    std::vector<MzmlSample> m_samples;
+    QString m_sampleRef;
+    bool m_inMzml = false;
+    bool m_runSeen = false;
+    bool m_sourceFileSeen = false;
+};
 
 } // namespace
 
-MzmlFault ReaderFault(const QXmlStreamReader &reader)
+MzmlHead ReadMzml(ByteSource &source, const SpectrumReader &spectrum)
 {
-    if (reader.error() == QXmlStreamReader::PrematureEndOfDocumentError)
-        return TruncatedDocument();
-    return MzmlFault{u"the document is damaged: %1"_s.arg(reader.errorString())};
-}
-
-MzmlHead ReadMzmlHead(QFile &file)
-{
-    FileFragment fragment(file, 0, {});
-    QXmlStreamReader reader(&fragment);
-    MzmlHead head;
-    try {
-        EnterMzml(reader, head);
-    } catch (const MzmlFault &fault) {
-        throw NotMzmlFault{{u"not an mzML acquisition (%1)"_s.arg(fragment.firstFault(fault).what)}};
-    }
-    try {
-        ReadMzml(reader, head);
-        if (reader.hasError())
-            throw ReaderFault(reader);
-    } catch (const MzmlFault &fault) {
-        fragment.fail(fault);
-    }
-    return head;
+    XmlTokenizer tokenizer(source, 0, XmlTokenizer::Scope::Document);
+    return MzmlReader(tokenizer, spectrum).read();
 }

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "mzml/ByteSource.h"
 #include "mzml/MzmlFault.h"
 #include "mzml/MzmlParams.h"
+#include "mzml/XmlTokenizer.h"
 
-#include <QFile>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 struct MzmlSample
@@ -19,11 +21,11 @@ struct MzmlSample
 struct MzmlHead
 {
     QString encoding; // as the XML declaration names it; empty when it names none
+    TextEncoding textEncoding = TextEncoding::Utf8;
     ParamGroups groups;
     std::optional<MzmlSample> sample; // the sample of the run
     std::optional<QString> startTimeStamp;
-    QString sourceFilePath;  // of the first sourceFile (see SourceFilePath); empty without one
-    bool hasSpectra = false; // a spectrumList with at least one child
+    QString sourceFilePath; // of the first sourceFile (see SourceFilePath); empty without one
 };
 
 // The fault of content that is not an mzML document: whatever stops the
@@ -33,13 +35,15 @@ struct NotMzmlFault : MzmlFault
 {
 };
 
-// Reads from the start of file up to the first spectrum and no further.
-// Throws NotMzmlFault when the content is not XML or its root is not mzML,
-// for a document type declaration, which mzML never has (and which could
-// expand entities), and for markup that MarkupLexer refuses before the mzML
-// element. Throws MzmlFault for what is wrong after it.
-MzmlHead ReadMzmlHead(QFile &file);
+// Reads one spectrum: the tokenizer stands on its start (or empty) tag; the
+// head is read as far as the spectrum. What it leaves unread is passed over.
+using SpectrumReader = std::function<void(XmlTokenizer &, const MzmlHead &)>;
 
-// The fault of a reader that stopped on an error: a cut-short document is
-// called truncated.
-MzmlFault ReaderFault(const QXmlStreamReader &reader);
+// Reads the document that source holds from its start. Without a spectrum
+// reader, up to the first spectrum of the run's list and no further; with
+// one, every spectrum of that list goes to it and the document is read to
+// its end. The spectra are the spectrum children of mzML/run/spectrumList
+// (inside indexedmzML or not) and nothing else. Throws NotMzmlFault for
+// what stops the reading before the mzML element begins (a document type
+// declaration among it), MzmlFault for what is wrong after.
+MzmlHead ReadMzml(ByteSource &source, const SpectrumReader &spectrum = {});

@@ -2,6 +2,8 @@
 
 #include "mzml/MzmlFault.h"
 
+#include <functional>
+
 using namespace Qt::Literals::StringLiterals;
 
 const CvParam *ParamSet::cvParam(QStringView accession) const
@@ -29,46 +31,112 @@ void ParamSet::appendGroup(const QString &id, const ParamSet &group)
     userParams.insert(userParams.end(), group.userParams.begin(), group.userParams.end());
 }
 
-QStringView LocalName(const QXmlStreamReader &reader)
+namespace {
+
+// The term of the accession, for SpectrumTerms; Other for the rest.
+enum class Term { Filter, StartTime, MsLevel, Sim, Ms1, Other };
+
+Term TermOf(QByteArrayView accession)
 {
-    const QStringView name = reader.name();
-    const qsizetype colon = name.lastIndexOf(u':');
-    return colon < 0 ? name : name.mid(colon + 1);
+    static constexpr struct
+    {
+        QByteArrayView accession;
+        Term term;
+    } terms[] = {{"MS:1000512", Term::Filter},
+                 {"MS:1000016", Term::StartTime},
+                 {"MS:1000511", Term::MsLevel},
+                 {"MS:1000582", Term::Sim},
+                 {"MS:1000579", Term::Ms1}};
+    for (const auto &entry : terms)
+        if (accession == entry.accession)
+            return entry.term;
+    return Term::Other;
 }
 
-bool AddParam(QStringView name, const QXmlStreamAttributes &attributes, const ParamGroups &groups, ParamSet &params)
+void Add(SpectrumTerms &terms, Term term, const std::function<CvParam()> &param)
 {
-    if (name == u"cvParam") {
-        params.cvParams.push_back({attributes.value(u"accession"_s).toString(), attributes.value(u"name"_s).toString(),
-                                   attributes.value(u"value"_s).toString(),
-                                   attributes.value(u"unitAccession"_s).toString()});
-    } else if (name == u"userParam") {
-        params.userParams.push_back({attributes.value(u"name"_s).toString(), attributes.value(u"value"_s).toString()});
-    } else if (name == u"referenceableParamGroupRef") {
-        const QString ref = attributes.value(u"ref"_s).toString();
-        const auto group = groups.constFind(ref);
-        if (group == groups.constEnd())
-            throw MzmlFault{u"it refers to the parameter group \"%1\", which the document does not define"_s.arg(ref)};
-        params.appendGroup(ref, *group);
+    switch (term) {
+    case Term::Filter:
+        if (!terms.filter)
+            terms.filter = param().value;
+        break;
+    case Term::StartTime:
+        if (!terms.startTime)
+            terms.startTime = param();
+        break;
+    case Term::MsLevel:
+        if (!terms.msLevel)
+            terms.msLevel = param().value;
+        break;
+    case Term::Sim: terms.sim = true; break;
+    case Term::Ms1: terms.ms1 = true; break;
+    case Term::Other: break;
+    }
+}
+
+CvParam CvParamOf(const XmlTokenizer &tokenizer)
+{
+    return {tokenizer.attributeValue("accession"), tokenizer.attributeValue("name"), tokenizer.attributeValue("value"),
+            tokenizer.attributeValue("unitAccession")};
+}
+
+} // namespace
+
+void SpectrumTerms::addCvParam(const XmlTokenizer &tokenizer)
+{
+    const QByteArrayView raw = tokenizer.attribute("accession");
+    const Term term = raw.contains('&') ? TermOf(tokenizer.value(raw).toUtf8()) : TermOf(raw);
+    if (term != Term::Other)
+        Add(*this, term, [&] { return CvParamOf(tokenizer); });
+}
+
+void SpectrumTerms::add(const SpectrumTerms &group)
+{
+    if (!filter)
+        filter = group.filter;
+    if (!startTime)
+        startTime = group.startTime;
+    if (!msLevel)
+        msLevel = group.msLevel;
+    sim = sim || group.sim;
+    ms1 = ms1 || group.ms1;
+}
+
+SpectrumTerms SpectrumTerms::Of(const ParamSet &params)
+{
+    SpectrumTerms terms;
+    for (const CvParam &param : params.cvParams)
+        Add(terms, TermOf(param.accession.toUtf8()), [&] { return param; });
+    return terms;
+}
+
+const ParamGroup &ReferencedGroup(const XmlTokenizer &tokenizer, const ParamGroups &groups)
+{
+    const QString ref = tokenizer.attributeValue("ref");
+    const auto group = groups.constFind(ref);
+    if (group == groups.constEnd())
+        throw MzmlFault{u"it refers to the parameter group \"%1\", which the document does not define"_s.arg(ref)};
+    return *group;
+}
+
+bool ReadParam(XmlTokenizer &tokenizer, const ParamGroups &groups, ParamSet &params)
+{
+    const QByteArrayView name = tokenizer.current().name;
+    if (name == "cvParam") {
+        params.cvParams.push_back(CvParamOf(tokenizer));
+    } else if (name == "userParam") {
+        params.userParams.push_back({tokenizer.attributeValue("name"), tokenizer.attributeValue("value")});
+    } else if (name == "referenceableParamGroupRef") {
+        params.appendGroup(tokenizer.attributeValue("ref"), ReferencedGroup(tokenizer, groups).params);
     } else {
         return false;
     }
     return true;
 }
 
-bool ReadParam(QXmlStreamReader &reader, const ParamGroups &groups, ParamSet &params)
-{
-    if (!AddParam(LocalName(reader), reader.attributes(), groups, params))
-        return false;
-    reader.skipCurrentElement();
-    return true;
-}
-
-ParamSet ReadParams(QXmlStreamReader &reader, const ParamGroups &groups)
+ParamSet ReadParams(XmlTokenizer &tokenizer, const ParamGroups &groups)
 {
     ParamSet params;
-    while (reader.readNextStartElement())
-        if (!ReadParam(reader, groups, params))
-            reader.skipCurrentElement();
+    ReadChildren(tokenizer, [&](const XmlToken &) { ReadParam(tokenizer, groups, params); });
     return params;
 }

@@ -4,10 +4,11 @@
 // elements. Parameters reached through a referenceableParamGroupRef count
 // like the element's own, in the place of the first reference to the group.
 
+#include "mzml/XmlTokenizer.h"
+
 #include <QHash>
 #include <QSet>
 #include <QString>
-#include <QXmlStreamReader>
 
 #include <optional>
 #include <vector>
@@ -42,24 +43,62 @@ private:
     QSet<QString> m_groups; // the ids of the groups added
 };
 
+// What a spectrum or its first scan says that the conversion asks for; the
+// first parameter of each kind counts, as ParamSet::cvParam finds it. Kept
+// apart from ParamSet so that reading a spectrum makes no text it does not need.
+struct SpectrumTerms
+{
+    std::optional<QString> filter; // MS:1000512, filter string
+    std::optional<CvParam> startTime; // MS:1000016, scan start time (value and unit)
+    std::optional<QString> msLevel; // MS:1000511
+    bool sim = false;               // MS:1000582, SIM spectrum
+    bool ms1 = false;               // MS:1000579, MS1 spectrum
+
+    // Adds the cvParam on whose tag the tokenizer stands.
+    void addCvParam(const XmlTokenizer &tokenizer);
+    // Adds the terms of a group: the first of each kind still counts.
+    void add(const SpectrumTerms &group);
+    static SpectrumTerms Of(const ParamSet &params);
+};
+
+struct ParamGroup
+{
+    ParamSet params;
+    SpectrumTerms terms;
+};
+
 // The referenceableParamGroups of a document, by id.
-using ParamGroups = QHash<QString, ParamSet>;
+using ParamGroups = QHash<QString, ParamGroup>;
 
-// The element's name without a namespace prefix.
-QStringView LocalName(const QXmlStreamReader &reader);
+// The group that the referenceableParamGroupRef on whose tag the tokenizer
+// stands refers to. Throws MzmlFault when the document lacks it.
+const ParamGroup &ReferencedGroup(const XmlTokenizer &tokenizer, const ParamGroups &groups);
 
-// When name is cvParam, userParam or referenceableParamGroupRef, adds what
-// the element's attributes hold to params and returns true; otherwise
-// returns false. Throws MzmlFault for a reference to a group that the
-// document lacks.
-bool AddParam(QStringView name, const QXmlStreamAttributes &attributes, const ParamGroups &groups, ParamSet &params);
+// When the element whose tag the tokenizer just returned is a cvParam,
+// userParam or referenceableParamGroupRef, adds what it holds to params and
+// returns true; otherwise returns false.
+bool ReadParam(XmlTokenizer &tokenizer, const ParamGroups &groups, ParamSet &params);
 
-// When the reader stands on the start of a cvParam, userParam or
-// referenceableParamGroupRef, adds what it holds to params, moves past its end
-// and returns true; otherwise returns false and leaves the reader alone.
-// Throws MzmlFault for a reference to a group that the document lacks.
-bool ReadParam(QXmlStreamReader &reader, const ParamGroups &groups, ParamSet &params);
+// Reads the children of the element whose tag the tokenizer just returned
+// into a ParamSet, passing over whatever is not a parameter.
+ParamSet ReadParams(XmlTokenizer &tokenizer, const ParamGroups &groups);
 
-// Reads the children of the current element into a ParamSet, skipping
-// whatever is not a parameter.
-ParamSet ReadParams(QXmlStreamReader &reader, const ParamGroups &groups);
+// Calls child with each child element of the element whose tag the
+// tokenizer just returned, up to its end tag. Whatever of a child's content
+// child leaves unread is passed over.
+template <typename Child>
+void ReadChildren(XmlTokenizer &tokenizer, Child &&child)
+{
+    if (tokenizer.current().kind != XmlToken::Kind::StartTag)
+        return;
+    const int depth = tokenizer.current().depth;
+    for (;;) {
+        const XmlToken &token = tokenizer.next();
+        if (token.kind == XmlToken::Kind::EndTag && token.depth == depth)
+            return;
+        if (token.opensElement()) {
+            child(token);
+            tokenizer.skipTo(depth + 1);
+        }
+    }
+}

@@ -1,29 +1,25 @@
 #pragma once
 
-// One spectrum of an mzML document, read from its byte offset on.
+// One spectrum of an mzML document: its start time and its points.
 
 #include "convert/RawFileAccess.h"
 #include "mzml/MzmlHead.h"
+#include "mzml/XmlTokenizer.h"
 
-#include <QFile>
-#include <QString>
+#include <QByteArrayView>
 
 #include <optional>
 
-// What the spectrum says before its arrays.
-struct SpectrumHead
-{
-    QString id;
-    QString index;
-    QString filter; // see FilterText
-    std::optional<CvParam> startTime;
-};
+// The length that the attribute of the tag on which the tokenizer stands
+// declares. Throws MzmlFault when the tag has none or it is not a length.
+qint64 DeclaredLength(const XmlTokenizer &tokenizer, QByteArrayView attribute);
 
-// These throw MzmlFault without a spectrum number; the caller knows it.
-SpectrumHead ReadSpectrumHead(QFile &file, qint64 offset, const MzmlHead &head);
-// The points of the spectrum whose bytes (ReadSpectrumBytes) begin at
-// offset. Touches no file: threads may decode different spectra at once.
-SpectrumPoints DecodeSpectrumPoints(const QByteArray &bytes, qint64 offset, const MzmlHead &head);
+// The points of a spectrum from the bytes of its arrays (from its
+// binaryDataArrayList up to its end tag), which begin at offset in the
+// document; declaredLength is the spectrum's defaultArrayLength. Touches no
+// file: threads may decode different spectra at once. Throws MzmlFault
+// without a spectrum number.
+SpectrumPoints DecodeSpectrumPoints(QByteArrayView arrays, qint64 offset, qint64 declaredLength, const MzmlHead &head);
 
 // The start time in minutes; 0 without one. Throws MzmlFault for a unit other
 // than minutes, seconds or milliseconds, naming its accession.

@@ -1,160 +1,122 @@
 #include "mzml/MzmlSpectrumIndex.h"
 
-#include "mzml/FileFragment.h"
+#include "mzml/FilterText.h"
 #include "mzml/MzmlFault.h"
 #include "mzml/MzmlSpectrum.h"
-#include "mzml/SpectrumScan.h"
 
-#include <QSet>
-
-#include <optional>
+#include <QHash>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-struct IndexedOffset
+class IndexBuilder
 {
-    QString id;
-    qint64 offset = 0;
-};
-
-// The offset that <indexListOffset> near the end of the file gives; -1 without one.
-qint64 IndexListOffset(QFile &file)
-{
-    const qint64 tailSize = qMin<qint64>(file.size(), 4096);
-    if (!file.seek(file.size() - tailSize))
-        return -1;
-    const QByteArray tail = file.read(tailSize);
-    const QByteArray open = "<indexListOffset>";
-    const qsizetype start = tail.lastIndexOf(open);
-    const qsizetype end = tail.indexOf("</indexListOffset>", start);
-    if (start < 0 || end < 0)
-        return -1;
-    bool ok = false;
-    const qint64 offset = tail.mid(start + open.size(), end - start - open.size()).trimmed().toLongLong(&ok);
-    return ok && offset >= 0 && offset < file.size() ? offset : -1;
-}
-
-// The spectrum offsets of the file's own index, in its order; nothing when
-// the file has none or it cannot be read.
-std::optional<std::vector<IndexedOffset>> ReadFileIndex(QFile &file, const MzmlHead &head)
-{
-    const qint64 listOffset = IndexListOffset(file);
-    if (listOffset < 0)
-        return std::nullopt;
-    FileFragment fragment(file, listOffset, XmlDeclaration(head.encoding));
-    QXmlStreamReader reader(&fragment);
-    reader.setNamespaceProcessing(false);
-    if (!reader.readNextStartElement() || LocalName(reader) != u"indexList")
-        return std::nullopt;
-    std::vector<IndexedOffset> offsets;
-    while (reader.readNextStartElement()) {
-        if (LocalName(reader) != u"index" || reader.attributes().value(u"name"_s) != u"spectrum") {
-            reader.skipCurrentElement();
-            continue;
-        }
-        while (reader.readNextStartElement()) {
-            const QString id = reader.attributes().value(u"idRef"_s).toString();
-            bool ok = false;
-            const qint64 offset = reader.readElementText().trimmed().toLongLong(&ok);
-            if (!ok)
-                return std::nullopt;
-            offsets.push_back({id, offset});
-        }
+public:
+    void add(XmlTokenizer &tokenizer, const MzmlHead &head)
+    {
+        SpectrumEntry entry;
+        entry.offset = tokenizer.current().start;
+        entry.declaredLength = declaredLength(tokenizer);
+        readSpectrum(tokenizer, head, entry);
+        m_index.entries.push_back(entry);
     }
-    if (reader.hasError())
-        return std::nullopt;
-    return offsets;
-}
 
-// The entries under construction; equal filter texts share one copy, as an
-// acquisition repeats a few filters over and over.
-struct Entries
-{
-    std::vector<SpectrumEntry> list;
-    QSet<QString> filters;
-};
+    SpectrumIndex take() { return std::move(m_index); }
 
-void AppendEntry(Entries &entries, qint64 offset, const SpectrumHead &spectrum)
-{
-    SpectrumEntry entry{offset, 0, *entries.filters.insert(spectrum.filter), 0, {}};
-    try {
-        entry.startTime = StartTimeInMinutes(spectrum.startTime);
-    } catch (const MzmlFault &fault) {
-        entry.startTimeFault = fault.what;
-    }
-    entries.list.push_back(std::move(entry));
-}
-
-// Each spectrum ends where the next begins; the last where the list ends.
-std::vector<SpectrumEntry> WithEnds(Entries &entries, qint64 listEnd)
-{
-    std::vector<SpectrumEntry> &list = entries.list;
-    for (size_t i = 0; i < list.size(); ++i)
-        list[i].end = i + 1 < list.size() ? list[i + 1].offset : listEnd;
-    return std::move(list);
-}
-
-// The entries of an index that agrees with the document: in ascending order,
-// each offset the start of the spectrum with that id and position, and the
-// list closing after the last. Nothing for an index that lies or leaves out
-// spectra at the end; one that leaves out spectra in between is caught when
-// their neighbour's points are read.
-std::optional<std::vector<SpectrumEntry>> EntriesOfFileIndex(QFile &file, const MzmlHead &head)
-{
-    const std::optional<std::vector<IndexedOffset>> offsets = ReadFileIndex(file, head);
-    if (!offsets || offsets->empty())
-        return std::nullopt;
-    Entries entries;
-    entries.list.reserve(offsets->size());
-    qint64 previous = -1;
-    for (const IndexedOffset &indexed : *offsets) {
-        if (indexed.offset <= previous || indexed.offset >= file.size())
-            return std::nullopt;
-        previous = indexed.offset;
-        SpectrumHead spectrum;
+private:
+    qint64 declaredLength(const XmlTokenizer &tokenizer)
+    {
         try {
-            spectrum = ReadSpectrumHead(file, indexed.offset, head);
-        } catch (const MzmlFault &) {
-            return std::nullopt;
+            return DeclaredLength(tokenizer, "defaultArrayLength");
+        } catch (const MzmlFault &fault) {
+            m_index.faults.push_back(fault.what);
+            return -qint64(m_index.faults.size());
         }
-        if (spectrum.id != indexed.id || spectrum.index != QString::number(entries.list.size()))
-            return std::nullopt;
-        AppendEntry(entries, indexed.offset, spectrum);
     }
-    try {
-        const SpectrumOffsets rest = ScanSpectrumOffsets(file, entries.list.back().offset, true);
-        if (rest.starts.size() != 1)
-            return std::nullopt;
-        return WithEnds(entries, rest.listEnd);
-    } catch (const MzmlFault &) {
-        return std::nullopt;
-    }
-}
 
-std::vector<SpectrumEntry> EntriesOfScan(QFile &file, const MzmlHead &head)
-{
-    const SpectrumOffsets offsets = ScanSpectrumOffsets(file);
-    Entries entries;
-    for (const qint64 offset : offsets.starts) {
+    // The spectrum's own parameters and its first scan's (of its last scan
+    // list) up to its arrays, which are only marked.
+    void readSpectrum(XmlTokenizer &tokenizer, const MzmlHead &head, SpectrumEntry &entry)
+    {
+        SpectrumTerms spectrum;
+        SpectrumTerms scan;
+        bool arraysBegun = false;
+        entry.arraysStart = entry.arraysEnd = tokenizer.current().end;
+        ReadChildren(tokenizer, [&](const XmlToken &child) {
+            if (arraysBegun)
+                return;
+            if (child.name == "binaryDataArrayList") {
+                arraysBegun = true;
+                entry.arraysStart = child.start;
+            } else if (child.name == "scanList") {
+                scan = readScanList(tokenizer, head);
+            } else {
+                addParam(tokenizer, head, spectrum);
+            }
+        });
+        if (tokenizer.current().kind == XmlToken::Kind::EndTag) {
+            entry.arraysEnd = tokenizer.current().start;
+            if (!arraysBegun)
+                entry.arraysStart = entry.arraysEnd;
+        }
+        entry.filter = filterId(FilterText(spectrum, scan));
         try {
-            AppendEntry(entries, offset, ReadSpectrumHead(file, offset, head));
+            entry.startTime = StartTimeInMinutes(scan.startTime);
+        } catch (const MzmlFault &fault) {
+            m_index.faults.push_back(fault.what);
+            entry.startTimeFault = qint32(m_index.faults.size() - 1);
+        }
+    }
+
+    SpectrumTerms readScanList(XmlTokenizer &tokenizer, const MzmlHead &head)
+    {
+        SpectrumTerms terms;
+        bool scanSeen = false;
+        ReadChildren(tokenizer, [&](const XmlToken &child) {
+            if (child.name != "scan" || scanSeen)
+                return;
+            scanSeen = true;
+            ReadChildren(tokenizer, [&](const XmlToken &) { addParam(tokenizer, head, terms); });
+        });
+        return terms;
+    }
+
+    // A fault of the markup names its byte; one of a parameter, the spectrum.
+    void addParam(const XmlTokenizer &tokenizer, const MzmlHead &head, SpectrumTerms &terms)
+    {
+        const QByteArrayView name = tokenizer.current().name;
+        try {
+            if (name == "cvParam")
+                terms.addCvParam(tokenizer);
+            else if (name == "referenceableParamGroupRef")
+                terms.add(ReferencedGroup(tokenizer, head.groups).terms);
         } catch (MzmlFault &fault) {
-            fault.spectrum = qint64(entries.list.size()) + 1;
+            fault.spectrum = qint64(m_index.entries.size()) + 1;
             throw;
         }
     }
-    return WithEnds(entries, offsets.listEnd);
-}
+
+    qint32 filterId(const QString &text)
+    {
+        const auto known = m_filterIds.constFind(text);
+        if (known != m_filterIds.constEnd())
+            return *known;
+        const qint32 id = qint32(m_index.filters.size());
+        m_index.filters.push_back(text);
+        m_filterIds.insert(text, id);
+        return id;
+    }
+
+    SpectrumIndex m_index;
+    QHash<QString, qint32> m_filterIds;
+};
 
 } // namespace
 
-std::vector<SpectrumEntry> BuildSpectrumIndex(QFile &file, const MzmlHead &head)
+SpectrumIndex BuildSpectrumIndex(ByteSource &source)
 {
-    if (!head.hasSpectra)
-        return {};
-    if (std::optional<std::vector<SpectrumEntry>> entries = EntriesOfFileIndex(file, head))
-        return std::move(*entries);
-    return EntriesOfScan(file, head);
+    IndexBuilder builder;
+    ReadMzml(source, [&](XmlTokenizer &tokenizer, const MzmlHead &head) { builder.add(tokenizer, head); });
+    return builder.take();
 }

@@ -1,24 +1,36 @@
 #pragma once
 
+#include "mzml/ByteSource.h"
 #include "mzml/MzmlHead.h"
 
-#include <QFile>
 #include <QString>
 
 #include <vector>
 
-// Where each spectrum begins, and what the conversion asks of every
-// spectrum before its points. Kept small: there is one for every spectrum.
+// Where a spectrum stands and what the conversion asks of it before its
+// points. Kept small: there is one for every spectrum.
 struct SpectrumEntry
 {
-    qint64 offset = 0;
-    qint64 end = 0;         // where the next spectrum or the end of the list begins
-    QString filter;         // equal texts share their data
-    double startTime = 0;   // minutes
-    QString startTimeFault; // why there is no start time, when there is none
+    qint64 offset = 0;      // of its start tag
+    qint64 arraysStart = 0; // of its arrays' markup: the binaryDataArrayList on
+    qint64 arraysEnd = 0;   // up to its end tag
+    qint64 declaredLength = 0; // defaultArrayLength; below 0: -1 - the index of its fault
+    double startTime = 0;      // minutes
+    qint32 filter = 0;         // the index of its filter text
+    qint32 startTimeFault = -1; // the index of the fault that stands for its start time; -1 for none
 };
 
-// The spectra in document order: from the index at the end of the file when
-// it is present and accounts for every spectrum of the list, otherwise from
-// one scan of the bytes. Throws MzmlFault.
-std::vector<SpectrumEntry> BuildSpectrumIndex(QFile &file, const MzmlHead &head);
+// The spectra of a document in document order.
+struct SpectrumIndex
+{
+    std::vector<SpectrumEntry> entries;
+    std::vector<QString> filters; // the distinct filter texts: an acquisition repeats a few
+    std::vector<QString> faults;  // what a spectrum's start time or declared length is instead
+
+    const QString &filterOf(const SpectrumEntry &entry) const { return filters[size_t(entry.filter)]; }
+};
+
+// Reads the whole document from source in one pass: every spectrum of the
+// run's list, and every rule of the markup to the document's end. Throws
+// MzmlFault; a fault in a spectrum's parameters names the spectrum.
+SpectrumIndex BuildSpectrumIndex(ByteSource &source);

@@ -4,9 +4,9 @@
 #include "mzml/Base64Decoder.h"
 #include "mzml/BinaryArrayDecoding.h"
 #include "mzml/DecompressedCopy.h"
-#include "mzml/MarkupLexer.h"
 #include "mzml/MzmlDocument.h"
 #include "mzml/MzmlFault.h"
+#include "mzml/XmlTokenizer.h"
 #include "tests/fake/TestFiles.h"
 #include "tests/mzml/MzmlWriter.h"
 #include "tests/mzml/ReadAcquisition.h"
@@ -21,6 +21,7 @@
 #include <QThread>
 
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <future>
 #include <optional>
@@ -501,7 +502,7 @@ void TestMzmlReader::badInput_data()
     QTest::newRow("other XML") << true << Whole("<?xml version=\"1.0\"?><html><body/></html>") << u"Open"_s << 0
                                << u"not an mzML acquisition (its root element is <html>)"_s;
     QTest::newRow("entity expansion") << true << Whole(billionLaughs) << u"Open"_s << 0
-                                      << u"not an mzML acquisition (it declares a document type)"_s;
+                                      << u"not an mzML acquisition (it declares a document type at byte 22)"_s;
     QTest::newRow("truncated in the head") << true << Truncate(0.05) << u"Open"_s << 0 << u"truncated"_s;
     QTest::newRow("truncated in the spectra, indexed") << true << Truncate(0.8) << u"Count"_s << 0 << u"truncated"_s;
     QTest::newRow("truncated in the spectra, plain") << false << Truncate(0.8) << u"Filter"_s << 1 << u"truncated"_s;
@@ -596,7 +597,7 @@ void TestMzmlReader::badInput_data()
     QTest::newRow("misspelt spectrum, indexed")
         << true << misspelt << u"Count"_s << 0 << u"the spectrum list holds an element <spectrun> at byte "_s;
     QTest::newRow("percent sign in a name") << false << Replace("<spectrum index=\"2\"", "<spec%1 index=\"2\"")
-                                            << u"Count"_s << 0 << u"holds an element <spec%1> at byte "_s;
+                                            << u"Count"_s << 0 << u"the tag <spec> at byte "_s;
     QTest::newRow("stray end tag in the list") << false << Replace("</spectrum>\n", "</spectrum>\n</spectrum>\n")
                                                << u"Count"_s << 0 << u"</spectrum> at byte "_s;
     QTest::newRow("count and index leave out the last") << true << Mutation([](QByteArray &d) {
@@ -609,11 +610,12 @@ void TestMzmlReader::badInput_data()
         const qsizetype first = d.indexOf("<offset ");
         d.remove(first, d.indexOf("</index>") - first);
     }) << u"Points"_s << 4 << QString();
-    QTest::newRow("index leaves out one in between") << true << Reindexed([](QByteArray &d) {
+    // The file's index is not what finds the spectra: one pass over the document does.
+    QTest::newRow("index points into a comment") << true << Reindexed([](QByteArray &d) {
         const qsizetype second = d.indexOf("<spectrum index=\"1\"");
         const qsizetype third = d.indexOf("<spectrum index=\"2\"");
-        d.insert(third, d.mid(second, third - second));
-    }) << u"Points"_s << 2 << u"spectrum 2: the file's index disagrees with the spectrum list at byte "_s;
+        d.insert(second, "<!-- " + d.mid(second, third - second) + " -->");
+    }) << u"Points"_s << 4 << QString();
     // Nothing that an XML reader would hold whole may grow without bound.
     QTest::newRow("parameter group refers to a group")
         << false
@@ -639,7 +641,7 @@ void TestMzmlReader::badInput_data()
         << u"the comment at byte "_s;
     QTest::newRow("comment beyond the limit, indexed")
         << true << Reindexed(Replace("</spectrum>\n", "</spectrum>\n<!--" + tooLong + "-->")) << u"Points"_s << 1
-        << u"spectrum 1: the comment at byte "_s;
+        << u"the comment at byte "_s;
     QTest::newRow("elements nested beyond the limit")
         << false
         << Replace("<scan>",
@@ -652,7 +654,7 @@ void TestMzmlReader::badInput_data()
     }) << u"Points"_s << 4 << QString();
     QTest::newRow("gzip, damaged") << true << Gzip([](QByteArray &d) { d[d.size() / 2] = char(~d[d.size() / 2]); })
                                    << u"Open"_s << 0 << u"the document is damaged: its gzip stream is invalid"_s;
-    QTest::newRow("gzip, cut short") << true << Gzip(Truncate(0.9)) << u"Open"_s << 0 << u"truncated"_s;
+    QTest::newRow("gzip, cut short") << true << Gzip(Truncate(0.9)) << u"Count"_s << 0 << u"truncated"_s;
     QTest::newRow("gzip beyond what is copied") << true << Whole(Gzipped(QByteArray(1 << 20, ' ')).repeated(65))
                                                 << u"Open"_s << 0 << u"its gzip stream inflates beyond 64 MiB"_s;
     QTest::newRow("UTF-16 with a byte-order mark")
@@ -704,8 +706,9 @@ void TestMzmlReader::badInput()
     });
     CloseAfterFailure(*document);
     QCOMPARE(TemporaryCopies(), QStringList());
+    // Opening decompresses the head alone; the copy comes with the spectra.
     if (copiesWhileOpen)
-        QCOMPARE(*copiesWhileOpen, IsGzip(content) ? 1 : 0);
+        QCOMPARE(*copiesWhileOpen, 0);
     QVERIFY2(description.contains(failure), qPrintable(description));
     // An element named with its byte: the byte where that element's tag begins.
     const QRegularExpressionMatch named = QRegularExpression(u"<(/?[^<> ]+)> at byte (\\d+)"_s).match(description);
@@ -803,31 +806,50 @@ void TestMzmlReader::lexerIgnoresHowBytesArrive()
 {
     // Markup that a search for the next ">" would cut short, then the tokens
     // of a document whatever pieces its bytes come in.
-    const QByteArray tricky = "<!-- a -- b --><![CDATA[ ]] > ]]><?pi ? > ?><a b='>' c=\"/\"/><x:y/></x:y>"
-                              "<!DOCTYPE d [<!ENTITY e \"]>\">]><z>";
+    const QByteArray tricky = "<z><!-- a - b > --><![CDATA[ ]] > ]]><?pi ? > ?><a b='>' c=\"/\"/><x:y/><x:y></x:y></z>";
     QRandomGenerator random(5);
+    // Hands out the document in pieces of random size.
+    class Pieces : public ByteSource
+    {
+    public:
+        Pieces(const QByteArray &bytes, int largest, QRandomGenerator &random)
+            : m_bytes(bytes), m_largest(largest), m_random(random)
+        {
+        }
+        qint64 read(char *data, qint64 size) override
+        {
+            const qint64 piece = std::min<qint64>({size, m_bytes.size() - m_at, m_random.bounded(1, m_largest + 1)});
+            std::memcpy(data, m_bytes.constData() + m_at, size_t(piece));
+            m_at += piece;
+            return piece;
+        }
+
+    private:
+        const QByteArray &m_bytes;
+        int m_largest;
+        QRandomGenerator &m_random;
+        qint64 m_at = 0;
+    };
     const auto tokens = [&](const QByteArray &document, int largestPiece) {
         QStringList seen;
-        MarkupLexer lexer(0);
-        for (qsizetype at = 0; at < document.size();) {
-            const QByteArrayView piece = QByteArrayView(document).sliced(at).first(
-                qMin<qsizetype>(document.size() - at, random.bounded(1, largestPiece + 1)));
-            lexer.pass(piece, [&](const MarkupToken &token) {
-                seen << u"%1 %2-%3 %4 %5"_s.arg(int(token.kind))
-                            .arg(token.start)
-                            .arg(token.end)
-                            .arg(token.depth)
-                            .arg(QString::fromUtf8(token.name));
-                return true;
-            });
-            at += piece.size();
+        Pieces pieces(document, largestPiece, random);
+        XmlTokenizer tokenizer(pieces, 0, XmlTokenizer::Scope::Document);
+        for (const XmlToken *token = &tokenizer.next(); token->kind != XmlToken::Kind::End; token = &tokenizer.next()) {
+            QString attributes;
+            for (const XmlAttribute &attribute : tokenizer.attributes())
+                attributes += u' ' + QString::fromUtf8(attribute.name) + u'=' + tokenizer.value(attribute.value);
+            seen << u"%1 %2-%3 %4 %5%6"_s.arg(int(token->kind))
+                        .arg(token->start)
+                        .arg(token->end)
+                        .arg(token->depth)
+                        .arg(QString::fromUtf8(token->name), attributes);
         }
         return seen;
     };
-    QCOMPARE(tokens(tricky, 1),
-             QStringList({u"4 0-15 0 "_s, u"4 15-33 0 "_s, u"4 33-44 0 "_s, u"2 44-60 0 a"_s, u"2 60-66 0 y"_s,
-                          u"3 66-72 -1 y"_s, u"4 72-103 -1 "_s, u"1 103-106 -1 z"_s}));
-    const QByteArray document = ContentOf(QStringLiteral(QUORVANE_SOURCE_DIR "/examples/demo.raw")) + tricky;
+    QCOMPARE(tokens(tricky, 1), QStringList({u"0 0-3 0 z"_s, u"1 48-64 1 a b=> c=/"_s, u"1 64-70 1 y"_s,
+                                             u"0 70-75 1 y"_s, u"2 75-81 1 y"_s, u"2 81-85 0 z"_s}));
+    QByteArray document = ContentOf(QStringLiteral(QUORVANE_SOURCE_DIR "/examples/demo.raw"));
+    document.insert(document.indexOf("<run "), tricky);
     const QStringList whole = tokens(document, int(document.size()));
     for (const int largestPiece : {1, 3, 17, 300})
         QCOMPARE(tokens(document, largestPiece), whole);
@@ -955,7 +977,7 @@ void TestMzmlReader::openReadsOnlyTheHead()
     QCOMPARE(document->SampleInfo()->UserText(1), u"analyst"_s);
     QCOMPARE(document->FileHeader()->CreationDate(), TestAcquisition().creationDate);
     const QString description = FailureOf([&] { document->Detector(0, 1)->Spectra(0)->Count(); });
-    QVERIFY2(description.contains(u"truncated"_s), qPrintable(description));
+    QVERIFY2(description.contains(u"the control character 0x01 at byte"_s), qPrintable(description));
 }
 
 void TestMzmlReader::objectsFailAfterClose()

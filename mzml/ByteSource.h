@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QFile>
+#include <QtGlobal>
+
+// Where a tokenizer's bytes come from, in document order.
+class ByteSource
+{
+public:
+    virtual ~ByteSource() = default;
+    // Up to size bytes into data; 0 at the end. Throws MzmlFault or Error.
+    virtual qint64 read(char *data, qint64 size) = 0;
+};
+
+// The bytes of a file from its current position on.
+class FileSource : public ByteSource
+{
+public:
+    explicit FileSource(QFile &file) : m_file(file) {}
+    qint64 read(char *data, qint64 size) override;
+
+private:
+    QFile &m_file;
+};

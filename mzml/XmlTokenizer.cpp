@@ -1,0 +1,649 @@
+#include "mzml/XmlTokenizer.h"
+
+#include "mzml/MzmlFault.h"
+
+#include <algorithm>
+#include <cstring>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// Bytes read at a time: the file passes through a window of this size.
+constexpr qsizetype ChunkSize = 1 << 20;
+// How far past a character its check may look: the longest reference taken.
+constexpr qsizetype Lookahead = 64;
+// Up to this many attributes, repeats are found by comparing each pair.
+constexpr size_t PairwiseAttributes = 16;
+
+bool IsSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+bool IsNameStart(uchar c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 0x80;
+}
+
+bool IsNameChar(uchar c)
+{
+    return IsNameStart(c) || (c >= '0' && c <= '9') || c == '.' || c == '-';
+}
+
+bool IsXmlCharacter(char32_t c)
+{
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD)
+        || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+QByteArrayView LocalPart(QByteArrayView name)
+{
+    const qsizetype colon = name.lastIndexOf(':');
+    return colon < 0 ? name : name.sliced(colon + 1);
+}
+
+// A name as a message shows it: short enough to read.
+QString Shown(QByteArrayView bytes)
+{
+    constexpr qsizetype Longest = 80;
+    return bytes.size() <= Longest ? QString::fromUtf8(bytes) : QString::fromUtf8(bytes.first(Longest)) + u"..."_s;
+}
+
+// The character that the reference (from "&" to ";") stands for; 0 when
+// it stands for none.
+char32_t ReferencedCharacter(QByteArrayView reference)
+{
+    const QByteArrayView body = reference.sliced(1, reference.size() - 2);
+    if (body.startsWith('#')) {
+        const bool hex = body.size() > 1 && body[1] == 'x';
+        const QByteArrayView digits = body.sliced(hex ? 2 : 1);
+        if (digits.isEmpty() || digits.size() > 8)
+            return 0;
+        char32_t value = 0;
+        for (const char c : digits) {
+            int digit = -1;
+            if (c >= '0' && c <= '9')
+                digit = c - '0';
+            else if (hex && c >= 'a' && c <= 'f')
+                digit = c - 'a' + 10;
+            else if (hex && c >= 'A' && c <= 'F')
+                digit = c - 'A' + 10;
+            if (digit < 0)
+                return 0;
+            value = value * (hex ? 16 : 10) + char32_t(digit);
+        }
+        return IsXmlCharacter(value) ? value : 0;
+    }
+    static constexpr struct
+    {
+        QByteArrayView name;
+        char32_t character;
+    } predefined[] = {{"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"apos", '\''}, {"quot", '"'}};
+    for (const auto &entity : predefined)
+        if (body == entity.name)
+            return entity.character;
+    return 0;
+}
+
+// Resolves the references in text, which the tokenizer has checked; with
+// blanks, each line break and tab becomes a blank, as in attribute values.
+QString Resolved(const QString &text, bool blanks)
+{
+    QString result;
+    result.reserve(text.size());
+    for (qsizetype at = 0; at < text.size(); ++at) {
+        const QChar c = text[at];
+        if (c == u'&') {
+            const qsizetype end = text.indexOf(u';', at);
+            const char32_t referenced = ReferencedCharacter(text.sliced(at, end - at + 1).toLatin1());
+            const char32_t pair[] = {referenced};
+            result += QString::fromUcs4(pair, 1);
+            at = end;
+        } else if (blanks && c == u'\r') {
+            result += u' ';
+            if (at + 1 < text.size() && text[at + 1] == u'\n')
+                ++at;
+        } else if (blanks && (c == u'\n' || c == u'\t')) {
+            result += u' ';
+        } else {
+            result += c;
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+XmlTokenizer::XmlTokenizer(ByteSource &source, qint64 offset, Scope scope, TextEncoding encoding)
+    : XmlTokenizer(&source, {}, offset, scope, encoding)
+{
+}
+
+XmlTokenizer::XmlTokenizer(QByteArrayView bytes, qint64 offset, Scope scope, TextEncoding encoding)
+    : XmlTokenizer(nullptr, bytes, offset, scope, encoding)
+{
+}
+
+XmlTokenizer::XmlTokenizer(ByteSource *source, QByteArrayView bytes, qint64 offset, Scope scope,
+                           TextEncoding encoding)
+    : m_source(source), m_scope(scope), m_encoding(encoding), m_data(bytes.data()), m_size(bytes.size()),
+      m_bufferOffset(offset), m_atEnd(source == nullptr)
+{
+    if (m_scope == Scope::Document) {
+        ensure(3);
+        const QByteArrayView start(m_data, m_size);
+        // A byte-order mark of UTF-16, or markup in two bytes a character:
+        // the tokenizer finds markup by its ASCII bytes.
+        for (const QByteArrayView mark : {QByteArrayView("\xff\xfe", 2), QByteArrayView("\xfe\xff", 2),
+                                          QByteArrayView("<\0", 2), QByteArrayView("\0<", 2)})
+            if (start.startsWith(mark))
+                throw MzmlFault{u"the document is encoded in UTF-16, which this reader does not read (export it in "
+                                u"UTF-8)"_s};
+        // A byte-order mark of UTF-8 may begin a document.
+        if (start.startsWith("\xEF\xBB\xBF"))
+            m_pos = 3;
+    }
+    m_documentStart = offsetOf(m_pos);
+}
+
+const XmlToken &XmlTokenizer::next()
+{
+    m_attributes.clear();
+    for (;;) {
+        if (m_pos >= m_size && !fill()) {
+            if (m_scope == Scope::Document && !m_rootSeen)
+                throw MzmlFault{u"it holds no element"_s};
+            if (!m_nameStarts.empty())
+                truncated();
+            m_token = XmlToken{XmlToken::Kind::End, offsetOf(m_pos), offsetOf(m_pos), 0, {}, {}, false};
+            return m_token;
+        }
+        if (m_data[m_pos] == '<' ? markup() : text())
+            return m_token;
+    }
+}
+
+void XmlTokenizer::skipTo(int depth)
+{
+    while (openDepth() > depth)
+        next();
+}
+
+QByteArrayView XmlTokenizer::attribute(QByteArrayView name) const
+{
+    for (const XmlAttribute &attribute : m_attributes)
+        if (attribute.name == name)
+            return attribute.value;
+    return {};
+}
+
+QString XmlTokenizer::value(QByteArrayView raw) const
+{
+    const QString text = m_encoding == TextEncoding::Utf8 ? QString::fromUtf8(raw) : QString::fromLatin1(raw);
+    const bool plain = std::none_of(raw.begin(), raw.end(),
+                                    [](char c) { return c == '&' || c == '\t' || c == '\n' || c == '\r'; });
+    return plain ? text : Resolved(text, true);
+}
+
+QByteArray XmlTokenizer::ResolvedText(QByteArrayView text)
+{
+    if (!text.contains('&'))
+        return text.toByteArray();
+    return Resolved(QString::fromUtf8(text), false).toUtf8();
+}
+
+// Reads more bytes after those at hand, keeping them from m_pos on; false
+// when no more come.
+bool XmlTokenizer::fill()
+{
+    if (m_atEnd)
+        return false;
+    if (m_pos > 0) {
+        const qsizetype kept = m_size - m_pos;
+        std::memmove(m_buffer.data(), m_buffer.constData() + m_pos, size_t(kept));
+        m_bufferOffset += m_pos;
+        m_size = kept;
+        m_pos = 0;
+    }
+    if (m_buffer.size() - m_size < ChunkSize)
+        m_buffer.resize(m_size + ChunkSize);
+    const qint64 read = m_source->read(m_buffer.data() + m_size, m_buffer.size() - m_size);
+    m_data = m_buffer.constData();
+    if (read <= 0) {
+        m_atEnd = true;
+        return false;
+    }
+    m_size += read;
+    return true;
+}
+
+// Whether count bytes from m_pos on are at hand, reading them if need be.
+bool XmlTokenizer::ensure(qsizetype count)
+{
+    while (m_size - m_pos < count)
+        if (!fill())
+            return false;
+    return true;
+}
+
+bool XmlTokenizer::inBinary() const
+{
+    if (m_nameStarts.empty())
+        return false;
+    return LocalPart(QByteArrayView(m_names).sliced(m_nameStarts.back())) == "binary";
+}
+
+// Text up to the next markup: a token when the bytes are in memory,
+// otherwise checked and passed over. Returns whether a token is ready.
+bool XmlTokenizer::text()
+{
+    if (!m_source) {
+        const qsizetype start = m_pos;
+        const void *open = std::memchr(m_data + m_pos, '<', size_t(m_size - m_pos));
+        const qsizetype end = open ? static_cast<const char *>(open) - m_data : m_size;
+        // Base64 is checked by its decoder; only references need the rules here.
+        const bool plainBinary = inBinary() && !QByteArrayView(m_data + start, end - start).contains('&');
+        m_pos = plainBinary ? end : checkedText(start, end);
+        m_token = XmlToken{XmlToken::Kind::Text, offsetOf(start), offsetOf(end), int(m_nameStarts.size()), {},
+                           QByteArrayView(m_data + start, end - start), false};
+        return true;
+    }
+    if (inBinary()) {
+        passOverBinary();
+        return false;
+    }
+    for (;;) {
+        ensure(Lookahead + 1); // so that the text before the lookahead is not empty
+        const qsizetype limit = m_atEnd ? m_size : m_size - Lookahead;
+        m_pos = checkedText(m_pos, limit);
+        if (m_pos < limit || m_atEnd)
+            return false;
+    }
+}
+
+// Checks the text from at on, up to the next "<" or limit; returns where it stopped.
+qsizetype XmlTokenizer::checkedText(qsizetype at, qsizetype limit)
+{
+    const bool outside = m_nameStarts.empty() && m_scope == Scope::Document;
+    while (at < limit) {
+        const char c = m_data[at];
+        if (c == '<')
+            return at;
+        if (outside && !IsSpace(c))
+            damaged(m_rootClosed ? u"content after the root element"_s : u"text outside the root element"_s, at);
+        if (c == '&')
+            at = reference(at, m_size);
+        else if (c == ']' && QByteArrayView(m_data + at, m_size - at).startsWith("]]>"))
+            damaged(u"\"]]>\" in text"_s, at);
+        else
+            at = character(at, m_size);
+    }
+    return at;
+}
+
+// The base64 text of an array: its end is all the index needs.
+void XmlTokenizer::passOverBinary()
+{
+    for (;;) {
+        const void *open = std::memchr(m_data + m_pos, '<', size_t(m_size - m_pos));
+        if (open) {
+            m_pos = static_cast<const char *>(open) - m_data;
+            return;
+        }
+        m_pos = m_size;
+        if (!fill())
+            return;
+    }
+}
+
+bool XmlTokenizer::markup()
+{
+    ensure(9);
+    const QByteArrayView head(m_data + m_pos, m_size - m_pos);
+    if (head.startsWith("<!--")) {
+        comment(markupEnd(4, "--"));
+        return false;
+    }
+    if (head.startsWith("<![CDATA["))
+        return cdata(markupEnd(9, "]]>"));
+    if (head.startsWith("<?")) {
+        instruction(markupEnd(2, "?>"));
+        return false;
+    }
+    if (head.startsWith("<!")) {
+        if (head.startsWith("<!DOCTYPE"))
+            throw MzmlFault{u"it declares a document type at byte %1"_s.arg(offsetOf(m_pos))};
+        damaged(head.startsWith("<![") ? u"a marked section other than CDATA"_s : u"a declaration"_s, m_pos);
+    }
+    tag(tagEnd());
+    return true;
+}
+
+// The index (from m_pos) just past the terminator of the markup under way,
+// searched from bodyStart on; reads on as needed.
+qsizetype XmlTokenizer::markupEnd(qsizetype bodyStart, QByteArrayView terminator)
+{
+    qsizetype from = bodyStart;
+    for (;;) {
+        const QByteArrayView bytes(m_data + m_pos, m_size - m_pos);
+        const qsizetype found = bytes.indexOf(terminator, from);
+        const QString what = terminator == "--" ? u"comment"_s
+                           : terminator == "?>" ? u"processing instruction"_s
+                                                : u"CDATA section"_s;
+        if (found >= 0 && (terminator != "--" || found + 2 < bytes.size())) {
+            checkLength(0, found + terminator.size(), what);
+            return found + terminator.size();
+        }
+        if (found < 0)
+            from = qMax(bodyStart, bytes.size() - terminator.size() + 1);
+        checkLength(0, bytes.size(), what);
+        if (!fill())
+            truncated();
+    }
+}
+
+// The index (from m_pos) of the ">" that ends the tag under way.
+qsizetype XmlTokenizer::tagEnd()
+{
+    qsizetype at = 1;
+    char quote = 0;
+    for (;;) {
+        for (; m_pos + at < m_size; ++at) {
+            const char c = m_data[m_pos + at];
+            if (c == '<') {
+                const QString shown = Shown(LocalPart(tagName()));
+                damaged(quote ? u"the tag <%1> at byte %2 holds a \"<\" in an attribute value"_s.arg(shown).arg(
+                                    offsetOf(m_pos))
+                              : u"the tag <%1> at byte %2 is not closed"_s.arg(shown).arg(offsetOf(m_pos)),
+                        m_pos + at);
+            }
+            if (quote) {
+                if (c == quote)
+                    quote = 0;
+            } else if (c == '"' || c == '\'') {
+                quote = c;
+            } else if (c == '>') {
+                checkLength(0, at, u"tag <%1>"_s.arg(Shown(LocalPart(tagName()))));
+                return at;
+            }
+        }
+        checkLength(0, at, u"tag <%1>"_s.arg(Shown(LocalPart(tagName()))));
+        if (!fill())
+            truncated();
+    }
+}
+
+void XmlTokenizer::tag(qsizetype end)
+{
+    checkCharacters(m_pos, m_pos + end);
+    if (m_data[m_pos + 1] == '/')
+        endTag(end);
+    else
+        startTag(end);
+    m_pos += end + 1;
+}
+
+void XmlTokenizer::endTag(qsizetype end)
+{
+    const qsizetype limit = m_pos + end;
+    const qsizetype nameEnd = name(m_pos + 2, limit);
+    const QByteArrayView qualified(m_data + m_pos + 2, nameEnd - m_pos - 2);
+    if (qualified.isEmpty() || space(nameEnd, limit) != limit)
+        damaged(u"the end tag </%1> at byte %2 is malformed"_s.arg(Shown(qualified)).arg(offsetOf(m_pos)), m_pos);
+    close(qualified, offsetOf(m_pos));
+    m_token = XmlToken{XmlToken::Kind::EndTag, offsetOf(m_pos),         offsetOf(limit + 1), int(m_nameStarts.size()),
+                       LocalPart(qualified),   {}, false};
+}
+
+void XmlTokenizer::startTag(qsizetype end)
+{
+    const qsizetype start = m_pos;
+    qsizetype limit = start + end;
+    const qsizetype nameEnd = name(start + 1, limit);
+    const QByteArrayView qualified(m_data + start + 1, nameEnd - start - 1);
+    if (qualified.isEmpty())
+        damaged(u"a \"<\" that begins no markup"_s, start);
+    const auto malformed = [&](const QString &why, qsizetype at) {
+        damaged(u"the tag <%1> at byte %2 is malformed: %3"_s.arg(Shown(LocalPart(qualified))).arg(offsetOf(start)).arg(why),
+                at);
+    };
+    const bool empty = m_data[limit - 1] == '/';
+    if (empty)
+        --limit;
+    for (qsizetype at = nameEnd;;) {
+        const qsizetype attributeStart = space(at, limit);
+        if (attributeStart == limit)
+            break;
+        if (attributeStart == at)
+            malformed(u"no blank before byte %1"_s.arg(offsetOf(at)), at);
+        const qsizetype attributeEnd = name(attributeStart, limit);
+        if (attributeEnd == attributeStart)
+            malformed(u"no attribute name at byte %1"_s.arg(offsetOf(attributeStart)), attributeStart);
+        const qsizetype equals = space(attributeEnd, limit);
+        const qsizetype quote = equals < limit && m_data[equals] == '=' ? space(equals + 1, limit) : limit;
+        if (quote >= limit || (m_data[quote] != '"' && m_data[quote] != '\''))
+            malformed(u"no quoted value after the attribute at byte %1"_s.arg(offsetOf(attributeStart)), attributeStart);
+        const char *close = static_cast<const char *>(std::memchr(m_data + quote + 1, m_data[quote], size_t(limit - quote - 1)));
+        if (!close)
+            malformed(u"its value at byte %1 is not closed"_s.arg(offsetOf(quote)), quote);
+        const qsizetype valueEnd = close - m_data;
+        for (qsizetype k = quote + 1; k < valueEnd; ++k)
+            if (m_data[k] == '&')
+                k = reference(k, valueEnd) - 1;
+        m_attributes.push_back({QByteArrayView(m_data + attributeStart, attributeEnd - attributeStart),
+                                QByteArrayView(m_data + quote + 1, valueEnd - quote - 1)});
+        at = valueEnd + 1;
+    }
+    // Repeats: pair by pair for the few attributes a tag has, sorted for many.
+    std::vector<QByteArrayView> names;
+    for (const XmlAttribute &attribute : m_attributes)
+        names.push_back(attribute.name);
+    if (names.size() > PairwiseAttributes)
+        std::sort(names.begin(), names.end());
+    for (size_t i = 0; i < names.size(); ++i)
+        for (size_t j = i + 1; j < names.size() && (j == i + 1 || names.size() <= PairwiseAttributes); ++j)
+            if (names[i] == names[j])
+                malformed(u"it repeats the attribute %1"_s.arg(Shown(names[i])), start);
+    const int depth = int(m_nameStarts.size());
+    if (empty) {
+        if (m_scope == Scope::Document && depth == 0) {
+            if (m_rootSeen)
+                damaged(u"content after the root element"_s, start);
+            m_rootSeen = m_rootClosed = true;
+        }
+    } else {
+        open(qualified, offsetOf(start));
+    }
+    m_token = XmlToken{empty ? XmlToken::Kind::EmptyTag : XmlToken::Kind::StartTag,
+                       offsetOf(start),
+                       offsetOf(start + end + 1),
+                       depth,
+                       LocalPart(qualified),
+                       {},
+                       false};
+}
+
+void XmlTokenizer::comment(qsizetype end)
+{
+    if (m_data[m_pos + end] != '>')
+        damaged(u"\"--\" inside a comment"_s, m_pos + end - 2);
+    checkCharacters(m_pos + 4, m_pos + end - 2);
+    m_pos += end + 1;
+}
+
+void XmlTokenizer::instruction(qsizetype end)
+{
+    const qsizetype targetEnd = name(m_pos + 2, m_pos + end - 2);
+    const QByteArrayView target(m_data + m_pos + 2, targetEnd - m_pos - 2);
+    if (target.isEmpty() || (targetEnd < m_pos + end - 2 && !IsSpace(m_data[targetEnd])))
+        damaged(u"a malformed processing instruction"_s, m_pos);
+    checkCharacters(m_pos + 2, m_pos + end - 2);
+    if (target.compare("xml", Qt::CaseInsensitive) == 0) {
+        const bool first = m_scope == Scope::Document && offsetOf(m_pos) == m_documentStart && target == "xml";
+        if (!first)
+            damaged(u"an XML declaration that does not begin the document"_s, m_pos);
+        declaration(QByteArrayView(m_data + targetEnd, m_pos + end - 2 - targetEnd));
+    }
+    m_pos += end;
+}
+
+bool XmlTokenizer::cdata(qsizetype end)
+{
+    if (m_nameStarts.empty())
+        damaged(u"a CDATA section outside the root element"_s, m_pos);
+    const qsizetype start = m_pos;
+    if (!m_source || !inBinary())
+        checkCharacters(start + 9, start + end - 3);
+    m_pos += end;
+    if (m_source)
+        return false; // texts are passed over
+    m_token = XmlToken{XmlToken::Kind::Text, offsetOf(start), offsetOf(m_pos), int(m_nameStarts.size()), {},
+                       QByteArrayView(m_data + start + 9, end - 12), true};
+    return true;
+}
+
+// The pseudo-attributes of the XML declaration: the encoding decides how
+// names and values read.
+void XmlTokenizer::declaration(QByteArrayView body)
+{
+    m_declaredEncoding = u""_s;
+    const qsizetype at = body.indexOf("encoding");
+    if (at < 0)
+        return;
+    qsizetype quote = at + 8;
+    while (quote < body.size() && (IsSpace(body[quote]) || body[quote] == '='))
+        ++quote;
+    const qsizetype close = quote < body.size() ? body.indexOf(body[quote], quote + 1) : -1;
+    if (close < 0 || (body[quote] != '"' && body[quote] != '\''))
+        damaged(u"a malformed XML declaration"_s, m_pos);
+    m_declaredEncoding = QString::fromLatin1(body.sliced(quote + 1, close - quote - 1));
+    const QString lower = m_declaredEncoding.toLower();
+    if (lower == u"utf-8" || lower == u"utf8" || lower == u"us-ascii" || lower == u"ascii")
+        m_encoding = TextEncoding::Utf8;
+    else if (lower == u"iso-8859-1" || lower == u"iso8859-1" || lower == u"latin1" || lower == u"latin-1")
+        m_encoding = TextEncoding::Latin1;
+    else
+        throw MzmlFault{u"it is encoded in %1, which this reader does not read (export it in UTF-8)"_s.arg(
+            Shown(body.sliced(quote + 1, close - quote - 1)))};
+}
+
+// The qualified name of the tag at m_pos, as far as it is at hand.
+QByteArrayView XmlTokenizer::tagName() const
+{
+    const qsizetype from = m_pos + (m_pos + 1 < m_size && m_data[m_pos + 1] == '/' ? 2 : 1);
+    return QByteArrayView(m_data + from, name(from, m_size) - from);
+}
+
+// The index after the name that begins at from; from itself when none does.
+qsizetype XmlTokenizer::name(qsizetype from, qsizetype end) const
+{
+    if (from >= end || !IsNameStart(uchar(m_data[from])))
+        return from;
+    qsizetype at = from + 1;
+    while (at < end && IsNameChar(uchar(m_data[at])))
+        ++at;
+    return at;
+}
+
+qsizetype XmlTokenizer::space(qsizetype from, qsizetype end) const
+{
+    while (from < end && IsSpace(m_data[from]))
+        ++from;
+    return from;
+}
+
+// Checks the reference that begins at "&" at; returns the index after its ";".
+qsizetype XmlTokenizer::reference(qsizetype at, qsizetype limit) const
+{
+    const QByteArrayView rest(m_data + at, qMin(limit - at, Lookahead));
+    const qsizetype semicolon = rest.indexOf(';');
+    if (semicolon < 2 || ReferencedCharacter(rest.first(semicolon + 1)) == 0)
+        damaged(u"the reference \"%1\" stands for no character"_s.arg(Shown(semicolon < 0 ? rest.first(qMin<qsizetype>(rest.size(), 12)) : rest.first(semicolon + 1))),
+                at);
+    return at + semicolon + 1;
+}
+
+// Checks the character that begins at at; returns the index after it.
+qsizetype XmlTokenizer::character(qsizetype at, qsizetype limit) const
+{
+    const uchar c = uchar(m_data[at]);
+    if (c >= 0x20 && c < 0x80)
+        return at + 1;
+    if (c < 0x20) {
+        if (c == '\t' || c == '\n' || c == '\r')
+            return at + 1;
+        damaged(u"the control character 0x%1"_s.arg(int(c), 2, 16, QChar(u'0')), at);
+    }
+    if (m_encoding == TextEncoding::Latin1)
+        return at + 1;
+    const int length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
+    char32_t value = length == 4 ? c & 0x07 : length == 3 ? c & 0x0F : c & 0x1F;
+    bool valid = length > 0 && at + length <= limit && c < 0xF5;
+    for (int k = 1; valid && k < length; ++k) {
+        const uchar next = uchar(m_data[at + k]);
+        valid = (next & 0xC0) == 0x80;
+        value = value << 6 | (next & 0x3F);
+    }
+    static constexpr char32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (!valid || value < shortest[length] || !IsXmlCharacter(value))
+        damaged(u"bytes that are not a character in UTF-8"_s, at);
+    return at + length;
+}
+
+void XmlTokenizer::checkCharacters(qsizetype from, qsizetype end) const
+{
+    for (qsizetype at = from; at < end;) {
+        const uchar c = uchar(m_data[at]);
+        at = c >= 0x20 && c < 0x80 ? at + 1 : character(at, end);
+    }
+}
+
+void XmlTokenizer::open(QByteArrayView qualifiedName, qint64 at)
+{
+    if (m_scope == Scope::Document && m_nameStarts.empty()) {
+        if (m_rootSeen)
+            damaged(u"content after the root element"_s, m_pos);
+        m_rootSeen = true;
+    }
+    if (int(m_nameStarts.size()) >= DepthLimit)
+        throw MzmlFault{u"elements nest more than %1 deep at byte %2"_s.arg(DepthLimit).arg(at)};
+    m_nameStarts.push_back(m_names.size());
+    m_names += qualifiedName;
+}
+
+void XmlTokenizer::close(QByteArrayView qualifiedName, qint64 at)
+{
+    if (m_nameStarts.empty())
+        damaged(u"the end tag </%1> at byte %2 closes no element"_s.arg(Shown(qualifiedName)).arg(at), m_pos);
+    const QByteArrayView opened = QByteArrayView(m_names).sliced(m_nameStarts.back());
+    if (opened != qualifiedName)
+        damaged(u"the end tag </%1> at byte %2 does not close <%3>"_s.arg(Shown(qualifiedName)).arg(at).arg(
+                    Shown(opened)),
+                m_pos);
+    m_names.truncate(m_nameStarts.back());
+    m_nameStarts.pop_back();
+    m_rootClosed = m_scope == Scope::Document && m_nameStarts.empty();
+}
+
+// A fault that names where it is: "the document is damaged: what at byte n",
+// or, when what names its byte already, "...: what".
+void XmlTokenizer::damaged(const QString &what, qsizetype at) const
+{
+    if (what.contains(u" at byte "_s))
+        throw MzmlFault{u"the document is damaged: %1"_s.arg(what)};
+    throw MzmlFault{u"the document is damaged: %1 at byte %2"_s.arg(what).arg(offsetOf(at))};
+}
+
+void XmlTokenizer::truncated() const
+{
+    throw MzmlFault{u"the document is truncated: it ends at byte %1"_s.arg(offsetOf(m_size))};
+}
+
+void XmlTokenizer::checkLength(qsizetype from, qsizetype end, const QString &what) const
+{
+    if (end - from <= TextLimit)
+        return;
+    throw MzmlFault{u"the %1 at byte %2 is longer than %3 MiB, more than this reader takes"_s.arg(
+        what, QString::number(offsetOf(m_pos + from)), QString::number(TextLimit >> 20))};
+}

@@ -616,6 +616,45 @@ void TestMzmlReader::badInput_data()
         const qsizetype third = d.indexOf("<spectrum index=\"2\"");
         d.insert(second, "<!-- " + d.mid(second, third - second) + " -->");
     }) << u"Points"_s << 4 << QString();
+    // One set of markup rules: what is not well-formed fails, named by its byte.
+    const auto aroundSecond = [](QByteArray before, QByteArray after) {
+        return Mutation([=](QByteArray &d) {
+            const qsizetype start = d.indexOf("<spectrum index=\"1\"");
+            d.insert(d.indexOf("</spectrum>", start) + 11, after);
+            d.insert(start, before);
+        });
+    };
+    QTest::newRow("comment with \"--\" around a spectrum")
+        << false << aroundSecond("<!-- start\n", "<!-- end -->") << u"Count"_s << 0
+        << u"the document is damaged: \"--\" inside a comment at byte "_s;
+    QTest::newRow("ignored section around a spectrum")
+        << true << aroundSecond("<![IGNORE[", "]]>") << u"Count"_s << 0 << u"a marked section other than CDATA at byte "_s;
+    QTest::newRow("cut after the spectrum list") << true << Mutation([](QByteArray &d) {
+        d.truncate(d.indexOf("</spectrumList>") + 15);
+    }) << u"Points"_s << 1 << u"the document is truncated: it ends at byte "_s;
+    QTest::newRow("end tags out of order") << false << Replace("</run>\n</mzML>", "</mzML>\n</run>") << u"Count"_s << 0
+                                           << u"the end tag </mzML> at byte "_s;
+    QTest::newRow("content after the root element") << true << Mutation([](QByteArray &d) { d += "<mzML/>\n"; })
+                                                    << u"Count"_s << 0 << u"content after the root element at byte "_s;
+    QTest::newRow("NUL bytes between spectra") << false << Replace("</spectrum>\n", QByteArray("</spectrum>\n\0\0", 14))
+                                               << u"Count"_s << 0 << u"the control character 0x00 at byte "_s;
+    QTest::newRow("repeated attribute") << false << Replace("<spectrum index=\"1\"", "<spectrum index=\"1\" index=\"1\"")
+                                        << u"Count"_s << 0 << u"repeats the attribute index"_s;
+    QTest::newRow("\"<\" in an attribute value") << true << Replace("value=\"0.5\"", "value=\"0<5\"") << u"Count"_s << 0
+                                                << u"holds a \"<\" in an attribute value"_s;
+    QTest::newRow("undefined reference in the head") << true << Replace("<sample ", "<sample n=\"&nbsp;\" ") << u"Open"_s
+                                                     << 0 << u"the reference \"&nbsp;\" stands for no character at byte "_s;
+    QTest::newRow("declaration after the start") << true << Mutation([](QByteArray &d) { d.prepend("\n"); }) << u"Open"_s
+                                                 << 0 << u"an XML declaration that does not begin the document at byte 1"_s;
+    QTest::newRow("bytes that are not UTF-8") << false << Replace("+ c ESI SIM", "+ c \xff SIM") << u"Count"_s << 0
+                                              << u"not a character in UTF-8 at byte "_s;
+    // The spectra are those of mzML/run/spectrumList and nothing else.
+    QTest::newRow("spectrum list outside the run")
+        << true
+        << Replace("<run ", "<dataProcessingList count=\"1\"><dataProcessing id=\"x\"><spectrumList count=\"1\">"
+                            "<spectrum index=\"0\" id=\"x\" defaultArrayLength=\"0\"/></spectrumList></dataProcessing>"
+                            "</dataProcessingList>\n<run ")
+        << u"Points"_s << 4 << QString();
     // Nothing that an XML reader would hold whole may grow without bound.
     QTest::newRow("parameter group refers to a group")
         << false

@@ -87,7 +87,10 @@ void SpectrumTerms::addCvParam(const XmlTokenizer &tokenizer)
     const QByteArrayView raw = tokenizer.attribute("accession");
     const Term term = raw.contains('&') ? TermOf(tokenizer.value(raw).toUtf8()) : TermOf(raw);
     if (term != Term::Other)
-        Add(*this, term, [&] { return CvParamOf(tokenizer); });
+        Add(*this, term, [&] {
+            // The name is not asked for: no text is made for it.
+            return CvParam{{}, {}, tokenizer.attributeValue("value"), tokenizer.attributeValue("unitAccession")};
+        });
 }
 
 void SpectrumTerms::add(const SpectrumTerms &group)

@@ -4,6 +4,7 @@
 #include "mzml/MzmlFault.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 
 using namespace Qt::Literals::StringLiterals;
@@ -116,7 +117,15 @@ double StartTimeInMinutes(const std::optional<CvParam> &startTime)
     if (!startTime)
         return 0;
     bool ok = false;
-    const double value = startTime->value.trimmed().toDouble(&ok);
+    const QString text = startTime->value.trimmed();
+    double value = 0;
+    // Plain decimals, as exports write them, without a detour through QString's parser.
+    const QByteArray latin1 = text.toLatin1();
+    const auto [end, error] = std::from_chars(latin1.data(), latin1.data() + latin1.size(), value);
+    if (error == std::errc() && end == latin1.data() + latin1.size() && !text.isEmpty() && text.front() != u'+')
+        ok = true;
+    else
+        value = text.toDouble(&ok);
     if (!ok || !std::isfinite(value))
         throw MzmlFault{u"its scan start time \"%1\" is not a number"_s.arg(startTime->value)};
     const QString &unit = startTime->unitAccession;

@@ -3,6 +3,7 @@
 #include "mzml/MzmlFault.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 using namespace Qt::Literals::StringLiterals;
@@ -39,9 +40,34 @@ bool IsXmlCharacter(char32_t c)
 
 QByteArrayView LocalPart(QByteArrayView name)
 {
-    const qsizetype colon = name.lastIndexOf(':');
-    return colon < 0 ? name : name.sliced(colon + 1);
+    for (qsizetype at = name.size(); at > 0; --at)
+        if (name[at - 1] == ':')
+            return name.sliced(at);
+    return name;
 }
+
+// Whether any of the 8 bytes at data is outside printable ASCII (below a
+// blank, or not ASCII): markup is mostly such bytes, checked 8 at a time.
+bool HasSpecialByte(const char *data)
+{
+    quint64 word;
+    std::memcpy(&word, data, sizeof word);
+    constexpr quint64 high = 0x8080808080808080ULL;
+    constexpr quint64 blanks = 0x2020202020202020ULL;
+    return ((word | ((word - blanks) & ~word)) & high) != 0;
+}
+
+// The bytes that end a stretch of tag markup: quotes, "<", ">", and what
+// is not printable ASCII, which must be checked as a character.
+constexpr std::array<bool, 256> MakeTagStops()
+{
+    std::array<bool, 256> stops{};
+    for (size_t c = 0; c < stops.size(); ++c)
+        stops[c] = (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c >= 0x80;
+    stops['"'] = stops['\''] = stops['<'] = stops['>'] = true;
+    return stops;
+}
+constexpr std::array<bool, 256> TagStops = MakeTagStops();
 
 // A name as a message shows it: short enough to read.
 QString Shown(QByteArrayView bytes)
@@ -229,9 +255,7 @@ bool XmlTokenizer::ensure(qsizetype count)
 
 bool XmlTokenizer::inBinary() const
 {
-    if (m_nameStarts.empty())
-        return false;
-    return LocalPart(QByteArrayView(m_names).sliced(m_nameStarts.back())) == "binary";
+    return m_inBinary;
 }
 
 // Text up to the next markup: a token when the bytes are in memory,
@@ -351,6 +375,13 @@ qsizetype XmlTokenizer::tagEnd()
     for (;;) {
         for (; m_pos + at < m_size; ++at) {
             const char c = m_data[m_pos + at];
+            if (!TagStops[uchar(c)])
+                continue;
+            if (uchar(c) < 0x20 || uchar(c) >= 0x80) {
+                ensure(at + 4); // a character cut by the end of the bytes at hand is read whole
+                at = character(m_pos + at, m_size) - m_pos - 1;
+                continue;
+            }
             if (c == '<') {
                 const QString shown = Shown(LocalPart(tagName()));
                 damaged(quote ? u"the tag <%1> at byte %2 holds a \"<\" in an attribute value"_s.arg(shown).arg(
@@ -364,19 +395,21 @@ qsizetype XmlTokenizer::tagEnd()
             } else if (c == '"' || c == '\'') {
                 quote = c;
             } else if (c == '>') {
-                checkLength(0, at, u"tag <%1>"_s.arg(Shown(LocalPart(tagName()))));
-                return at;
+                break;
             }
         }
-        checkLength(0, at, u"tag <%1>"_s.arg(Shown(LocalPart(tagName()))));
+        if (at > TextLimit)
+            checkLength(0, at, u"tag <%1>"_s.arg(Shown(LocalPart(tagName()))));
+        if (m_pos + at < m_size)
+            return at;
         if (!fill())
             truncated();
     }
 }
 
+// tagEnd has checked its characters.
 void XmlTokenizer::tag(qsizetype end)
 {
-    checkCharacters(m_pos, m_pos + end);
     if (m_data[m_pos + 1] == '/')
         endTag(end);
     else
@@ -436,15 +469,20 @@ void XmlTokenizer::startTag(qsizetype end)
         at = valueEnd + 1;
     }
     // Repeats: pair by pair for the few attributes a tag has, sorted for many.
-    std::vector<QByteArrayView> names;
-    for (const XmlAttribute &attribute : m_attributes)
-        names.push_back(attribute.name);
-    if (names.size() > PairwiseAttributes)
+    if (m_attributes.size() <= PairwiseAttributes) {
+        for (size_t i = 0; i < m_attributes.size(); ++i)
+            for (size_t j = i + 1; j < m_attributes.size(); ++j)
+                if (m_attributes[i].name == m_attributes[j].name)
+                    malformed(u"it repeats the attribute %1"_s.arg(Shown(m_attributes[i].name)), start);
+    } else {
+        std::vector<QByteArrayView> names;
+        for (const XmlAttribute &attribute : m_attributes)
+            names.push_back(attribute.name);
         std::sort(names.begin(), names.end());
-    for (size_t i = 0; i < names.size(); ++i)
-        for (size_t j = i + 1; j < names.size() && (j == i + 1 || names.size() <= PairwiseAttributes); ++j)
-            if (names[i] == names[j])
-                malformed(u"it repeats the attribute %1"_s.arg(Shown(names[i])), start);
+        const auto repeated = std::adjacent_find(names.begin(), names.end());
+        if (repeated != names.end())
+            malformed(u"it repeats the attribute %1"_s.arg(Shown(*repeated)), start);
+    }
     const int depth = int(m_nameStarts.size());
     if (empty) {
         if (m_scope == Scope::Document && depth == 0) {
@@ -594,6 +632,10 @@ qsizetype XmlTokenizer::character(qsizetype at, qsizetype limit) const
 void XmlTokenizer::checkCharacters(qsizetype from, qsizetype end) const
 {
     for (qsizetype at = from; at < end;) {
+        if (end - at >= 8 && !HasSpecialByte(m_data + at)) {
+            at += 8;
+            continue;
+        }
         const uchar c = uchar(m_data[at]);
         at = c >= 0x20 && c < 0x80 ? at + 1 : character(at, end);
     }
@@ -610,6 +652,7 @@ void XmlTokenizer::open(QByteArrayView qualifiedName, qint64 at)
         throw MzmlFault{u"elements nest more than %1 deep at byte %2"_s.arg(DepthLimit).arg(at)};
     m_nameStarts.push_back(m_names.size());
     m_names += qualifiedName;
+    m_inBinary = LocalPart(qualifiedName) == "binary";
 }
 
 void XmlTokenizer::close(QByteArrayView qualifiedName, qint64 at)
@@ -623,6 +666,7 @@ void XmlTokenizer::close(QByteArrayView qualifiedName, qint64 at)
                 m_pos);
     m_names.truncate(m_nameStarts.back());
     m_nameStarts.pop_back();
+    m_inBinary = false; // a binary array holds no elements
     m_rootClosed = m_scope == Scope::Document && m_nameStarts.empty();
 }
 

@@ -144,4 +144,5 @@ private:
     std::vector<qsizetype> m_nameStarts; // where each open element's name begins in m_names
     bool m_rootSeen = false;
     bool m_rootClosed = false;
+    bool m_inBinary = false; // the element open innermost is a binary array's
 };

@@ -49,7 +49,8 @@ int main(int argc, char *argv[])
                 spectrum.filter = u"ITMS + c ESI d Full ms2 %1@cid35.00 [120.00-2000.00]"_s.arg(
                     350.0 + random.bounded(145000) / 100.0, 0, 'f', 2);
             } else {
-                spectrum.filter = n % 4 == 3 ? u"+ c ESI SIM ms [445.00-455.00]"_s : u"+ p ESI Full ms [100.00-2000.00]"_s;
+                spectrum.filter =
+                    n % 4 == 3 ? u"+ c ESI SIM ms [445.00-455.00]"_s : u"+ p ESI Full ms [100.00-2000.00]"_s;
             }
             spectrum.startTime = n * 0.01;
             spectrum.masses.resize(size_t(count));

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "convert/Errors.h"
-#include "mzml/MzmlFault.h"
 #include "mzml/ByteSource.h"
+#include "mzml/MzmlFault.h"
 #include "mzml/MzmlHead.h"
 #include "mzml/MzmlSpectrumIndex.h"
 
@@ -15,9 +15,9 @@
 // The file that a document reads, and its head.
 struct AcquisitionFile
 {
-    QString path; // the file read, as the user knows it: the path opened, or the export beside it
-    QFile file;   // open for reading: the file at path
-    bool compressed = false;              // its content is gzip-compressed
+    QString path;            // the file read, as the user knows it: the path opened, or the export beside it
+    QFile file;              // open for reading: the file at path
+    bool compressed = false; // its content is gzip-compressed
     std::unique_ptr<QTemporaryFile> copy; // that content decompressed, once the spectra are read; removed with it
     MzmlHead head;
 

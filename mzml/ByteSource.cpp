@@ -9,6 +9,7 @@ qint64 FileSource::read(char *data, qint64 size)
 {
     const qint64 read = m_file.read(data, size);
     if (read < 0)
-        throw FileError(ErrorNumber::DeviceIO, m_file.fileName(), u"the file cannot be read: %1"_s.arg(m_file.errorString()));
+        throw FileError(ErrorNumber::DeviceIO, m_file.fileName(),
+                        u"the file cannot be read: %1"_s.arg(m_file.errorString()));
     return read;
 }

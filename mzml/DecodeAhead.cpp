@@ -133,8 +133,8 @@ DecodeAhead::Slot *DecodeAhead::Find(quint64 id)
 
 DecodeAhead::Slot *DecodeAhead::FirstWaiting()
 {
-    const auto slot = std::find_if(m_slots.begin(), m_slots.end(),
-                                   [](const Slot &s) { return s.state == Slot::State::Waiting; });
+    const auto slot =
+        std::find_if(m_slots.begin(), m_slots.end(), [](const Slot &s) { return s.state == Slot::State::Waiting; });
     return slot == m_slots.end() ? nullptr : &*slot;
 }
 

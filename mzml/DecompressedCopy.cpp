@@ -52,7 +52,8 @@ bool GzipSource::refill()
 {
     const qint64 read = m_compressed.read(m_in.data(), m_in.size());
     if (read < 0)
-        throw FileError(ErrorNumber::DeviceIO, m_path, u"the file cannot be read: %1"_s.arg(m_compressed.errorString()));
+        throw FileError(ErrorNumber::DeviceIO, m_path,
+                        u"the file cannot be read: %1"_s.arg(m_compressed.errorString()));
     m_stream.next_in = reinterpret_cast<Bytef *>(m_in.data());
     m_stream.avail_in = uInt(read);
     return read > 0;

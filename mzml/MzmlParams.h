@@ -48,11 +48,11 @@ private:
 // apart from ParamSet so that reading a spectrum makes no text it does not need.
 struct SpectrumTerms
 {
-    std::optional<QString> filter; // MS:1000512, filter string
+    std::optional<QString> filter;    // MS:1000512, filter string
     std::optional<CvParam> startTime; // MS:1000016, scan start time (value and unit)
-    std::optional<QString> msLevel; // MS:1000511
-    bool sim = false;               // MS:1000582, SIM spectrum
-    bool ms1 = false;               // MS:1000579, MS1 spectrum
+    std::optional<QString> msLevel;   // MS:1000511
+    bool sim = false;                 // MS:1000582, SIM spectrum
+    bool ms1 = false;                 // MS:1000579, MS1 spectrum
 
     // Adds the cvParam on whose tag the tokenizer stands.
     void addCvParam(const XmlTokenizer &tokenizer);

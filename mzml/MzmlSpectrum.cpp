@@ -76,7 +76,8 @@ qint64 DeclaredLength(const XmlTokenizer &tokenizer, QByteArrayView attribute)
     if (raw.isNull())
         throw MzmlFault{u"it has no %1"_s.arg(QString::fromLatin1(attribute))};
     // Plain digits, as every export writes them, need no text.
-    if (!raw.isEmpty() && raw.size() <= 18 && std::all_of(raw.begin(), raw.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    if (!raw.isEmpty() && raw.size() <= 18
+        && std::all_of(raw.begin(), raw.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         qint64 length = 0;
         for (const char c : raw)
             length = length * 10 + (c - '0');

@@ -11,12 +11,12 @@
 // points. Kept small: there is one for every spectrum.
 struct SpectrumEntry
 {
-    qint64 offset = 0;      // of its start tag
-    qint64 arraysStart = 0; // of its arrays' markup: the binaryDataArrayList on
-    qint64 arraysEnd = 0;   // up to its end tag
-    qint64 declaredLength = 0; // defaultArrayLength; below 0: -1 - the index of its fault
-    double startTime = 0;      // minutes
-    qint32 filter = 0;         // the index of its filter text
+    qint64 offset = 0;          // of its start tag
+    qint64 arraysStart = 0;     // of its arrays' markup: the binaryDataArrayList on
+    qint64 arraysEnd = 0;       // up to its end tag
+    qint64 declaredLength = 0;  // defaultArrayLength; below 0: -1 - the index of its fault
+    double startTime = 0;       // minutes
+    qint32 filter = 0;          // the index of its filter text
     qint32 startTimeFault = -1; // the index of the fault that stands for its start time; -1 for none
 };
 

@@ -57,6 +57,29 @@ bool HasSpecialByte(const char *data)
     return ((word | ((word - blanks) & ~word)) & high) != 0;
 }
 
+// Whether any of the 8 bytes at data stops a stretch of text: what is not
+// printable ASCII, "<", "&" or "]" (which may begin "]]>"). Base64, the bulk
+// of a document, has none, and passes 8 bytes at a time.
+bool HasTextStop(const char *data)
+{
+    quint64 word;
+    std::memcpy(&word, data, sizeof word);
+    constexpr quint64 ones = 0x0101010101010101ULL;
+    constexpr quint64 high = 0x8080808080808080ULL;
+    const auto hasByte = [&](char c) {
+        const quint64 x = word ^ (ones * uchar(c));
+        return (x - ones) & ~x & high;
+    };
+    return HasSpecialByte(data) || hasByte('<') || hasByte('&') || hasByte(']');
+}
+
+// A qualified name as namespaces allow it: no colon first, last or twice.
+bool IsQualified(QByteArrayView name)
+{
+    const qsizetype colon = name.indexOf(':');
+    return colon < 0 || (colon > 0 && colon < name.size() - 1 && name.indexOf(':', colon + 1) < 0);
+}
+
 // The bytes that end a stretch of tag markup: quotes, "<", ">", and what
 // is not printable ASCII, which must be checked as a character.
 constexpr std::array<bool, 256> MakeTagStops()
@@ -151,8 +174,7 @@ XmlTokenizer::XmlTokenizer(QByteArrayView bytes, qint64 offset, Scope scope, Tex
 {
 }
 
-XmlTokenizer::XmlTokenizer(ByteSource *source, QByteArrayView bytes, qint64 offset, Scope scope,
-                           TextEncoding encoding)
+XmlTokenizer::XmlTokenizer(ByteSource *source, QByteArrayView bytes, qint64 offset, Scope scope, TextEncoding encoding)
     : m_source(source), m_scope(scope), m_encoding(encoding), m_data(bytes.data()), m_size(bytes.size()),
       m_bufferOffset(offset), m_atEnd(source == nullptr)
 {
@@ -207,8 +229,8 @@ QByteArrayView XmlTokenizer::attribute(QByteArrayView name) const
 QString XmlTokenizer::value(QByteArrayView raw) const
 {
     const QString text = m_encoding == TextEncoding::Utf8 ? QString::fromUtf8(raw) : QString::fromLatin1(raw);
-    const bool plain = std::none_of(raw.begin(), raw.end(),
-                                    [](char c) { return c == '&' || c == '\t' || c == '\n' || c == '\r'; });
+    const bool plain =
+        std::none_of(raw.begin(), raw.end(), [](char c) { return c == '&' || c == '\t' || c == '\n' || c == '\r'; });
     return plain ? text : Resolved(text, true);
 }
 
@@ -253,29 +275,22 @@ bool XmlTokenizer::ensure(qsizetype count)
     return true;
 }
 
-bool XmlTokenizer::inBinary() const
-{
-    return m_inBinary;
-}
-
 // Text up to the next markup: a token when the bytes are in memory,
 // otherwise checked and passed over. Returns whether a token is ready.
 bool XmlTokenizer::text()
 {
     if (!m_source) {
         const qsizetype start = m_pos;
-        const void *open = std::memchr(m_data + m_pos, '<', size_t(m_size - m_pos));
-        const qsizetype end = open ? static_cast<const char *>(open) - m_data : m_size;
-        // Base64 is checked by its decoder; only references need the rules here.
-        const bool plainBinary = inBinary() && !QByteArrayView(m_data + start, end - start).contains('&');
-        m_pos = plainBinary ? end : checkedText(start, end);
-        m_token = XmlToken{XmlToken::Kind::Text, offsetOf(start), offsetOf(end), int(m_nameStarts.size()), {},
-                           QByteArrayView(m_data + start, end - start), false};
+        const qsizetype end = checkedText(start, m_size);
+        m_pos = end;
+        m_token = XmlToken{XmlToken::Kind::Text,
+                           offsetOf(start),
+                           offsetOf(end),
+                           int(m_nameStarts.size()),
+                           {},
+                           QByteArrayView(m_data + start, end - start),
+                           false};
         return true;
-    }
-    if (inBinary()) {
-        passOverBinary();
-        return false;
     }
     for (;;) {
         ensure(Lookahead + 1); // so that the text before the lookahead is not empty
@@ -291,6 +306,12 @@ qsizetype XmlTokenizer::checkedText(qsizetype at, qsizetype limit)
 {
     const bool outside = m_nameStarts.empty() && m_scope == Scope::Document;
     while (at < limit) {
+        if (!outside) {
+            while (at + 8 <= limit && !HasTextStop(m_data + at))
+                at += 8;
+            if (at >= limit)
+                break;
+        }
         const char c = m_data[at];
         if (c == '<')
             return at;
@@ -304,21 +325,6 @@ qsizetype XmlTokenizer::checkedText(qsizetype at, qsizetype limit)
             at = character(at, m_size);
     }
     return at;
-}
-
-// The base64 text of an array: its end is all the index needs.
-void XmlTokenizer::passOverBinary()
-{
-    for (;;) {
-        const void *open = std::memchr(m_data + m_pos, '<', size_t(m_size - m_pos));
-        if (open) {
-            m_pos = static_cast<const char *>(open) - m_data;
-            return;
-        }
-        m_pos = m_size;
-        if (!fill())
-            return;
-    }
 }
 
 bool XmlTokenizer::markup()
@@ -385,7 +391,7 @@ qsizetype XmlTokenizer::tagEnd()
             if (c == '<') {
                 const QString shown = Shown(LocalPart(tagName()));
                 damaged(quote ? u"the tag <%1> at byte %2 holds a \"<\" in an attribute value"_s.arg(shown).arg(
-                                    offsetOf(m_pos))
+                            offsetOf(m_pos))
                               : u"the tag <%1> at byte %2 is not closed"_s.arg(shown).arg(offsetOf(m_pos)),
                         m_pos + at);
             }
@@ -422,11 +428,16 @@ void XmlTokenizer::endTag(qsizetype end)
     const qsizetype limit = m_pos + end;
     const qsizetype nameEnd = name(m_pos + 2, limit);
     const QByteArrayView qualified(m_data + m_pos + 2, nameEnd - m_pos - 2);
-    if (qualified.isEmpty() || space(nameEnd, limit) != limit)
+    if (qualified.isEmpty() || !IsQualified(qualified) || space(nameEnd, limit) != limit)
         damaged(u"the end tag </%1> at byte %2 is malformed"_s.arg(Shown(qualified)).arg(offsetOf(m_pos)), m_pos);
     close(qualified, offsetOf(m_pos));
-    m_token = XmlToken{XmlToken::Kind::EndTag, offsetOf(m_pos),         offsetOf(limit + 1), int(m_nameStarts.size()),
-                       LocalPart(qualified),   {}, false};
+    m_token = XmlToken{XmlToken::Kind::EndTag,
+                       offsetOf(m_pos),
+                       offsetOf(limit + 1),
+                       int(m_nameStarts.size()),
+                       LocalPart(qualified),
+                       {},
+                       false};
 }
 
 void XmlTokenizer::startTag(qsizetype end)
@@ -437,8 +448,14 @@ void XmlTokenizer::startTag(qsizetype end)
     const QByteArrayView qualified(m_data + start + 1, nameEnd - start - 1);
     if (qualified.isEmpty())
         damaged(u"a \"<\" that begins no markup"_s, start);
+    if (!IsQualified(qualified))
+        damaged(u"the tag <%1> at byte %2 is malformed: its name is not a qualified name"_s.arg(Shown(qualified))
+                    .arg(offsetOf(start)),
+                start);
     const auto malformed = [&](const QString &why, qsizetype at) {
-        damaged(u"the tag <%1> at byte %2 is malformed: %3"_s.arg(Shown(LocalPart(qualified))).arg(offsetOf(start)).arg(why),
+        damaged(u"the tag <%1> at byte %2 is malformed: %3"_s.arg(Shown(LocalPart(qualified)))
+                    .arg(offsetOf(start))
+                    .arg(why),
                 at);
     };
     const bool empty = m_data[limit - 1] == '/';
@@ -451,13 +468,16 @@ void XmlTokenizer::startTag(qsizetype end)
         if (attributeStart == at)
             malformed(u"no blank before byte %1"_s.arg(offsetOf(at)), at);
         const qsizetype attributeEnd = name(attributeStart, limit);
-        if (attributeEnd == attributeStart)
+        if (attributeEnd == attributeStart
+            || !IsQualified(QByteArrayView(m_data + attributeStart, attributeEnd - attributeStart)))
             malformed(u"no attribute name at byte %1"_s.arg(offsetOf(attributeStart)), attributeStart);
         const qsizetype equals = space(attributeEnd, limit);
         const qsizetype quote = equals < limit && m_data[equals] == '=' ? space(equals + 1, limit) : limit;
         if (quote >= limit || (m_data[quote] != '"' && m_data[quote] != '\''))
-            malformed(u"no quoted value after the attribute at byte %1"_s.arg(offsetOf(attributeStart)), attributeStart);
-        const char *close = static_cast<const char *>(std::memchr(m_data + quote + 1, m_data[quote], size_t(limit - quote - 1)));
+            malformed(u"no quoted value after the attribute at byte %1"_s.arg(offsetOf(attributeStart)),
+                      attributeStart);
+        const char *close =
+            static_cast<const char *>(std::memchr(m_data + quote + 1, m_data[quote], size_t(limit - quote - 1)));
         if (!close)
             malformed(u"its value at byte %1 is not closed"_s.arg(offsetOf(quote)), quote);
         const qsizetype valueEnd = close - m_data;
@@ -531,39 +551,73 @@ bool XmlTokenizer::cdata(qsizetype end)
     if (m_nameStarts.empty())
         damaged(u"a CDATA section outside the root element"_s, m_pos);
     const qsizetype start = m_pos;
-    if (!m_source || !inBinary())
-        checkCharacters(start + 9, start + end - 3);
+    checkCharacters(start + 9, start + end - 3);
     m_pos += end;
     if (m_source)
         return false; // texts are passed over
-    m_token = XmlToken{XmlToken::Kind::Text, offsetOf(start), offsetOf(m_pos), int(m_nameStarts.size()), {},
-                       QByteArrayView(m_data + start + 9, end - 12), true};
+    m_token = XmlToken{XmlToken::Kind::Text,
+                       offsetOf(start),
+                       offsetOf(m_pos),
+                       int(m_nameStarts.size()),
+                       {},
+                       QByteArrayView(m_data + start + 9, end - 12),
+                       true};
     return true;
 }
 
-// The pseudo-attributes of the XML declaration: the encoding decides how
-// names and values read.
+// The pseudo-attributes of the XML declaration, in their order: version,
+// then maybe encoding and standalone. The encoding decides how names and
+// values read.
 void XmlTokenizer::declaration(QByteArrayView body)
 {
+    static constexpr QByteArrayView order[] = {"version", "encoding", "standalone"};
     m_declaredEncoding = u""_s;
-    const qsizetype at = body.indexOf("encoding");
-    if (at < 0)
-        return;
-    qsizetype quote = at + 8;
-    while (quote < body.size() && (IsSpace(body[quote]) || body[quote] == '='))
-        ++quote;
-    const qsizetype close = quote < body.size() ? body.indexOf(body[quote], quote + 1) : -1;
-    if (close < 0 || (body[quote] != '"' && body[quote] != '\''))
+    size_t next = 0;
+    for (qsizetype at = 0;;) {
+        qsizetype nameStart = at;
+        while (nameStart < body.size() && IsSpace(body[nameStart]))
+            ++nameStart;
+        if (nameStart == body.size())
+            break;
+        qsizetype nameEnd = nameStart;
+        while (nameEnd < body.size() && IsNameChar(uchar(body[nameEnd])))
+            ++nameEnd;
+        const QByteArrayView name = body.sliced(nameStart, nameEnd - nameStart);
+        while (next < std::size(order) && order[next] != name)
+            ++next;
+        qsizetype quote = nameEnd;
+        while (quote < body.size() && IsSpace(body[quote]))
+            ++quote;
+        const bool equals = quote < body.size() && body[quote] == '=';
+        for (quote += equals ? 1 : 0; quote < body.size() && IsSpace(body[quote]);)
+            ++quote;
+        const qsizetype close = quote < body.size() ? body.indexOf(body[quote], quote + 1) : -1;
+        if (nameStart == at || next == std::size(order) || !equals || close < 0
+            || (body[quote] != '"' && body[quote] != '\'') || (next == 0 && at > 0) || (next > 0 && at == 0))
+            damaged(u"a malformed XML declaration"_s, m_pos);
+        const QByteArrayView value = body.sliced(quote + 1, close - quote - 1);
+        if ((next == 0 && value != "1.0") || (next == 2 && value != "yes" && value != "no"))
+            damaged(u"a malformed XML declaration"_s, m_pos);
+        if (next == 1)
+            useEncoding(value);
+        ++next;
+        at = close + 1;
+    }
+    if (next == 0)
         damaged(u"a malformed XML declaration"_s, m_pos);
-    m_declaredEncoding = QString::fromLatin1(body.sliced(quote + 1, close - quote - 1));
+}
+
+void XmlTokenizer::useEncoding(QByteArrayView name)
+{
+    m_declaredEncoding = QString::fromLatin1(name);
     const QString lower = m_declaredEncoding.toLower();
     if (lower == u"utf-8" || lower == u"utf8" || lower == u"us-ascii" || lower == u"ascii")
         m_encoding = TextEncoding::Utf8;
     else if (lower == u"iso-8859-1" || lower == u"iso8859-1" || lower == u"latin1" || lower == u"latin-1")
         m_encoding = TextEncoding::Latin1;
     else
-        throw MzmlFault{u"it is encoded in %1, which this reader does not read (export it in UTF-8)"_s.arg(
-            Shown(body.sliced(quote + 1, close - quote - 1)))};
+        throw MzmlFault{
+            u"it is encoded in %1, which this reader does not read (export it in UTF-8)"_s.arg(Shown(name))};
 }
 
 // The qualified name of the tag at m_pos, as far as it is at hand.
@@ -597,7 +651,8 @@ qsizetype XmlTokenizer::reference(qsizetype at, qsizetype limit) const
     const QByteArrayView rest(m_data + at, qMin(limit - at, Lookahead));
     const qsizetype semicolon = rest.indexOf(';');
     if (semicolon < 2 || ReferencedCharacter(rest.first(semicolon + 1)) == 0)
-        damaged(u"the reference \"%1\" stands for no character"_s.arg(Shown(semicolon < 0 ? rest.first(qMin<qsizetype>(rest.size(), 12)) : rest.first(semicolon + 1))),
+        damaged(u"the reference \"%1\" stands for no character"_s.arg(
+                    Shown(semicolon < 0 ? rest.first(qMin<qsizetype>(rest.size(), 12)) : rest.first(semicolon + 1))),
                 at);
     return at + semicolon + 1;
 }
@@ -652,7 +707,6 @@ void XmlTokenizer::open(QByteArrayView qualifiedName, qint64 at)
         throw MzmlFault{u"elements nest more than %1 deep at byte %2"_s.arg(DepthLimit).arg(at)};
     m_nameStarts.push_back(m_names.size());
     m_names += qualifiedName;
-    m_inBinary = LocalPart(qualifiedName) == "binary";
 }
 
 void XmlTokenizer::close(QByteArrayView qualifiedName, qint64 at)
@@ -661,12 +715,11 @@ void XmlTokenizer::close(QByteArrayView qualifiedName, qint64 at)
         damaged(u"the end tag </%1> at byte %2 closes no element"_s.arg(Shown(qualifiedName)).arg(at), m_pos);
     const QByteArrayView opened = QByteArrayView(m_names).sliced(m_nameStarts.back());
     if (opened != qualifiedName)
-        damaged(u"the end tag </%1> at byte %2 does not close <%3>"_s.arg(Shown(qualifiedName)).arg(at).arg(
-                    Shown(opened)),
-                m_pos);
+        damaged(
+            u"the end tag </%1> at byte %2 does not close <%3>"_s.arg(Shown(qualifiedName)).arg(at).arg(Shown(opened)),
+            m_pos);
     m_names.truncate(m_nameStarts.back());
     m_nameStarts.pop_back();
-    m_inBinary = false; // a binary array holds no elements
     m_rootClosed = m_scope == Scope::Document && m_nameStarts.empty();
 }
 

@@ -59,9 +59,8 @@ public:
         Content   // elements and text, all of them closed by the end
     };
 
-    // Reads source, whose first byte stands at offset in the document. The
-    // texts of a whole document are checked and passed over (the reader
-    // needs none but a binary array's, which is only looked through for its end).
+    // Reads source, whose first byte stands at offset in the document. Texts
+    // are checked and passed over: the index needs none.
     XmlTokenizer(ByteSource &source, qint64 offset, Scope scope, TextEncoding encoding = TextEncoding::Utf8);
     // Tokenizes bytes held in memory, from offset in the document on; texts
     // are handed out.
@@ -99,11 +98,9 @@ private:
     qint64 offsetOf(qsizetype index) const { return m_bufferOffset + index; }
     bool fill();
     bool ensure(qsizetype count);
-    bool inBinary() const;
 
     bool text();
     qsizetype checkedText(qsizetype from, qsizetype limit);
-    void passOverBinary();
     bool markup();
     qsizetype markupEnd(qsizetype bodyStart, QByteArrayView terminator);
     qsizetype tagEnd();
@@ -114,6 +111,7 @@ private:
     void instruction(qsizetype end);
     bool cdata(qsizetype end);
     void declaration(QByteArrayView body);
+    void useEncoding(QByteArrayView name);
 
     QByteArrayView tagName() const;
     qsizetype name(qsizetype from, qsizetype end) const;
@@ -131,18 +129,17 @@ private:
     Scope m_scope;
     TextEncoding m_encoding;
     QString m_declaredEncoding;
-    QByteArray m_buffer;       // the bytes read, from m_bufferOffset on
-    const char *m_data;        // the bytes at hand
-    qsizetype m_size;          // how many
-    qsizetype m_pos = 0;       // the next byte to tokenize
-    qint64 m_bufferOffset;     // document offset of m_data[0]
+    QByteArray m_buffer;        // the bytes read, from m_bufferOffset on
+    const char *m_data;         // the bytes at hand
+    qsizetype m_size;           // how many
+    qsizetype m_pos = 0;        // the next byte to tokenize
+    qint64 m_bufferOffset;      // document offset of m_data[0]
     qint64 m_documentStart = 0; // after a byte-order mark: where an XML declaration may stand
-    bool m_atEnd;              // no more bytes to come
+    bool m_atEnd;               // no more bytes to come
     XmlToken m_token;
     std::vector<XmlAttribute> m_attributes;
     QByteArray m_names;                  // of the open elements, qualified, one after another
     std::vector<qsizetype> m_nameStarts; // where each open element's name begins in m_names
     bool m_rootSeen = false;
     bool m_rootClosed = false;
-    bool m_inBinary = false; // the element open innermost is a binary array's
 };

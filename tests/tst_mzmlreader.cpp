@@ -10,6 +10,7 @@
 #include "tests/fake/TestFiles.h"
 #include "tests/mzml/MzmlWriter.h"
 #include "tests/mzml/ReadAcquisition.h"
+#include "tests/mzml/ReferenceReading.h"
 
 #include <QDir>
 #include <QFile>
@@ -59,6 +60,8 @@ private Q_SLOTS:
     void damageNeverCrashes();
     void randomArraysNeverCrash_data();
     void randomArraysNeverCrash();
+    void agreesWithReferenceParser_data();
+    void agreesWithReferenceParser();
     void lexerIgnoresHowBytesArrive();
     void refusesWhatIsNotAFile_data();
     void refusesWhatIsNotAFile();
@@ -627,27 +630,30 @@ void TestMzmlReader::badInput_data()
     QTest::newRow("comment with \"--\" around a spectrum")
         << false << aroundSecond("<!-- start\n", "<!-- end -->") << u"Count"_s << 0
         << u"the document is damaged: \"--\" inside a comment at byte "_s;
-    QTest::newRow("ignored section around a spectrum")
-        << true << aroundSecond("<![IGNORE[", "]]>") << u"Count"_s << 0 << u"a marked section other than CDATA at byte "_s;
-    QTest::newRow("cut after the spectrum list") << true << Mutation([](QByteArray &d) {
-        d.truncate(d.indexOf("</spectrumList>") + 15);
-    }) << u"Points"_s << 1 << u"the document is truncated: it ends at byte "_s;
+    QTest::newRow("ignored section around a spectrum") << true << aroundSecond("<![IGNORE[", "]]>") << u"Count"_s << 0
+                                                       << u"a marked section other than CDATA at byte "_s;
+    QTest::newRow("cut after the spectrum list")
+        << true << Mutation([](QByteArray &d) { d.truncate(d.indexOf("</spectrumList>") + 15); }) << u"Points"_s << 1
+        << u"the document is truncated: it ends at byte "_s;
     QTest::newRow("end tags out of order") << false << Replace("</run>\n</mzML>", "</mzML>\n</run>") << u"Count"_s << 0
                                            << u"the end tag </mzML> at byte "_s;
     QTest::newRow("content after the root element") << true << Mutation([](QByteArray &d) { d += "<mzML/>\n"; })
                                                     << u"Count"_s << 0 << u"content after the root element at byte "_s;
     QTest::newRow("NUL bytes between spectra") << false << Replace("</spectrum>\n", QByteArray("</spectrum>\n\0\0", 14))
                                                << u"Count"_s << 0 << u"the control character 0x00 at byte "_s;
-    QTest::newRow("repeated attribute") << false << Replace("<spectrum index=\"1\"", "<spectrum index=\"1\" index=\"1\"")
+    QTest::newRow("repeated attribute") << false
+                                        << Replace("<spectrum index=\"1\"", "<spectrum index=\"1\" index=\"1\"")
                                         << u"Count"_s << 0 << u"repeats the attribute index"_s;
     QTest::newRow("\"<\" in an attribute value") << true << Replace("value=\"0.5\"", "value=\"0<5\"") << u"Count"_s << 0
-                                                << u"holds a \"<\" in an attribute value"_s;
-    QTest::newRow("undefined reference in the head") << true << Replace("<sample ", "<sample n=\"&nbsp;\" ") << u"Open"_s
-                                                     << 0 << u"the reference \"&nbsp;\" stands for no character at byte "_s;
-    QTest::newRow("declaration after the start") << true << Mutation([](QByteArray &d) { d.prepend("\n"); }) << u"Open"_s
-                                                 << 0 << u"an XML declaration that does not begin the document at byte 1"_s;
-    QTest::newRow("bytes that are not UTF-8") << false << Replace("+ c ESI SIM", "+ c \xff SIM") << u"Count"_s << 0
-                                              << u"not a character in UTF-8 at byte "_s;
+                                                 << u"holds a \"<\" in an attribute value"_s;
+    QTest::newRow("undefined reference in the head")
+        << true << Replace("<sample ", "<sample n=\"&nbsp;\" ") << u"Open"_s << 0
+        << u"the reference \"&nbsp;\" stands for no character at byte "_s;
+    QTest::newRow("declaration after the start")
+        << true << Mutation([](QByteArray &d) { d.prepend("\n"); }) << u"Open"_s << 0
+        << u"an XML declaration that does not begin the document at byte 1"_s;
+    QTest::newRow("bytes that are not UTF-8")
+        << false << Replace("+ c ESI SIM", "+ c \xff SIM") << u"Count"_s << 0 << u"not a character in UTF-8 at byte "_s;
     // The spectra are those of mzML/run/spectrumList and nothing else.
     QTest::newRow("spectrum list outside the run")
         << true
@@ -719,6 +725,10 @@ void TestMzmlReader::badInput()
     mutation(content);
     // A "%1" in the path stays as it is in every message.
     const QString path = write(u"mutated%1.raw"_s, content);
+    if (!IsGzip(content)) {
+        const QString disagreement = DisagreementWithReference(path);
+        QVERIFY2(disagreement.isEmpty(), qPrintable(disagreement));
+    }
 
     const std::unique_ptr<RawFileDocument> document = CreateRawFileDocument();
     std::optional<qsizetype> copiesWhileOpen;
@@ -838,6 +848,38 @@ void TestMzmlReader::randomArraysNeverCrash()
         } catch (const MzmlFault &fault) {
             QVERIFY(fault.what.startsWith(u"the m/z array "_s));
         }
+    }
+}
+
+void TestMzmlReader::agreesWithReferenceParser_data()
+{
+    QTest::addColumn<QString>("path");
+    const QDir corpus(QStringLiteral(QUORVANE_SOURCE_DIR "/tests/corpus"));
+    for (const QString &name : corpus.entryList({u"*.mzML"_s}, QDir::Files))
+        QTest::newRow(qPrintable(name)) << corpus.filePath(name);
+    QTest::newRow("demo") << QStringLiteral(QUORVANE_SOURCE_DIR "/examples/demo.raw");
+}
+
+void TestMzmlReader::agreesWithReferenceParser()
+{
+    // The document, then damaged in many small ways where markup is easy to get wrong.
+    QFETCH(QString, path);
+    const QByteArray original = ContentOf(path);
+    static const QByteArray snippets[] = {"<",    ">",     "--",      "&",         "&amp;", "&#0;", "&#65;",    "<!--",
+                                          "-->",  "]]>",   "\"",      "'",         "</a>",  "<a>",  "<a/>",     "\xff",
+                                          "\xc3", "<?x?>", "<?xml?>", "<![CDATA[", "\t",    "=",    " x=\"1\"", "\r\n"};
+    QRandomGenerator random(quint32(qHash(path)));
+    for (int round = 0; round <= 200; ++round) {
+        QByteArray document = original;
+        const qsizetype at = random.bounded(document.size());
+        switch (round == 0 ? -1 : random.bounded(3)) {
+        case 0: document.insert(at, snippets[random.bounded(int(std::size(snippets)))]); break;
+        case 1: document.remove(at, random.bounded(1, 40)); break;
+        case 2: document.replace(at, 1, QByteArray(1, char(random.bounded(256)))); break;
+        default: break;
+        }
+        const QString disagreement = DisagreementWithReference(write(u"agree.raw"_s, document));
+        QVERIFY2(disagreement.isEmpty(), qPrintable(u"round %1: %2"_s.arg(round).arg(disagreement)));
     }
 }
 

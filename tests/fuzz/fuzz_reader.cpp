@@ -1,12 +1,14 @@
 // libFuzzer target: arbitrary bytes as an acquisition, read the way a
 // conversion reads it. An Error is the expected outcome of bad input;
 // anything else (a crash, a sanitizer finding, another exception, a hang)
-// is a fault in the reader.
+// is a fault in the reader, and so is a disagreement with the reference
+// XML parser on whether the document is well-formed or what its spectra are.
 
 #include "convert/Errors.h"
 #include "mzml/MzmlDocument.h"
 #include "tests/fake/TestFiles.h"
 #include "tests/mzml/ReadAcquisition.h"
+#include "tests/mzml/ReferenceReading.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -41,5 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         ReadAcquisition(InputPath());
     } catch (const Error &) {
     }
+    const QString disagreement = DisagreementWithReference(InputPath());
+    if (!disagreement.isEmpty())
+        qFatal("fuzz_reader: %s", qPrintable(disagreement));
     return 0;
 }

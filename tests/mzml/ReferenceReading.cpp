@@ -1,0 +1,279 @@
+#include "tests/mzml/ReferenceReading.h"
+
+#include "convert/Errors.h"
+#include "mzml/BinaryArrayDecoding.h"
+#include "mzml/FilterText.h"
+#include "mzml/MzmlSpectrum.h"
+#include "mzml/XmlTokenizer.h"
+#include "tests/fake/TestFiles.h"
+#include "tests/mzml/ReadAcquisition.h"
+
+#include <QRegularExpression>
+#include <QStringList>
+#include <QXmlStreamReader>
+
+#include <optional>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// Why the tokenizer refuses the document; nothing when it takes it.
+std::optional<QString> TokenizerRefusal(const QByteArray &document)
+{
+    try {
+        XmlTokenizer tokenizer(document, 0, XmlTokenizer::Scope::Document, TextEncoding::Utf8);
+        while (tokenizer.next().kind != XmlToken::Kind::End) {
+        }
+    } catch (const MzmlFault &fault) {
+        return fault.what;
+    }
+    return std::nullopt;
+}
+
+QStringView Local(QStringView name)
+{
+    const qsizetype colon = name.lastIndexOf(u':');
+    return colon < 0 ? name : name.sliced(colon + 1);
+}
+
+// The acquisition's spectra as Qt's reader reads them, by the rules the
+// README gives; throws MzmlFault where the reader must fail.
+class Reference
+{
+public:
+    explicit Reference(const QByteArray &document) : m_xml(document) { m_xml.setNamespaceProcessing(false); }
+
+    std::vector<FakeSpectrum> read()
+    {
+        while (m_xml.readNextStartElement()) {
+            const QStringView name = Local(m_xml.name());
+            if (name == u"indexedmzML")
+                continue; // its children
+            if (name != u"mzML")
+                throw MzmlFault{u"root <%1>"_s.arg(name)};
+            readMzml();
+            break;
+        }
+        while (!m_xml.atEnd())
+            m_xml.readNext();
+        return m_spectra;
+    }
+
+private:
+    void readMzml()
+    {
+        bool runSeen = false;
+        while (m_xml.readNextStartElement()) {
+            const QStringView name = Local(m_xml.name());
+            if (name == u"referenceableParamGroupList") {
+                while (m_xml.readNextStartElement()) {
+                    const QString id = m_xml.attributes().value(u"id"_s).toString();
+                    m_groups.insert(id, params({}, true));
+                }
+            } else if (name == u"run" && !runSeen) {
+                runSeen = true;
+                bool listSeen = false;
+                while (m_xml.readNextStartElement()) {
+                    if (Local(m_xml.name()) == u"spectrumList" && !listSeen) {
+                        listSeen = true;
+                        while (m_xml.readNextStartElement())
+                            spectrum();
+                    } else {
+                        m_xml.skipCurrentElement();
+                    }
+                }
+            } else {
+                m_xml.skipCurrentElement();
+            }
+        }
+    }
+
+    // The parameters among the children of the current element; the rest is passed over.
+    ParamSet params(const std::function<void()> &other = {}, bool inGroup = false)
+    {
+        ParamSet set;
+        while (m_xml.readNextStartElement()) {
+            const QStringView name = Local(m_xml.name());
+            const QXmlStreamAttributes a = m_xml.attributes();
+            if (name == u"cvParam") {
+                set.cvParams.push_back({a.value(u"accession"_s).toString(), a.value(u"name"_s).toString(),
+                                        a.value(u"value"_s).toString(), a.value(u"unitAccession"_s).toString()});
+            } else if (name == u"referenceableParamGroupRef") {
+                if (inGroup)
+                    throw MzmlFault{u"a group in a group"_s};
+                const QString ref = a.value(u"ref"_s).toString();
+                if (!m_groups.contains(ref))
+                    throw MzmlFault{u"undefined group"_s};
+                set.appendGroup(ref, m_groups[ref]);
+            } else if (other) {
+                other();
+                continue;
+            }
+            m_xml.skipCurrentElement();
+        }
+        return set;
+    }
+
+    void spectrum()
+    {
+        if (Local(m_xml.name()) != u"spectrum")
+            throw MzmlFault{u"not a spectrum"_s};
+        const QXmlStreamAttributes attributes = m_xml.attributes();
+        ParamSet scan;
+        bool arraysBegun = false;
+        QByteArray masses, intensities;
+        std::optional<ArrayEncoding> massEncoding, intensityEncoding;
+        qint64 massLength = -1, intensityLength = -1;
+        const ParamSet own = params([&] {
+            const QStringView name = Local(m_xml.name());
+            if (name == u"scanList" && !arraysBegun) {
+                bool first = true;
+                scan = {};
+                while (m_xml.readNextStartElement()) {
+                    if (Local(m_xml.name()) == u"scan" && first) {
+                        first = false;
+                        scan = params();
+                    } else {
+                        m_xml.skipCurrentElement();
+                    }
+                }
+            } else if (name == u"binaryDataArrayList") {
+                arraysBegun = true;
+                while (m_xml.readNextStartElement()) {
+                    if (Local(m_xml.name()) != u"binaryDataArray") {
+                        m_xml.skipCurrentElement();
+                        continue;
+                    }
+                    const QString length = m_xml.attributes().value(u"arrayLength"_s).toString();
+                    QByteArray text;
+                    const ParamSet array = params([&] {
+                        if (Local(m_xml.name()) == u"binary")
+                            text = m_xml.readElementText().toLatin1();
+                        else
+                            m_xml.skipCurrentElement();
+                    });
+                    const bool isMasses = array.cvParam(u"MS:1000514") != nullptr;
+                    if (!isMasses && !array.cvParam(u"MS:1000515"))
+                        continue;
+                    if ((isMasses ? massEncoding : intensityEncoding))
+                        throw MzmlFault{u"two arrays"_s};
+                    (isMasses ? massEncoding : intensityEncoding) = EncodingOfArray(array, u"array"_s);
+                    (isMasses ? masses : intensities) = text;
+                    (isMasses ? massLength : intensityLength) = length.isEmpty() ? -1 : length.toLongLong();
+                }
+            } else {
+                m_xml.skipCurrentElement();
+            }
+        });
+        FakeSpectrum spectrum;
+        spectrum.filter = FilterText(SpectrumTerms::Of(own), SpectrumTerms::Of(scan));
+        const CvParam *time = scan.cvParam(u"MS:1000016");
+        spectrum.startTime = StartTimeInMinutes(time ? std::optional<CvParam>(*time) : std::nullopt);
+        bool ok = false;
+        const qint64 declared = attributes.value(u"defaultArrayLength"_s).toLongLong(&ok);
+        if (!ok || declared < 0)
+            throw MzmlFault{u"no length"_s};
+        if (massEncoding)
+            spectrum.masses = DecodeBinaryArray(masses, *massEncoding, massLength < 0 ? declared : massLength, u"m"_s);
+        if (intensityEncoding)
+            spectrum.intensities = DecodeBinaryArray(intensities, *intensityEncoding,
+                                                     intensityLength < 0 ? declared : intensityLength, u"i"_s);
+        if ((massEncoding || intensityEncoding || declared != 0)
+            && (!massEncoding || !intensityEncoding || spectrum.masses.size() != spectrum.intensities.size()))
+            throw MzmlFault{u"arrays"_s};
+        m_spectra.push_back(std::move(spectrum));
+    }
+
+    QXmlStreamReader m_xml;
+    QHash<QString, ParamSet> m_groups;
+    std::vector<FakeSpectrum> m_spectra;
+};
+
+// The spectra as a conversion reads them through the seam.
+std::vector<FakeSpectrum> ReadSpectra(const QString &path)
+{
+    const std::unique_ptr<RawFileDocument> document = CreateRawFileDocument();
+    document->Open(path);
+    const std::unique_ptr<DetectorChannel> detector = document->Detector(0, 1);
+    const std::unique_ptr<SpectrumCollection> spectra = detector->Spectra(0);
+    std::vector<FakeSpectrum> read;
+    for (qint32 n = 1; n <= spectra->Count(); ++n) {
+        SpectrumPoints points = spectra->Item(n)->Points();
+        read.push_back({detector->Filters()->ScanNumber(n)->Text(), spectra->StartTime(n), std::move(points.masses),
+                        std::move(points.intensities)});
+    }
+    return read;
+}
+
+// A name as XML allows it, as far as its ASCII goes.
+const QRegularExpression &NameExpression()
+{
+    static const QRegularExpression name(u"^[A-Za-z_:\\x{80}-\\x{10FFFF}][-A-Za-z0-9._:\\x{80}-\\x{10FFFF}]*$"_s);
+    return name;
+}
+
+// Refusals by design: the reference parser takes what the reader must not
+// (Qt's reader lets control characters pass, which XML does not allow).
+bool RefusedByDesign(const QByteArray &document, const QString &refusal)
+{
+    static const QStringList reasons = {u"document type"_s, u"longer than"_s, u"nest more than"_s, u"encoded in"_s,
+                                        u"control character"_s};
+    return document.contains("<!DOCTYPE")
+        || std::any_of(reasons.begin(), reasons.end(), [&](const QString &reason) { return refusal.contains(reason); });
+}
+
+} // namespace
+
+QString DisagreementWithReference(const QString &path)
+{
+    const QByteArray document = ContentOf(path);
+    // The reader: its tokenizer over the whole document, then everything read as a conversion reads it.
+    std::optional<QString> refusal = TokenizerRefusal(document);
+    std::vector<FakeSpectrum> read;
+    if (!refusal) {
+        try {
+            read = ReadSpectra(path);
+        } catch (const Error &error) {
+            refusal = error.description();
+        }
+    }
+    if (refusal && RefusedByDesign(document, *refusal))
+        return {};
+    // The reference: Qt's reader over the whole document, then the spectra by the same rules.
+    QXmlStreamReader xml(document);
+    xml.setNamespaceProcessing(false);
+    QString referenceRefusal;
+    while (!xml.atEnd() && referenceRefusal.isEmpty()) {
+        // Qt's reader takes ASCII in names that XML does not allow.
+        if (xml.readNext() == QXmlStreamReader::StartElement) {
+            QStringList names = {xml.qualifiedName().toString()};
+            for (const QXmlStreamAttribute &attribute : xml.attributes())
+                names << attribute.qualifiedName().toString();
+            for (const QString &name : names)
+                if (!NameExpression().match(name).hasMatch())
+                    referenceRefusal = u"the name %1"_s.arg(name);
+        }
+    }
+    if (xml.hasError())
+        referenceRefusal = xml.errorString();
+    std::vector<FakeSpectrum> spectra;
+    if (referenceRefusal.isEmpty()) {
+        try {
+            spectra = Reference(document).read();
+        } catch (const MzmlFault &fault) {
+            referenceRefusal = fault.what;
+        }
+    }
+    if (refusal && referenceRefusal.isEmpty())
+        return u"the reader refuses what the reference takes: %1"_s.arg(*refusal);
+    if (!refusal && !referenceRefusal.isEmpty())
+        return u"the reader takes what the reference refuses: %1"_s.arg(referenceRefusal);
+    if (refusal)
+        return {};
+    FakeAcquisition actual;
+    actual.spectra = std::move(read);
+    FakeAcquisition expected;
+    expected.spectra = std::move(spectra);
+    return DifferenceOf(actual, expected);
+}

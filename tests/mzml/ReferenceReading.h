@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Empty when the program's reader and a reference XML parser (Qt's stream
+// reader, which the program no longer uses) agree on the document at path:
+// both refuse it, or both accept it and read the same spectra (count,
+// filter texts, start times, points). Otherwise the disagreement, for a
+// test's message or the fuzzer's finding. Documents that the reader refuses
+// by design and the reference takes (a document type declaration, other
+// encodings, markup beyond the reader's limits) agree by definition.
+QString DisagreementWithReference(const QString &path);

@@ -5,6 +5,7 @@ using namespace Qt::Literals::StringLiterals;
 struct FakeComponent::State
 {
     QHash<QString, FakeAcquisition> files;
+    QHash<QString, QString> readFrom; // a RAW path and the other file it is read from
     QStringList calls;
     QString failingOperation;
     int failingCall = 0;
@@ -285,11 +286,23 @@ FakeComponent::FakeComponent() : m_state(std::make_shared<State>())
         state->call(u"CreateRawFileDocument"_s);
         return std::make_unique<FakeDocument>(state);
     });
+    FilesReadFor.replace([state = m_state](const QString &rawPath) {
+        QStringList files{rawPath};
+        if (state->readFrom.contains(rawPath))
+            files.append(state->readFrom.value(rawPath));
+        return files;
+    });
 }
 
 FakeComponent::~FakeComponent()
 {
+    FilesReadFor.replace({});
     CreateRawFileDocument.replace({});
+}
+
+void FakeComponent::readFrom(const QString &rawPath, const QString &file)
+{
+    m_state->readFrom.insert(rawPath, file);
 }
 
 void FakeComponent::add(const QString &path, FakeAcquisition acquisition)

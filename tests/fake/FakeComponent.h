@@ -61,6 +61,10 @@ public:
     // Open fails for a path that was not added.
     void add(const QString &path, FakeAcquisition acquisition);
 
+    // FilesReadFor names file too for rawPath, as a reader that reads an
+    // export in its place does.
+    void readFrom(const QString &rawPath, const QString &file);
+
     // The call-th call (1-based) of the operation throws an Error.
     void failAt(const QString &operation, int call, ErrorNumber number = ErrorNumber::InvalidFileFormat);
 

@@ -844,6 +844,8 @@ void TestMzmlReader::refusesWhatIsNotAFile_data()
     QTest::newRow("FIFO without a writer")
         << fifo << notAFile + u", and there is no mzML export beside it (\"fifo.mzML\" or \"fifo.mzML.gz\")."_s;
     QTest::newRow("device") << u"/dev/null"_s << notAFile + u'.';
+    QTest::newRow("name too long") << m_dir.filePath(QString(300, u'n') + u".dat"_s)
+                                   << u"the name is longer than the system allows."_s;
     QTest::newRow("folder") << m_dir.path() << u"this is a folder, not an acquisition."_s;
 }
 
@@ -864,7 +866,8 @@ void TestMzmlReader::refusesWhatIsNotAFile()
 void TestMzmlReader::opensTheExportBeside_data()
 {
     // Files are "name:kind": mzml (its sample named after the file), gz (the
-    // same, compressed), html (XML, not mzML) or folder.
+    // same, compressed), html (XML, not mzML), folder, or dangling (a link
+    // to gone.mzML, which does not exist).
     QTest::addColumn<QString>("opened");
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<QString>("read");    // the file whose sample shows; empty when Open fails
@@ -880,10 +883,20 @@ void TestMzmlReader::opensTheExportBeside_data()
         << u"run.raw"_s << QStringList{u"run.mzML:mzml"_s} << u"run.mzML"_s << QString() << 0;
     QTest::newRow("compressed export, names in capitals")
         << u"run.RAW"_s << QStringList{u"run.RAW:html"_s, u"run.MZML.GZ:gz"_s} << u"run.MZML.GZ"_s << QString() << 0;
-    QTest::newRow("plain export first") << u"run.raw"_s << QStringList{u"run.mzML.gz:gz"_s, u"run.mzml:mzml"_s}
-                                        << u"run.mzml"_s << QString() << 0;
-    QTest::newRow("no export, missing") << u"run.raw"_s << QStringList{u"Run.mzML:mzml"_s, u"run.mzML.gz:folder"_s}
-                                        << QString() << u"\"%1/run.raw\": the file does not exist"_s + noExport << 53;
+    QTest::newRow("plain export first") << u"run.raw"_s << QStringList{u"run.mzML.gz:gz"_s, u"run.mzML:mzml"_s}
+                                        << u"run.mzML"_s << QString() << 0;
+    QTest::newRow("plain export in another case first")
+        << u"run.raw"_s << QStringList{u"run.MZML.gz:gz"_s, u"run.mzml:mzml"_s} << u"run.mzml"_s << QString() << 0;
+    QTest::newRow("exact spelling first") << u"run.raw"_s
+                                          << QStringList{u"run.raw:html"_s, u"run.MZML:html"_s, u"run.mzML:mzml"_s}
+                                          << u"run.mzML"_s << QString() << 0;
+    QTest::newRow("no export, missing") << u"run.raw"_s << QStringList{u"Run.mzML:mzml"_s} << QString()
+                                        << u"\"%1/run.raw\": the file does not exist"_s + noExport << 53;
+    QTest::newRow("export a folder") << u"run.raw"_s << QStringList{u"run.mzML.gz:folder"_s} << QString()
+                                     << u"\"%1/run.mzML.gz\": this is a folder, not an acquisition."_s << 52;
+    QTest::newRow("export a dangling link")
+        << u"run.raw"_s << QStringList{u"run.mzML:dangling"_s} << QString()
+        << u"\"%1/run.mzML\": this is a symbolic link to \"%1/gone.mzML\", which does not exist."_s << 53;
     QTest::newRow("no export, not mzML") << u"run.raw"_s << QStringList{u"run.raw:html"_s} << QString()
                                          << notMzml + noExport << 321;
     QTest::newRow("export not mzML") << u"run.raw"_s << QStringList{u"run.mzML:html"_s} << QString()
@@ -910,6 +923,8 @@ void TestMzmlReader::opensTheExportBeside()
             "<sampleList count=\"1\"><sample id=\"a\" name=\"" + name.toUtf8() + "\"/></sampleList>", {}, {}, {});
         if (kind == u"folder")
             QVERIFY(QDir(folder).mkdir(name));
+        else if (kind == u"dangling")
+            QVERIFY(QFile::link(folder + u"/gone.mzML"_s, folder + u'/' + name));
         else
             write(QString::fromLatin1(QTest::currentDataTag()) + u'/' + name,
                   kind == u"html" ? QByteArray("<?xml version=\"1.0\"?><html/>")
@@ -920,6 +935,8 @@ void TestMzmlReader::opensTheExportBeside()
     try {
         document->Open(folder + u'/' + opened);
         QCOMPARE(document->SampleInfo()->SampleName(), read);
+        // The writers learn which file that is, to leave it whole.
+        QVERIFY(FilesReadFor(folder + u'/' + opened).contains(folder + u'/' + read));
     } catch (const Error &error) {
         QCOMPARE(error.description(), failure.arg(folder));
         QCOMPARE(int(error.number()), number);

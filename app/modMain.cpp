@@ -2,6 +2,7 @@
 
 #include "app/ArgumentText.h"
 #include "convert/AscConversion.h"
+#include "convert/ErrorLine.h"
 #include "convert/Errors.h"
 #include "convert/SampleHeader.h"
 #include "convert/modAPI.h"
@@ -36,7 +37,7 @@ int RunWindowMode(int &argc, char *argv[])
 // mode why nothing, or not all, was converted.
 void ReportFailure(const QString &subject, const QString &reason)
 {
-    modAPI::WriteErrorLine(u"quorvane-to-text: %1: %2"_s.arg(subject, reason));
+    modAPI::WriteErrorLine(ErrorLine(subject, reason));
 }
 
 // Shows nothing and needs no display: no Qt application object is created.

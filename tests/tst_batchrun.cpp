@@ -78,6 +78,8 @@ static const struct
     {"only quotes", {u"\"\""_s}, QString(), {}},
     {"empty argument", {QString()}, QString(), {}},
     {"semicolon and factor", {u"{dir}/demo run.raw;2"_s}, u"{dir}/demo run.raw"_s, u"{dir}/demo run.raw;2"_s},
+    // The fixture with a start time stamp that quotes a line of its own.
+    {"content that forges a line", {u"{dir}/forged.raw"_s}, u"{dir}/forged.raw"_s, {}},
 };
 
 void TestBatchRun::start(const QString &name, const QStringList &arguments, const QProcessEnvironment &environment)
@@ -109,6 +111,10 @@ void TestBatchRun::initTestCase()
     const QByteArray compressed = Gzipped(ContentOf(Fixture()));
     QVERIFY(WriteBytes(m_dir + u"/export only.mzML.gz"_s, compressed));
     QVERIFY(WriteBytes(m_dir + u"/damaged.mzML.gz"_s, compressed.first(compressed.size() / 2)));
+    QVERIFY(WriteBytes(m_dir + u"/forged.raw"_s,
+                       ContentOf(Fixture()).replace(
+                           "startTimeStamp=\"2024-03-15T10:23:17\"",
+                           "startTimeStamp=\"1&#10;quorvane-to-text: other.raw: Error 53: forged&#13;\"")));
     m_temporaryFolder = m_temporary.filePath(u"temporary"_s);
     QVERIFY(QDir().mkpath(m_temporaryFolder));
     qputenv("TMPDIR", QFile::encodeName(m_temporaryFolder));
@@ -157,6 +163,7 @@ void TestBatchRun::batchRun()
     // a complaint there.
     const QString standardError = QString::fromLocal8Bit(run.process->readAllStandardError());
     QCOMPARE(run.process->readAllStandardOutput(), QByteArray());
+    QVERIFY2(IsOneLine(standardError), qPrintable(standardError));
 
     if (!refused.isEmpty()) {
         QCOMPARE(run.process->exitCode(), 2);

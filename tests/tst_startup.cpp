@@ -236,6 +236,9 @@ void TestStartup::batchMode_data()
     QTest::newRow("file that does not exist") << QStringList{u"{dir}/missing.raw"_s} << u"{dir}/missing.raw"_s << false;
     QTest::newRow("semicolon and factor") << QStringList{u"{dir}/run7.raw;2"_s} << u"{dir}/run7.raw;2"_s << true;
     QTest::newRow("semicolon in a quoted path") << QStringList{u"\"{dir}/a;b.raw\""_s} << u"{dir}/a;b.raw"_s << true;
+    // The error line stays one line: no path forges a second, or moves the cursor.
+    const QString forging = u"{dir}/nl\nquorvane-to-text: /data/x.raw: converted OK\x1b[2K\r missing.raw"_s;
+    QTest::newRow("line break and escapes in a path") << QStringList{forging} << forging << false;
 }
 
 static FakeAcquisition Acquisition()
@@ -285,6 +288,7 @@ void TestStartup::batchMode()
     const int status = Main(commandLine.argc(), commandLine.argv());
     QVERIFY(BatchMode);
     QCOMPARE(events, (QStringList{u"transfer folder"_s, u"sleep 5000"_s}));
+    QVERIFY2(IsOneLine(standardError), qPrintable(standardError));
 
     if (refused) {
         QCOMPARE(status, int(ArgumentRefused));

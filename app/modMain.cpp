@@ -16,6 +16,10 @@
 
 #include <optional>
 
+#ifdef Q_OS_UNIX
+#include <csignal>
+#endif
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -64,6 +68,12 @@ ExitStatus RunBatchMode(const QString &argument)
 
 int Main(int argc, char *argv[])
 {
+#ifdef Q_OS_UNIX
+    // Beyond a file-size limit a write then fails with "File too large" and
+    // is reported like any other, instead of the signal ending the process
+    // without a word.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     InstallMzmlReader();
     EnsureTransferFolder();
     const std::optional<QString> argument = ArgumentText(argc, argv);

@@ -343,7 +343,7 @@ void TestStartup::windowMode()
     QTemporaryDir temporary;
     QVERIFY(temporary.isValid());
     Seen.transferFolder = temporary.filePath(u"transfer"_s);
-    ScopedReplacement transfer(modAPI::TransferFolder, [] { return Seen.transferFolder + u"/"_s; });
+    ScopedReplacement transfer(modAPI::TransferFolder, []() -> QString { return Seen.transferFolder + u"/"_s; });
     BatchMode = true;
     qAddPreRoutine([] { QTimer::singleShot(0, LookAtWindowMode); });
 

@@ -46,7 +46,7 @@ void ReportFailure(const QString &subject, const QString &reason)
 
 // Shows nothing and needs no display: no Qt application object is created.
 // A success is silent; a failure is told on standard error.
-ExitStatus RunBatchMode(const QString &argument)
+ExitStatus RunBatchMode(const QString &argument, bool utf8)
 {
     BatchMode = true;
     modAPI::Sleep(BatchDelayMilliseconds);
@@ -56,6 +56,14 @@ ExitStatus RunBatchMode(const QString &argument)
     if (!ParseCommandLine(stripped, path, scaling)) {
         ReportFailure(stripped, u"the argument holds a \";\" and is refused: nothing was converted."_s);
         return ArgumentRefused;
+    }
+    if (!utf8) {
+        // Its bytes are lost in the text that names files here: any file
+        // operation would look for another name.
+        ReportFailure(path, ErrorMessage(Error(ErrorNumber::BadFileName,
+                                               u"Bad file name: the name is not valid UTF-8, and only names in UTF-8 "
+                                               u"can be converted; rename the file."_s)));
+        return ConversionFailed;
     }
     SampleHeader header;
     if (ConvertRawFile(path, u"N"_s, header, scaling))
@@ -79,7 +87,7 @@ int Main(int argc, char *argv[])
     const std::optional<QString> argument = ArgumentText(argc, argv);
     if (!argument)
         return RunWindowMode(argc, argv);
-    return RunBatchMode(*argument);
+    return RunBatchMode(*argument, ArgumentsAreUtf8(argc, argv));
 }
 
 bool EnsureTransferFolder()

@@ -1,5 +1,8 @@
 #include "tests/fake/FakeComponent.h"
 
+#include <new>
+#include <stdexcept>
+
 using namespace Qt::Literals::StringLiterals;
 
 struct FakeComponent::State
@@ -16,8 +19,14 @@ struct FakeComponent::State
     void call(const QString &operation)
     {
         calls.append(operation);
-        if (operation == failingOperation && calls.count(operation) == failingCall)
-            throw Error(failingNumber, FakeComponent::FailureDescription(operation, failingCall));
+        if (operation != failingOperation || calls.count(operation) != failingCall)
+            return;
+        // As a reader fails when memory runs out, or on a fault of its own.
+        if (failingNumber == ErrorNumber::OutOfMemory)
+            throw std::bad_alloc();
+        if (failingNumber == ErrorNumber::InternalError)
+            throw std::logic_error("fault in the component");
+        throw Error(failingNumber, FakeComponent::FailureDescription(operation, failingCall));
     }
 };
 

@@ -77,8 +77,7 @@ void OpenContent(AcquisitionFile &acquisition, const QString &path)
         }
         file.close();
         // Through the copy's own descriptor: its name may be gone already.
-        if (!file.open(acquisition.copy->handle(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle)
-            || !file.seek(0))
+        if (!file.open(acquisition.copy->handle(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle) || !file.seek(0))
             throw FileError(ErrorNumber::DeviceIO, path,
                             u"its decompressed copy cannot be read: %1"_s.arg(file.errorString()));
     }
@@ -133,9 +132,9 @@ QString ExportBeside(const QString &rawPath)
         if (!name.startsWith(baseName))
             continue;
         const QStringView extension = QStringView(name).sliced(baseName.size());
-        QString *found = extension.compare(u".mzML", Qt::CaseInsensitive) == 0      ? &plain
-                         : extension.compare(u".mzML.gz", Qt::CaseInsensitive) == 0 ? &compressed
-                                                                                    : nullptr;
+        QString *found = extension.compare(u".mzML", Qt::CaseInsensitive) == 0    ? &plain
+                       : extension.compare(u".mzML.gz", Qt::CaseInsensitive) == 0 ? &compressed
+                                                                                  : nullptr;
         if (found && (found->isEmpty() || name < *found))
             *found = name;
     }

@@ -41,7 +41,7 @@ Error CopyError(const QString &path, const QString &folder, const QFileDevice &c
 {
     return FileError(copy.error() == QFileDevice::ResourceError ? ErrorNumber::DiskFull : ErrorNumber::DeviceIO, path,
                      u"its decompressed copy in \"%1\" cannot be written: %2"_s.arg(QDir::toNativeSeparators(folder),
-                                                                                   copy.errorString()));
+                                                                                    copy.errorString()));
 }
 
 bool IsUsableFolder(const QString &folder)
@@ -82,8 +82,7 @@ std::unique_ptr<QTemporaryFile> DecompressedCopy(QFile &compressed, const QStrin
     if (folder.isEmpty())
         throw FileError(ErrorNumber::PathNotFound, path,
                         u"its decompressed copy cannot be made: TMPDIR (\"%1\") names no folder that can be "
-                        u"written, and neither is the system's temporary folder"_s.arg(
-                            qEnvironmentVariable("TMPDIR")));
+                        u"written, and neither is the system's temporary folder"_s.arg(qEnvironmentVariable("TMPDIR")));
     auto copy = std::make_unique<QTemporaryFile>(folder + u"/quorvane-XXXXXX.mzML"_s);
     if (!copy->open())
         throw CopyError(path, folder, *copy);

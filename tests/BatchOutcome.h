@@ -69,8 +69,7 @@ inline BatchOutcome ExpectedBatchOutcome(const QString &rawPath)
     BatchMode = wasBatchMode;
     if (converted)
         return {0, TakeAscBeside(rawPath), QString()};
-    return {1, TakeAscBeside(rawPath),
-            ErrorLine(rawPath, ErrorMessage(*LastConversionFailure())) + u'\n'};
+    return {1, TakeAscBeside(rawPath), ErrorLine(rawPath, ErrorMessage(*LastConversionFailure())) + u'\n'};
 }
 
 // What standard error holds after batch mode refused the argument text.

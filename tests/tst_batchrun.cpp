@@ -127,10 +127,10 @@ void TestBatchRun::initTestCase()
     QVERIFY(WriteBytes(m_dir + u"/damaged.mzML.gz"_s, compressed.first(compressed.size() / 2)));
     QVERIFY(QFile::copy(Fixture(), m_dir + u"/limited.raw"_s));
     QVERIFY(WriteBytes(m_dir + u"/limited export.mzML.gz"_s, compressed));
-    QVERIFY(WriteBytes(m_dir + u"/forged.raw"_s,
-                       ContentOf(Fixture()).replace(
-                           "startTimeStamp=\"2024-03-15T10:23:17\"",
-                           "startTimeStamp=\"1&#10;quorvane-to-text: other.raw: Error 53: forged&#13;\"")));
+    QVERIFY(WriteBytes(
+        m_dir + u"/forged.raw"_s,
+        ContentOf(Fixture()).replace("startTimeStamp=\"2024-03-15T10:23:17\"",
+                                     "startTimeStamp=\"1&#10;quorvane-to-text: other.raw: Error 53: forged&#13;\"")));
     m_temporaryFolder = m_temporary.filePath(u"temporary"_s);
     QVERIFY(QDir().mkpath(m_temporaryFolder));
     qputenv("TMPDIR", QFile::encodeName(m_temporaryFolder));

@@ -922,9 +922,9 @@ void TestMzmlReader::opensTheExportBeside_data()
                                         << u"run.mzML"_s << QString() << 0;
     QTest::newRow("plain export in another case first")
         << u"run.raw"_s << QStringList{u"run.MZML.gz:gz"_s, u"run.mzml:mzml"_s} << u"run.mzml"_s << QString() << 0;
-    QTest::newRow("exact spelling first") << u"run.raw"_s
-                                          << QStringList{u"run.raw:html"_s, u"run.MZML:html"_s, u"run.mzML:mzml"_s}
-                                          << u"run.mzML"_s << QString() << 0;
+    QTest::newRow("exact spelling first")
+        << u"run.raw"_s << QStringList{u"run.raw:html"_s, u"run.MZML:html"_s, u"run.mzML:mzml"_s} << u"run.mzML"_s
+        << QString() << 0;
     QTest::newRow("no export, missing") << u"run.raw"_s << QStringList{u"Run.mzML:mzml"_s} << QString()
                                         << u"\"%1/run.raw\": the file does not exist"_s + noExport << 53;
     QTest::newRow("export a folder") << u"run.raw"_s << QStringList{u"run.mzML.gz:folder"_s} << QString()

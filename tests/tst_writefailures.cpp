@@ -185,8 +185,9 @@ void TestWriteFailures::prepare(Folder folder, QString &rawPath)
         case Folder::OutputIsExport:
             m_export = where + u"/s01.mzML"_s;
             QVERIFY(WriteBytes(m_export, AcquisitionBytes));
-            QVERIFY(output.endsWith(u"asc"_s) ? QFile::link(m_export, output)
-                                               : ::link(QFile::encodeName(m_export).constData(), QFile::encodeName(output).constData()) == 0);
+            QVERIFY(output.endsWith(u"asc"_s)
+                        ? QFile::link(m_export, output)
+                        : ::link(QFile::encodeName(m_export).constData(), QFile::encodeName(output).constData()) == 0);
             break;
         case Folder::ExportLinksToOutput:
             m_export = where + u"/s01.mzML"_s;

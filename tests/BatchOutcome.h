@@ -79,13 +79,10 @@ inline QString RefusedOutput(const QString &text)
     return ErrorLine(text, u"the argument holds a \";\" and is refused: nothing was converted."_s) + u'\n';
 }
 
-// Whether standard error is at most one line, ended by its line break, with
-// no other control character: nothing in a path or a file forges a second.
-inline bool IsOneLine(const QString &standardError)
+// Whether standard error holds no control character but the line break that
+// ends it: nothing in a path or a file forges a second line.
+inline bool IsOneLine(QStringView text)
 {
-    if (standardError.isEmpty())
-        return true;
-    const QStringView line = QStringView(standardError).chopped(1);
-    return standardError.endsWith(u'\n')
-        && std::none_of(line.begin(), line.end(), [](QChar c) { return c.category() == QChar::Other_Control; });
+    const auto end = text.end() - (text.endsWith(u'\n') ? 1 : 0);
+    return std::none_of(text.begin(), end, [](QChar c) { return c.category() == QChar::Other_Control; });
 }

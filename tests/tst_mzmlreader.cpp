@@ -657,9 +657,6 @@ void TestMzmlReader::badInput_data()
     QTest::newRow("gzip, cut short") << true << Gzip(Truncate(0.9)) << u"Open"_s << 0 << u"truncated"_s;
     QTest::newRow("gzip, zero padding after it")
         << false << Gzip([](QByteArray &d) { d += QByteArray(1000, '\0'); }) << u"Points"_s << 4 << QString();
-    QTest::newRow("gzip, data after the zero padding")
-        << false << Gzip([](QByteArray &d) { d += QByteArray(10, '\0') + Gzipped("<x/>"); }) << u"Open"_s << 0
-        << u"the document is damaged: data follow the zero bytes after its gzip stream"_s;
     QTest::newRow("gzip beyond what is copied") << true << Whole(Gzipped(QByteArray(1 << 20, ' ')).repeated(65))
                                                 << u"Open"_s << 0 << u"its gzip stream inflates beyond 64 MiB"_s;
     QTest::newRow("UTF-16 with a byte-order mark")
@@ -844,11 +841,10 @@ void TestMzmlReader::lexerIgnoresHowBytesArrive()
 
 void TestMzmlReader::copyFolder_data()
 {
-    QTest::addColumn<QString>("temporaryFolder"); // TMPDIR; %1: a folder of the test
-    QTest::addColumn<QString>("copyFolder");
-    QTest::newRow("TMPDIR a folder") << u"%1"_s << u"%1"_s;
-    QTest::newRow("TMPDIR missing") << u"%1/nonexistent"_s << u"/tmp"_s;
-    QTest::newRow("TMPDIR a file") << u"%1/file"_s << u"/tmp"_s;
+    QTest::addColumn<QString>("temporaryFolder"); // TMPDIR below the test's folder
+    QTest::addColumn<QString>("copyFolder");      // empty: the test's folder
+    QTest::newRow("TMPDIR a folder") << QString() << QString();
+    QTest::newRow("TMPDIR missing") << u"/nonexistent"_s << u"/tmp"_s;
 }
 
 // A TMPDIR that names no folder must not put the copy in the root folder.
@@ -857,15 +853,11 @@ void TestMzmlReader::copyFolder()
     QFETCH(QString, temporaryFolder);
     QFETCH(QString, copyFolder);
     const QString folder = QDir(m_dir.path()).canonicalPath();
-    QVERIFY(WriteBytes(folder + u"/file"_s, "not a folder"));
     const QByteArray before = qgetenv("TMPDIR");
-    qputenv("TMPDIR", QFile::encodeName(temporaryFolder.arg(folder)));
+    qputenv("TMPDIR", QFile::encodeName(folder + temporaryFolder));
     const QString found = CopyFolder();
-    if (before.isEmpty())
-        qunsetenv("TMPDIR");
-    else
-        qputenv("TMPDIR", before);
-    QCOMPARE(found, copyFolder.arg(folder));
+    qputenv("TMPDIR", before);
+    QCOMPARE(found, copyFolder.isEmpty() ? folder : copyFolder);
 }
 
 void TestMzmlReader::refusesWhatIsNotAFile_data()
@@ -918,10 +910,8 @@ void TestMzmlReader::opensTheExportBeside_data()
         << u"run.raw"_s << QStringList{u"run.mzML:mzml"_s} << u"run.mzML"_s << QString() << 0;
     QTest::newRow("compressed export, names in capitals")
         << u"run.RAW"_s << QStringList{u"run.RAW:html"_s, u"run.MZML.GZ:gz"_s} << u"run.MZML.GZ"_s << QString() << 0;
-    QTest::newRow("plain export first") << u"run.raw"_s << QStringList{u"run.mzML.gz:gz"_s, u"run.mzML:mzml"_s}
-                                        << u"run.mzML"_s << QString() << 0;
-    QTest::newRow("plain export in another case first")
-        << u"run.raw"_s << QStringList{u"run.MZML.gz:gz"_s, u"run.mzml:mzml"_s} << u"run.mzml"_s << QString() << 0;
+    QTest::newRow("plain export first") << u"run.raw"_s << QStringList{u"run.MZML.gz:gz"_s, u"run.mzml:mzml"_s}
+                                        << u"run.mzml"_s << QString() << 0;
     QTest::newRow("exact spelling first")
         << u"run.raw"_s << QStringList{u"run.raw:html"_s, u"run.MZML:html"_s, u"run.mzML:mzml"_s} << u"run.mzML"_s
         << QString() << 0;

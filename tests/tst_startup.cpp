@@ -226,29 +226,22 @@ void TestStartup::batchMode_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("path");
     QTest::addColumn<bool>("refused");
-    QTest::addColumn<QString>("reason"); // a failure told before any conversion; empty: none
 
     QTest::newRow("quoted path with blanks, split by the shell")
-        << QStringList{u"\"{dir}/run"_s, u"7.raw\""_s} << u"{dir}/run 7.raw"_s << false << QString();
-    QTest::newRow("same path unquoted") << QStringList{u"{dir}/run 7.raw"_s} << u"{dir}/run 7.raw"_s << false
-                                        << QString();
-    QTest::newRow("two quoted paths make one") << QStringList{u"\"{dir}/a.raw\""_s, u"\"{dir}/b.raw\""_s}
-                                               << u"{dir}/a.raw {dir}/b.raw"_s << false << QString();
-    QTest::newRow("only quotes") << QStringList{u"\"\""_s} << QString() << false << QString();
-    QTest::newRow("empty argument") << QStringList{QString()} << QString() << false << QString();
-    QTest::newRow("file that does not exist")
-        << QStringList{u"{dir}/missing.raw"_s} << u"{dir}/missing.raw"_s << false << QString();
-    QTest::newRow("semicolon and factor")
-        << QStringList{u"{dir}/run7.raw;2"_s} << u"{dir}/run7.raw;2"_s << true << QString();
-    QTest::newRow("semicolon in a quoted path")
-        << QStringList{u"\"{dir}/a;b.raw\""_s} << u"{dir}/a;b.raw"_s << true << QString();
+        << QStringList{u"\"{dir}/run"_s, u"7.raw\""_s} << u"{dir}/run 7.raw"_s << false;
+    QTest::newRow("same path unquoted") << QStringList{u"{dir}/run 7.raw"_s} << u"{dir}/run 7.raw"_s << false;
+    QTest::newRow("two quoted paths make one")
+        << QStringList{u"\"{dir}/a.raw\""_s, u"\"{dir}/b.raw\""_s} << u"{dir}/a.raw {dir}/b.raw"_s << false;
+    QTest::newRow("only quotes") << QStringList{u"\"\""_s} << QString() << false;
+    QTest::newRow("empty argument") << QStringList{QString()} << QString() << false;
+    QTest::newRow("file that does not exist") << QStringList{u"{dir}/missing.raw"_s} << u"{dir}/missing.raw"_s << false;
+    QTest::newRow("semicolon and factor") << QStringList{u"{dir}/run7.raw;2"_s} << u"{dir}/run7.raw;2"_s << true;
+    QTest::newRow("semicolon in a quoted path") << QStringList{u"\"{dir}/a;b.raw\""_s} << u"{dir}/a;b.raw"_s << true;
     // The error line stays one line: no path forges a second, or moves the cursor.
     const QString forging = u"{dir}/nl\nquorvane-to-text: /data/x.raw: converted OK\x1b[2K\r missing.raw"_s;
-    QTest::newRow("line break and escapes in a path") << QStringList{forging} << forging << false << QString();
-    QTest::newRow("name not UTF-8")
-        << QStringList{u"{dir}/caf{byte e9}.raw"_s} << u"{dir}/caf\ufffd.raw"_s << false
-        << u"Error 52: Bad file name: the name is not valid UTF-8, and only names in UTF-8 can be converted; rename "
-           u"the file."_s;
+    QTest::newRow("line break and escapes in a path") << QStringList{forging} << forging << false;
+    // Its bytes cannot name the file again: refused, not reported missing.
+    QTest::newRow("name not UTF-8") << QStringList{u"{dir}/caf{byte e9}.raw"_s} << u"{dir}/caf\ufffd.raw"_s << false;
 }
 
 static FakeAcquisition Acquisition()
@@ -264,7 +257,6 @@ void TestStartup::batchMode()
     QFETCH(QStringList, arguments);
     QFETCH(QString, path);
     QFETCH(bool, refused);
-    QFETCH(QString, reason);
 
     QTemporaryDir temporary;
     QVERIFY(temporary.isValid());
@@ -308,9 +300,10 @@ void TestStartup::batchMode()
         QVERIFY(QDir(dir).isEmpty());
         return;
     }
-    if (!reason.isEmpty()) {
+    if (path.contains(QChar::ReplacementCharacter)) {
         QCOMPARE(status, int(ConversionFailed));
-        QCOMPARE(standardError, ErrorLine(path, reason) + u'\n');
+        QVERIFY2(standardError.contains(u": Error 52: Bad file name: the name is not valid UTF-8"_s),
+                 qPrintable(standardError));
         QVERIFY(component.calls().isEmpty());
         return;
     }

@@ -1,7 +1,6 @@
 #include "tests/fake/FakeComponent.h"
 
 #include <new>
-#include <stdexcept>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -21,11 +20,8 @@ struct FakeComponent::State
         calls.append(operation);
         if (operation != failingOperation || calls.count(operation) != failingCall)
             return;
-        // As a reader fails when memory runs out, or on a fault of its own.
         if (failingNumber == ErrorNumber::OutOfMemory)
-            throw std::bad_alloc();
-        if (failingNumber == ErrorNumber::InternalError)
-            throw std::logic_error("fault in the component");
+            throw std::bad_alloc(); // as a reader does when memory runs out
         throw Error(failingNumber, FakeComponent::FailureDescription(operation, failingCall));
     }
 };

@@ -65,9 +65,8 @@ public:
     // export in its place does.
     void readFrom(const QString &rawPath, const QString &file);
 
-    // The call-th call (1-based) of the operation throws an Error; with
-    // OutOfMemory a std::bad_alloc instead, with InternalError a
-    // std::logic_error.
+    // The call-th call (1-based) of the operation throws an Error, or with
+    // OutOfMemory a std::bad_alloc.
     void failAt(const QString &operation, int call, ErrorNumber number = ErrorNumber::InvalidFileFormat);
 
     // Operation names in call order, e.g. "Open", "SampleInfo", "UserText".

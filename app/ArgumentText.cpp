@@ -3,6 +3,7 @@
 #ifdef Q_OS_WIN
 #include <windows.h>
 #else
+#include <QStringDecoder>
 #include <QStringList>
 #endif
 
@@ -33,6 +34,11 @@ QString ArgumentTextOfCommandLine(const QString &commandLine)
 
 #ifdef Q_OS_WIN
 
+bool ArgumentsAreUtf8(int, char *[])
+{
+    return true;
+}
+
 std::optional<QString> ArgumentText(int, char *[])
 {
     const QString text = ArgumentTextOfCommandLine(QString::fromWCharArray(GetCommandLineW()));
@@ -42,6 +48,17 @@ std::optional<QString> ArgumentText(int, char *[])
 }
 
 #else
+
+bool ArgumentsAreUtf8(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        QStringDecoder decoder(QStringDecoder::Utf8);
+        [[maybe_unused]] const QString text = decoder(QByteArrayView(argv[i]));
+        if (decoder.hasError())
+            return false;
+    }
+    return true;
+}
 
 std::optional<QString> ArgumentText(int argc, char *argv[])
 {

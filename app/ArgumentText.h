@@ -13,6 +13,11 @@
 // Needs no Qt application.
 std::optional<QString> ArgumentText(int argc, char *argv[]);
 
+// Whether every argument is valid UTF-8, the encoding of file names here. A
+// name that is not cannot be carried in a text and still name its file.
+// Always true on Windows, whose command line is text already.
+bool ArgumentsAreUtf8(int argc, char *argv[]);
+
 // The text that follows the program's name in a raw Windows command line,
 // without the blanks between them. The name ends at the first blank or tab
 // outside double quotes, as the C runtime reads it.

@@ -2,6 +2,7 @@
 
 #include "app/ArgumentText.h"
 #include "convert/AscConversion.h"
+#include "convert/ErrorLine.h"
 #include "convert/Errors.h"
 #include "convert/SampleHeader.h"
 #include "convert/modAPI.h"
@@ -14,6 +15,10 @@
 #include <QFileInfo>
 
 #include <optional>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#endif
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -36,12 +41,12 @@ int RunWindowMode(int &argc, char *argv[])
 // mode why nothing, or not all, was converted.
 void ReportFailure(const QString &subject, const QString &reason)
 {
-    modAPI::WriteErrorLine(u"quorvane-to-text: %1: %2"_s.arg(subject, reason));
+    modAPI::WriteErrorLine(ErrorLine(subject, reason));
 }
 
 // Shows nothing and needs no display: no Qt application object is created.
 // A success is silent; a failure is told on standard error.
-ExitStatus RunBatchMode(const QString &argument)
+ExitStatus RunBatchMode(const QString &argument, bool utf8)
 {
     BatchMode = true;
     modAPI::Sleep(BatchDelayMilliseconds);
@@ -51,6 +56,14 @@ ExitStatus RunBatchMode(const QString &argument)
     if (!ParseCommandLine(stripped, path, scaling)) {
         ReportFailure(stripped, u"the argument holds a \";\" and is refused: nothing was converted."_s);
         return ArgumentRefused;
+    }
+    if (!utf8) {
+        // Its bytes are lost in the text that names files here: any file
+        // operation would look for another name.
+        ReportFailure(path, ErrorMessage(Error(ErrorNumber::BadFileName,
+                                               u"Bad file name: the name is not valid UTF-8, and only names in UTF-8 "
+                                               u"can be converted; rename the file."_s)));
+        return ConversionFailed;
     }
     SampleHeader header;
     if (ConvertRawFile(path, u"N"_s, header, scaling))
@@ -63,12 +76,18 @@ ExitStatus RunBatchMode(const QString &argument)
 
 int Main(int argc, char *argv[])
 {
+#ifdef Q_OS_UNIX
+    // Beyond a file-size limit a write then fails with "File too large" and
+    // is reported like any other, instead of the signal ending the process
+    // without a word.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     InstallMzmlReader();
     EnsureTransferFolder();
     const std::optional<QString> argument = ArgumentText(argc, argv);
     if (!argument)
         return RunWindowMode(argc, argv);
-    return RunBatchMode(*argument);
+    return RunBatchMode(*argument, ArgumentsAreUtf8(argc, argv));
 }
 
 bool EnsureTransferFolder()

@@ -8,6 +8,7 @@
 #include "convert/Seam.h"
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <memory>
@@ -99,6 +100,13 @@ public:
 // (InstallMzmlReader); until then it fails. Tests replace it with an
 // in-memory component.
 extern Seam<std::unique_ptr<RawFileDocument>()> CreateRawFileDocument;
+
+// The files that a document opened with rawPath may read: rawPath, and any
+// file the component reads in its place (the mzML reader: the export beside
+// a RAW path). Asked without opening anything, so that a writer can refuse
+// an output that would overwrite its own input before it creates the
+// output. Until a reader is installed: rawPath alone.
+extern Seam<QStringList(const QString &rawPath)> FilesReadFor;
 
 // Closes the document after a failure that is already being reported; the
 // document's own failure to close adds nothing to it.

@@ -2,6 +2,7 @@
 
 #include "convert/Errors.h"
 #include "convert/PathFunctions.h"
+#include "convert/RawFileAccess.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -115,10 +116,26 @@ void TextFileWriter::Fail(const QString &what) const
 TextFileWriter CreateOutputBeside(const QString &rawPath, const QString &extension)
 {
     const QString path = SiblingPath(rawPath, extension);
+    const QString shown = QDir::toNativeSeparators(path);
     if (IsSameFile(path, rawPath))
-        throw Error(
-            ErrorNumber::PermissionDenied,
-            u"Permission denied: the output file %1 is the acquisition itself."_s.arg(QDir::toNativeSeparators(path)));
+        throw Error(ErrorNumber::PermissionDenied,
+                    u"Permission denied: the output file %1 is the acquisition itself."_s.arg(shown));
+    // The component may read another file in the acquisition's place (an
+    // export beside it): creating the output must not empty that one either.
+    for (const QString &input : FilesReadFor(rawPath)) {
+        if (IsSameFile(path, input))
+            throw Error(ErrorNumber::PermissionDenied,
+                        u"Permission denied: the output file %1 is %2, which the acquisition is read from."_s.arg(
+                            shown, QDir::toNativeSeparators(input)));
+    }
+    // Opening a pipe waits for a reader that may never come, and a device
+    // or a socket takes the text without keeping it: only a file will do.
+    // A link to a file is followed.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        throw Error(ErrorNumber::BadFileName,
+                    u"Bad file name: the output file %1 is %2, not a file."_s.arg(
+                        shown, info.isDir() ? u"a folder"_s : u"a pipe, a socket or a device"_s));
     return TextFileWriter(path);
 }
 

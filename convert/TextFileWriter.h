@@ -57,8 +57,10 @@ private:
 };
 
 // Creates the output file that SiblingPath names for rawPath and extension.
-// Refuses, before touching anything, a name that is the acquisition itself:
-// creating it would empty the input.
+// Refuses, before touching anything, a name that is the acquisition itself
+// or a file it is read from (FilesReadFor): creating it would empty the
+// input. Refuses too an existing output that is not a file (a folder, pipe,
+// socket or device), without opening it.
 TextFileWriter CreateOutputBeside(const QString &rawPath, const QString &extension);
 
 // The text in the system's 8-bit code page.

@@ -3,10 +3,16 @@
 #include "mzml/DecompressedCopy.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 
 #include <algorithm>
 #include <optional>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <sys/stat.h>
+#endif
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -19,13 +25,32 @@ struct Unreadable
     QString why;
 };
 
+// Whether the system refuses to look the path up because it, or one of its
+// names, is too long: it is then no missing file.
+bool NameTooLong(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat status;
+    return ::stat(QFile::encodeName(path).constData(), &status) != 0 && errno == ENAMETOOLONG;
+#else
+    Q_UNUSED(path);
+    return false;
+#endif
+}
+
 // Opens the file at path. Throws Unreadable.
 void OpenContent(AcquisitionFile &acquisition, const QString &path)
 {
     acquisition.path = path;
     const QFileInfo info(path);
-    if (!info.exists())
+    if (!info.exists()) {
+        if (info.isSymLink())
+            throw Unreadable{ErrorNumber::FileNotFound,
+                             u"this is a symbolic link to \"%1\", which does not exist"_s.arg(info.symLinkTarget())};
+        if (NameTooLong(path))
+            throw Unreadable{ErrorNumber::BadFileName, u"the name is longer than the system allows"_s};
         throw Unreadable{ErrorNumber::FileNotFound, u"the file does not exist"_s};
+    }
     if (info.isDir())
         throw Unreadable{ErrorNumber::BadFileName, u"this is a folder, not an acquisition"_s};
     // Opening a pipe waits for a writer, and a device may never end.
@@ -56,27 +81,54 @@ std::optional<Unreadable> ReadHead(AcquisitionFile &acquisition, const QString &
     return std::nullopt;
 }
 
-// X.mzML, else X.mzML.gz, beside the path X.raw, the extension in any letter
-// case; the first in name order among equal ones. Empty when there is none.
+// X.mzML, else X.mzML.gz, beside the path X.raw. These spellings are
+// looked up first, as they stand: a folder that cannot be listed, or holds
+// a great many files, then costs no listing. Only when neither is there,
+// the extension in any letter case, the first in name order. A name that is
+// there but cannot be read (a folder, a pipe, a dangling link) is the export
+// all the same, so that the user learns why it is not read. Empty when there
+// is none.
 QString ExportBeside(const QString &rawPath)
 {
     const QString base = rawPath.chopped(4);
+    for (const QString &candidate : {QString(base + u".mzML"_s), QString(base + u".mzML.gz"_s)}) {
+        const QFileInfo info(candidate);
+        if (info.exists() || info.isSymLink())
+            return candidate;
+    }
     const QFileInfo baseInfo(base);
     const QString baseName = baseInfo.fileName();
+    QString plain;
     QString compressed;
-    for (const QString &name : baseInfo.dir().entryList(QDir::Files | QDir::Hidden, QDir::Name)) {
+    QDirIterator entries(baseInfo.path(), QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
+    while (entries.hasNext()) {
+        entries.next();
+        const QString name = entries.fileName();
         if (!name.startsWith(baseName))
             continue;
         const QStringView extension = QStringView(name).sliced(baseName.size());
-        if (extension.compare(u".mzML", Qt::CaseInsensitive) == 0)
-            return base + extension;
-        if (compressed.isEmpty() && extension.compare(u".mzML.gz", Qt::CaseInsensitive) == 0)
-            compressed = base + extension;
+        QString *found = extension.compare(u".mzML", Qt::CaseInsensitive) == 0    ? &plain
+                       : extension.compare(u".mzML.gz", Qt::CaseInsensitive) == 0 ? &compressed
+                                                                                  : nullptr;
+        if (found && (found->isEmpty() || name < *found))
+            *found = name;
     }
-    return compressed;
+    const QString &name = plain.isEmpty() ? compressed : plain;
+    return name.isEmpty() ? QString() : base.chopped(baseName.size()) + name;
 }
 
 } // namespace
+
+QStringList AcquisitionFilesFor(const QString &rawPath)
+{
+    QStringList files{rawPath};
+    if (rawPath.endsWith(u".raw"_s, Qt::CaseInsensitive)) {
+        const QString exported = ExportBeside(rawPath);
+        if (!exported.isEmpty())
+            files.append(exported);
+    }
+    return files;
+}
 
 void AcquisitionFile::close()
 {

@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryFile>
 
 #include <memory>
@@ -44,3 +45,8 @@ struct AcquisitionFile
 // letter case. Throws an Error that names the file; when neither is read, it
 // says why rawPath is not and that no export is beside it.
 void OpenAcquisitionFile(AcquisitionFile &acquisition, const QString &rawPath);
+
+// The files that OpenAcquisitionFile may read for rawPath: rawPath, and the
+// export beside it when there is one. Opens nothing: which of them is read
+// depends on rawPath's content, and a writer refuses to overwrite either.
+QStringList AcquisitionFilesFor(const QString &rawPath);

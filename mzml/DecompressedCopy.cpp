@@ -4,6 +4,7 @@
 #include "mzml/MzmlFault.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <new>
@@ -18,10 +19,30 @@ Error CopyError(const QString &path, const QFileDevice &copy)
 {
     return FileError(copy.error() == QFileDevice::ResourceError ? ErrorNumber::DiskFull : ErrorNumber::DeviceIO, path,
                      u"its decompressed copy in \"%1\" cannot be written: %2"_s.arg(
-                         QDir::toNativeSeparators(QDir::tempPath()), copy.errorString()));
+                         QDir::toNativeSeparators(CopyFolder()), copy.errorString()));
+}
+
+bool IsUsableFolder(const QString &folder)
+{
+    const QFileInfo info(folder);
+    return !folder.isEmpty() && info.isDir() && info.isWritable();
 }
 
 } // namespace
+
+QString CopyFolder()
+{
+    // Qt gives no folder for a TMPDIR that does not exist, and a copy made
+    // relative to nothing would land in the root folder.
+    const QString named = QDir::tempPath();
+    if (IsUsableFolder(named))
+        return named;
+#ifdef Q_OS_UNIX
+    if (IsUsableFolder(u"/tmp"_s))
+        return u"/tmp"_s;
+#endif
+    return {};
+}
 
 bool IsGzip(QByteArrayView start)
 {
@@ -94,15 +115,32 @@ qint64 GzipSource::read(char *data, qint64 size)
     if (m_written > m_limit)
         throw MzmlFault{u"its gzip stream inflates beyond %1 MiB, more than this reader copies for a file of "
                         u"this size"_s.arg(m_limit >> 20)};
-    if (m_copy && m_copy->write(data, produced) != produced)
-        throw CopyError(m_path, *m_copy);
+    // A write cut short is followed by one for the rest, which then says why
+    // (a full disk, a file-size limit).
+    for (qint64 done = 0; m_copy && done < produced;) {
+        const qint64 taken = m_copy->write(data + done, produced - done);
+        if (taken <= 0)
+            throw CopyError(m_path, *m_copy);
+        done += taken;
+    }
     return produced;
 }
 
 std::unique_ptr<QTemporaryFile> CreateDecompressedCopy(const QString &path)
 {
-    auto copy = std::make_unique<QTemporaryFile>(QDir::tempPath() + u"/quorvane-XXXXXX.mzML"_s);
+    const QString folder = CopyFolder();
+    if (folder.isEmpty())
+        throw FileError(ErrorNumber::PathNotFound, path,
+                        u"its decompressed copy cannot be made: TMPDIR (\"%1\") names no folder that can be "
+                        u"written, and neither is the system's temporary folder"_s.arg(qEnvironmentVariable("TMPDIR")));
+    auto copy = std::make_unique<QTemporaryFile>(folder + u"/quorvane-XXXXXX.mzML"_s);
     if (!copy->open())
         throw CopyError(path, *copy);
+#ifdef Q_OS_UNIX
+    // Open, the copy needs no name: removed at once, it goes with the
+    // process however that ends, even when it is killed.
+    if (QFile::remove(copy->fileName()))
+        copy->setAutoRemove(false);
+#endif
     return copy;
 }

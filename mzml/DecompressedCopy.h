@@ -14,6 +14,11 @@
 // Whether content that begins with these bytes is gzip-compressed.
 bool IsGzip(QByteArrayView start);
 
+// The folder that decompressed copies go in: TMPDIR when it names a folder
+// that can be written, else the system's own temporary folder; empty when
+// neither can be used.
+QString CopyFolder();
+
 // The most that the decompressed content of a file of compressedSize bytes
 // may take: 64 times that size, and at least 64 MiB. A real export inflates
 // a few times; a stream made to fill the disk inflates a thousandfold.
@@ -50,7 +55,8 @@ private:
     z_stream m_stream{};
 };
 
-// A new temporary file for the decompressed content of path, in the
-// system's temporary folder; it is removed with the object. Throws an Error
-// that names path when it cannot be created.
+// A new temporary file for the decompressed content of path, in
+// CopyFolder. Where the system allows it, its name is removed as soon as it
+// is open, so that only its descriptor reads it; otherwise it is removed
+// with the object. Throws an Error that names path when it cannot be created.
 std::unique_ptr<QTemporaryFile> CreateDecompressedCopy(const QString &path);

@@ -270,4 +270,5 @@ std::unique_ptr<RawFileDocument> CreateMzmlDocument()
 void InstallMzmlReader()
 {
     CreateRawFileDocument.install(CreateMzmlDocument);
+    FilesReadFor.install(AcquisitionFilesFor);
 }

@@ -8,6 +8,7 @@
 
 #include "convert/AscConversion.h"
 #include "convert/BatchMode.h"
+#include "convert/ErrorLine.h"
 #include "convert/Errors.h"
 #include "convert/PathFunctions.h"
 #include "convert/SampleHeader.h"
@@ -17,6 +18,7 @@
 #include <QFile>
 #include <QString>
 
+#include <algorithm>
 #include <optional>
 
 struct BatchOutcome
@@ -67,13 +69,20 @@ inline BatchOutcome ExpectedBatchOutcome(const QString &rawPath)
     BatchMode = wasBatchMode;
     if (converted)
         return {0, TakeAscBeside(rawPath), QString()};
-    return {1, TakeAscBeside(rawPath),
-            u"quorvane-to-text: %1: %2\n"_s.arg(rawPath, ErrorMessage(*LastConversionFailure()))};
+    return {1, TakeAscBeside(rawPath), ErrorLine(rawPath, ErrorMessage(*LastConversionFailure())) + u'\n'};
 }
 
 // What standard error holds after batch mode refused the argument text.
 inline QString RefusedOutput(const QString &text)
 {
     using namespace Qt::Literals::StringLiterals;
-    return u"quorvane-to-text: %1: the argument holds a \";\" and is refused: nothing was converted.\n"_s.arg(text);
+    return ErrorLine(text, u"the argument holds a \";\" and is refused: nothing was converted."_s) + u'\n';
+}
+
+// Whether standard error holds no control character but the line break that
+// ends it: nothing in a path or a file forges a second line.
+inline bool IsOneLine(QStringView text)
+{
+    const auto end = text.end() - (text.endsWith(u'\n') ? 1 : 0);
+    return std::none_of(text.begin(), end, [](QChar c) { return c.category() == QChar::Other_Control; });
 }

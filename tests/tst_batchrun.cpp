@@ -15,6 +15,8 @@
 #include <map>
 #include <memory>
 
+#include <sys/resource.h>
+
 using namespace Qt::Literals::StringLiterals;
 
 class TestBatchRun : public QObject
@@ -78,12 +80,29 @@ static const struct
     {"only quotes", {u"\"\""_s}, QString(), {}},
     {"empty argument", {QString()}, QString(), {}},
     {"semicolon and factor", {u"{dir}/demo run.raw;2"_s}, u"{dir}/demo run.raw"_s, u"{dir}/demo run.raw;2"_s},
+    // The fixture with a start time stamp that quotes a line of its own.
+    {"content that forges a line", {u"{dir}/forged.raw"_s}, u"{dir}/forged.raw"_s, {}},
+    // Copies of the fixture and of its export, run under "ulimit -f 4".
+    {"file-size limit, text file", {u"{dir}/limited.raw"_s}, u"{dir}/limited.raw"_s, {}},
+    {"file-size limit, decompressed copy", {u"{dir}/limited export.raw"_s}, u"{dir}/limited export.raw"_s, {}},
 };
+
+static constexpr int FileSizeLimit = 4096;
+
+static bool IsLimited(QStringView rowName)
+{
+    return rowName.startsWith(u"file-size limit");
+}
 
 void TestBatchRun::start(const QString &name, const QStringList &arguments, const QProcessEnvironment &environment)
 {
     Run &run = m_runs[name];
     run.process = std::make_unique<QProcess>();
+    if (IsLimited(name))
+        run.process->setChildProcessModifier([] {
+            const rlimit limit{FileSizeLimit, FileSizeLimit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        });
     run.process->setProcessEnvironment(environment);
     run.process->setWorkingDirectory(m_dir);
     run.clock.start();
@@ -109,6 +128,12 @@ void TestBatchRun::initTestCase()
     const QByteArray compressed = Gzipped(ContentOf(Fixture()));
     QVERIFY(WriteBytes(m_dir + u"/export only.mzML.gz"_s, compressed));
     QVERIFY(WriteBytes(m_dir + u"/damaged.mzML.gz"_s, compressed.first(compressed.size() / 2)));
+    QVERIFY(QFile::copy(Fixture(), m_dir + u"/limited.raw"_s));
+    QVERIFY(WriteBytes(m_dir + u"/limited export.mzML.gz"_s, compressed));
+    QVERIFY(WriteBytes(
+        m_dir + u"/forged.raw"_s,
+        ContentOf(Fixture()).replace("startTimeStamp=\"2024-03-15T10:23:17\"",
+                                     "startTimeStamp=\"1&#10;quorvane-to-text: other.raw: Error 53: forged&#13;\"")));
     m_temporaryFolder = m_temporary.filePath(u"temporary"_s);
     QVERIFY(QDir().mkpath(m_temporaryFolder));
     qputenv("TMPDIR", QFile::encodeName(m_temporaryFolder));
@@ -157,11 +182,21 @@ void TestBatchRun::batchRun()
     // a complaint there.
     const QString standardError = QString::fromLocal8Bit(run.process->readAllStandardError());
     QCOMPARE(run.process->readAllStandardOutput(), QByteArray());
+    QVERIFY2(IsOneLine(standardError), qPrintable(standardError));
 
     if (!refused.isEmpty()) {
         QCOMPARE(run.process->exitCode(), 2);
         QCOMPARE(standardError, RefusedOutput(refused));
         QVERIFY2(!TakeAscBeside(path), "a refused argument converts nothing");
+        return;
+    }
+    if (IsLimited(QString::fromLatin1(QTest::currentDataTag()))) {
+        // Not killed by the signal: the write fails, and the line says so.
+        QCOMPARE(run.process->exitCode(), 1);
+        QVERIFY2(standardError.startsWith(u"quorvane-to-text: %1: Error 57: "_s.arg(path))
+                     && standardError.contains(u": File too large"_s),
+                 qPrintable(standardError));
+        QVERIFY(TakeAscBeside(path).value_or(QByteArray()).size() <= FileSizeLimit);
         return;
     }
     const BatchOutcome outcome{run.process->exitCode(), TakeAscBeside(path), standardError};

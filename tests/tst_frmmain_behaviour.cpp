@@ -372,6 +372,10 @@ void TestFrmMainBehaviour::failureStopsTheAction_data()
     QTest::newRow("browse to an unreadable file after another")
         << QStringList{u"browse first.raw"_s, u"browse"_s, u"lose 53"_s, u"browse second.raw"_s} << lost(2) << u""_s
         << false << u"second.raw"_s << u"analyst"_s;
+    // A failure that is not the program's own: the window reports it too.
+    QTest::newRow("browse, component out of memory")
+        << QStringList{u"lose 7"_s, u"browse second.raw"_s} << u"7 Out of memory."_s << u""_s << false
+        << u"second.raw"_s << u""_s;
     QTest::newRow("browse, injection time overflows")
         << QStringList{u"overflow"_s, u"browse first.raw"_s} << overflow << u""_s << false << u"first.raw"_s << u""_s;
     QTest::newRow("refresh, injection time overflows")

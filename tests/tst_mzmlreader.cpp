@@ -63,6 +63,8 @@ private Q_SLOTS:
     void agreesWithReferenceParser_data();
     void agreesWithReferenceParser();
     void lexerIgnoresHowBytesArrive();
+    void copyFolder_data();
+    void copyFolder();
     void refusesWhatIsNotAFile_data();
     void refusesWhatIsNotAFile();
     void opensTheExportBeside_data();
@@ -700,6 +702,8 @@ void TestMzmlReader::badInput_data()
     QTest::newRow("gzip, damaged") << true << Gzip([](QByteArray &d) { d[d.size() / 2] = char(~d[d.size() / 2]); })
                                    << u"Open"_s << 0 << u"the document is damaged: its gzip stream is invalid"_s;
     QTest::newRow("gzip, cut short") << true << Gzip(Truncate(0.9)) << u"Count"_s << 0 << u"truncated"_s;
+    QTest::newRow("gzip, zero padding after it")
+        << false << Gzip([](QByteArray &d) { d += QByteArray(1000, '\0'); }) << u"Points"_s << 4 << QString();
     QTest::newRow("gzip beyond what is copied") << true << Whole(Gzipped(QByteArray(1 << 20, ' ')).repeated(65))
                                                 << u"Open"_s << 0 << u"its gzip stream inflates beyond 64 MiB"_s;
     QTest::newRow("UTF-16 with a byte-order mark")
@@ -734,7 +738,6 @@ void TestMzmlReader::badInput()
     std::optional<qsizetype> copiesWhileOpen;
     const QString description = FailureOf([&] {
         document->Open(path);
-        copiesWhileOpen = TemporaryCopies().size();
         if (operation == u"CreationDate")
             document->FileHeader()->CreationDate();
         const std::unique_ptr<DetectorChannel> detector = document->Detector(0, 1);
@@ -752,10 +755,12 @@ void TestMzmlReader::badInput()
                 spectra->Item(n)->Points();
                 QThread::msleep(20); // time for the spectra after n to be decoded ahead
             }
+        copiesWhileOpen = TemporaryCopies().size();
     });
     CloseAfterFailure(*document);
     QCOMPARE(TemporaryCopies(), QStringList());
-    // Opening decompresses the head alone; the copy comes with the spectra.
+    // A decompressed copy has no name while it is read: a killed process
+    // leaves none behind.
     if (copiesWhileOpen)
         QCOMPARE(*copiesWhileOpen, 0);
     QVERIFY2(description.contains(failure), qPrintable(description));
@@ -936,6 +941,27 @@ void TestMzmlReader::lexerIgnoresHowBytesArrive()
         QCOMPARE(tokens(document, largestPiece), whole);
 }
 
+void TestMzmlReader::copyFolder_data()
+{
+    QTest::addColumn<QString>("temporaryFolder"); // TMPDIR below the test's folder
+    QTest::addColumn<QString>("copyFolder");      // empty: the test's folder
+    QTest::newRow("TMPDIR a folder") << QString() << QString();
+    QTest::newRow("TMPDIR missing") << u"/nonexistent"_s << u"/tmp"_s;
+}
+
+// A TMPDIR that names no folder must not put the copy in the root folder.
+void TestMzmlReader::copyFolder()
+{
+    QFETCH(QString, temporaryFolder);
+    QFETCH(QString, copyFolder);
+    const QString folder = QDir(m_dir.path()).canonicalPath();
+    const QByteArray before = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(folder + temporaryFolder));
+    const QString found = CopyFolder();
+    qputenv("TMPDIR", before);
+    QCOMPARE(found, copyFolder.isEmpty() ? folder : copyFolder);
+}
+
 void TestMzmlReader::refusesWhatIsNotAFile_data()
 {
     QTest::addColumn<QString>("path");
@@ -947,6 +973,8 @@ void TestMzmlReader::refusesWhatIsNotAFile_data()
     QTest::newRow("FIFO without a writer")
         << fifo << notAFile + u", and there is no mzML export beside it (\"fifo.mzML\" or \"fifo.mzML.gz\")."_s;
     QTest::newRow("device") << u"/dev/null"_s << notAFile + u'.';
+    QTest::newRow("name too long") << m_dir.filePath(QString(300, u'n') + u".dat"_s)
+                                   << u"the name is longer than the system allows."_s;
     QTest::newRow("folder") << m_dir.path() << u"this is a folder, not an acquisition."_s;
 }
 
@@ -967,7 +995,8 @@ void TestMzmlReader::refusesWhatIsNotAFile()
 void TestMzmlReader::opensTheExportBeside_data()
 {
     // Files are "name:kind": mzml (its sample named after the file), gz (the
-    // same, compressed), html (XML, not mzML) or folder.
+    // same, compressed), html (XML, not mzML), folder, or dangling (a link
+    // to gone.mzML, which does not exist).
     QTest::addColumn<QString>("opened");
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<QString>("read");    // the file whose sample shows; empty when Open fails
@@ -983,10 +1012,18 @@ void TestMzmlReader::opensTheExportBeside_data()
         << u"run.raw"_s << QStringList{u"run.mzML:mzml"_s} << u"run.mzML"_s << QString() << 0;
     QTest::newRow("compressed export, names in capitals")
         << u"run.RAW"_s << QStringList{u"run.RAW:html"_s, u"run.MZML.GZ:gz"_s} << u"run.MZML.GZ"_s << QString() << 0;
-    QTest::newRow("plain export first") << u"run.raw"_s << QStringList{u"run.mzML.gz:gz"_s, u"run.mzml:mzml"_s}
+    QTest::newRow("plain export first") << u"run.raw"_s << QStringList{u"run.MZML.gz:gz"_s, u"run.mzml:mzml"_s}
                                         << u"run.mzml"_s << QString() << 0;
-    QTest::newRow("no export, missing") << u"run.raw"_s << QStringList{u"Run.mzML:mzml"_s, u"run.mzML.gz:folder"_s}
-                                        << QString() << u"\"%1/run.raw\": the file does not exist"_s + noExport << 53;
+    QTest::newRow("exact spelling first")
+        << u"run.raw"_s << QStringList{u"run.raw:html"_s, u"run.MZML:html"_s, u"run.mzML:mzml"_s} << u"run.mzML"_s
+        << QString() << 0;
+    QTest::newRow("no export, missing") << u"run.raw"_s << QStringList{u"Run.mzML:mzml"_s} << QString()
+                                        << u"\"%1/run.raw\": the file does not exist"_s + noExport << 53;
+    QTest::newRow("export a folder") << u"run.raw"_s << QStringList{u"run.mzML.gz:folder"_s} << QString()
+                                     << u"\"%1/run.mzML.gz\": this is a folder, not an acquisition."_s << 52;
+    QTest::newRow("export a dangling link")
+        << u"run.raw"_s << QStringList{u"run.mzML:dangling"_s} << QString()
+        << u"\"%1/run.mzML\": this is a symbolic link to \"%1/gone.mzML\", which does not exist."_s << 53;
     QTest::newRow("no export, not mzML") << u"run.raw"_s << QStringList{u"run.raw:html"_s} << QString()
                                          << notMzml + noExport << 321;
     QTest::newRow("export not mzML") << u"run.raw"_s << QStringList{u"run.mzML:html"_s} << QString()
@@ -1013,6 +1050,8 @@ void TestMzmlReader::opensTheExportBeside()
             "<sampleList count=\"1\"><sample id=\"a\" name=\"" + name.toUtf8() + "\"/></sampleList>", {}, {}, {});
         if (kind == u"folder")
             QVERIFY(QDir(folder).mkdir(name));
+        else if (kind == u"dangling")
+            QVERIFY(QFile::link(folder + u"/gone.mzML"_s, folder + u'/' + name));
         else
             write(QString::fromLatin1(QTest::currentDataTag()) + u'/' + name,
                   kind == u"html" ? QByteArray("<?xml version=\"1.0\"?><html/>")
@@ -1023,6 +1062,8 @@ void TestMzmlReader::opensTheExportBeside()
     try {
         document->Open(folder + u'/' + opened);
         QCOMPARE(document->SampleInfo()->SampleName(), read);
+        // The writers learn which file that is, to leave it whole.
+        QVERIFY(FilesReadFor(folder + u'/' + opened).contains(folder + u'/' + read));
     } catch (const Error &error) {
         QCOMPARE(error.description(), failure.arg(folder));
         QCOMPARE(int(error.number()), number);

@@ -49,8 +49,9 @@ public:
     explicit CommandLine(const QStringList &arguments)
     {
         m_storage.push_back(QByteArrayLiteral("quorvane-to-text"));
+        // "{byte e9}" stands for that byte alone: a name that is not UTF-8.
         for (const QString &argument : arguments)
-            m_storage.push_back(argument.toLocal8Bit());
+            m_storage.push_back(argument.toLocal8Bit().replace("{byte e9}", "\xe9"));
         for (QByteArray &argument : m_storage)
             m_argv.push_back(argument.data());
         m_argv.push_back(nullptr);
@@ -236,6 +237,11 @@ void TestStartup::batchMode_data()
     QTest::newRow("file that does not exist") << QStringList{u"{dir}/missing.raw"_s} << u"{dir}/missing.raw"_s << false;
     QTest::newRow("semicolon and factor") << QStringList{u"{dir}/run7.raw;2"_s} << u"{dir}/run7.raw;2"_s << true;
     QTest::newRow("semicolon in a quoted path") << QStringList{u"\"{dir}/a;b.raw\""_s} << u"{dir}/a;b.raw"_s << true;
+    // The error line stays one line: no path forges a second, or moves the cursor.
+    const QString forging = u"{dir}/nl\nquorvane-to-text: /data/x.raw: converted OK\x1b[2K\r missing.raw"_s;
+    QTest::newRow("line break and escapes in a path") << QStringList{forging} << forging << false;
+    // Its bytes cannot name the file again: refused, not reported missing.
+    QTest::newRow("name not UTF-8") << QStringList{u"{dir}/caf{byte e9}.raw"_s} << u"{dir}/caf\ufffd.raw"_s << false;
 }
 
 static FakeAcquisition Acquisition()
@@ -285,12 +291,20 @@ void TestStartup::batchMode()
     const int status = Main(commandLine.argc(), commandLine.argv());
     QVERIFY(BatchMode);
     QCOMPARE(events, (QStringList{u"transfer folder"_s, u"sleep 5000"_s}));
+    QVERIFY2(IsOneLine(standardError), qPrintable(standardError));
 
     if (refused) {
         QCOMPARE(status, int(ArgumentRefused));
         QCOMPARE(standardError, RefusedOutput(path));
         QVERIFY(component.calls().isEmpty());
         QVERIFY(QDir(dir).isEmpty());
+        return;
+    }
+    if (path.contains(QChar::ReplacementCharacter)) {
+        QCOMPARE(status, int(ConversionFailed));
+        QVERIFY2(standardError.contains(u": Error 52: Bad file name: the name is not valid UTF-8"_s),
+                 qPrintable(standardError));
+        QVERIFY(component.calls().isEmpty());
         return;
     }
     const BatchOutcome outcome{status, TakeAscBeside(path), standardError};
@@ -339,7 +353,7 @@ void TestStartup::windowMode()
     QTemporaryDir temporary;
     QVERIFY(temporary.isValid());
     Seen.transferFolder = temporary.filePath(u"transfer"_s);
-    ScopedReplacement transfer(modAPI::TransferFolder, [] { return Seen.transferFolder + u"/"_s; });
+    ScopedReplacement transfer(modAPI::TransferFolder, []() -> QString { return Seen.transferFolder + u"/"_s; });
     BatchMode = true;
     qAddPreRoutine([] { QTimer::singleShot(0, LookAtWindowMode); });
 

@@ -13,11 +13,14 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <future>
 #include <optional>
 
 using namespace Qt::Literals::StringLiterals;
@@ -32,7 +35,9 @@ class TestWriteFailures : public QObject
     Q_OBJECT
 
 public:
-    enum class Folder { Missing, ReadOnly, Full };
+    // After Full: outputs that must not be written (linked to the export the
+    // acquisition is read from, or the export to them; a pipe; a device).
+    enum class Folder { Missing, ReadOnly, Full, OutputIsExport, ExportLinksToOutput, Pipe, Device };
     enum class Writer { TextFile, Descriptor, Conversion };
 
 private Q_SLOTS:
@@ -51,11 +56,27 @@ private:
 
     bool m_privateMounts = false;
     std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_export; // the file the acquisition is read from, when not itself
     QStringList m_mounts;
     QString m_lockedFolder;
 };
 
 static const QByteArray AcquisitionBytes = "acquisition bytes, never to be touched";
+
+// Runs work for ten seconds at most: an output that blocks fails the test
+// instead of hanging it, and its pipe is then read until the work ends.
+template <typename Work>
+static std::optional<std::invoke_result_t<Work>> Within(Work work, const QString &pipe)
+{
+    auto done = std::async(std::launch::async, work);
+    if (done.wait_for(std::chrono::seconds(10)) == std::future_status::ready)
+        return done.get();
+    const int reader = ::open(QFile::encodeName(pipe).constData(), O_RDONLY | O_NONBLOCK);
+    for (char buffer[4096]; done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready;)
+        [[maybe_unused]] const ssize_t read = ::read(reader, buffer, sizeof buffer);
+    ::close(reader);
+    return std::nullopt;
+}
 
 // Mounting needs a namespace of our own and the right to mount a tmpfs in it;
 // a container may grant the one and not the other.
@@ -91,6 +112,7 @@ void TestWriteFailures::cleanup()
     if (!m_lockedFolder.isEmpty())
         chmod(QFile::encodeName(m_lockedFolder).constData(), 0700);
     m_lockedFolder.clear();
+    m_export.clear();
     m_dir.reset();
 }
 
@@ -141,14 +163,30 @@ void TestWriteFailures::prepare(Folder folder, QString &rawPath)
             // file keeps that part.
             QVERIFY(filler.resize(filler.size() - block.size()));
         } else {
-            // Every write to the full device fails for want of space.
-            QVERIFY(QDir().mkpath(where));
-            QVERIFY(WriteBytes(rawPath, AcquisitionBytes));
-            for (const char *extension : {"asc", "opc"})
-                QVERIFY(QFile::link(u"/dev/full"_s, where + u"/s01."_s + QLatin1StringView(extension)));
+            // The full device would be refused as an output: it is no file.
+            rawPath.clear();
         }
         return;
     }
+    default: break;
+    }
+    const QString where = m_dir->filePath(u"outputs"_s);
+    QVERIFY(QDir().mkpath(where));
+    rawPath = where + u"/s01.raw"_s;
+    QVERIFY(WriteBytes(rawPath, AcquisitionBytes));
+    m_export = folder <= Folder::ExportLinksToOutput ? where + u"/s01.mzML"_s : QString();
+    for (const QString &output : {QString(where + u"/s01.asc"_s), QString(where + u"/s01.opc"_s)}) {
+        if (folder == Folder::OutputIsExport) {
+            QVERIFY(WriteBytes(m_export, AcquisitionBytes) && QFile::link(m_export, output));
+        } else if (folder == Folder::ExportLinksToOutput) {
+            if (output.endsWith(u"asc"_s))
+                QVERIFY(WriteBytes(output, AcquisitionBytes) && QFile::link(output, m_export));
+        } else if (folder == Folder::Pipe) {
+            QCOMPARE(mkfifo(QFile::encodeName(output + u".fifo"_s).constData(), 0600), 0);
+            QVERIFY(QFile::link(output + u".fifo"_s, output));
+        } else {
+            QVERIFY(QFile::link(u"/dev/null"_s, output));
+        }
     }
 }
 
@@ -178,6 +216,16 @@ void TestWriteFailures::refusedFolder_data()
     row("full folder, conversion, Count below 0", Folder::Full, Writer::Conversion, ErrorNumber::DeviceIO, -3);
     row("full folder, conversion, Count below the number of spectra", Folder::Full, Writer::Conversion,
         ErrorNumber::DeviceIO, 2);
+    // Refused before anything is created: the output would empty the export
+    // read, a pipe would block for ever, a device would keep nothing.
+    row("output a link to the export, text file", Folder::OutputIsExport, Writer::TextFile,
+        ErrorNumber::PermissionDenied);
+    row("output a link to the export, descriptor", Folder::OutputIsExport, Writer::Descriptor,
+        ErrorNumber::PermissionDenied);
+    row("export a link to the output, conversion", Folder::ExportLinksToOutput, Writer::Conversion,
+        ErrorNumber::PermissionDenied);
+    row("output a link to a pipe, conversion", Folder::Pipe, Writer::Conversion, ErrorNumber::BadFileName);
+    row("output a device, descriptor", Folder::Device, Writer::Descriptor, ErrorNumber::BadFileName);
 }
 
 // The writer fails clearly, the descriptor writer returns false with the
@@ -196,6 +244,9 @@ void TestWriteFailures::refusedFolder()
     if (rawPath.isEmpty())
         QSKIP("Running as root without a mount namespace of its own: no folder refuses root.");
     const bool acquisitionExists = QFile::exists(rawPath);
+    FakeComponent component;
+    if (!m_export.isEmpty())
+        component.readFrom(rawPath, m_export);
 
     if (writer == Writer::TextFile) {
         std::optional<Error> failure;
@@ -217,7 +268,6 @@ void TestWriteFailures::refusedFolder()
             QVERIFY2(failure->description().endsWith(QString::fromLocal8Bit(strerror(ENOSPC))),
                      qPrintable(failure->description()));
     } else {
-        FakeComponent component;
         FakeAcquisition acquisition = ExampleAcquisition();
         // Far more text than the full folder has room for, and more than
         // one write buffer: a write fails while spectra are still being read.
@@ -233,27 +283,31 @@ void TestWriteFailures::refusedFolder()
             SampleHeader header;
             return writer == Writer::Descriptor ? WriteOpcFile(path) : ConvertRawFile(path, u"N"_s, header, 1.0);
         };
-        QVERIFY(!write(rawPath));
+        const QString extension = writer == Writer::Descriptor ? u"opc"_s : u"asc"_s;
+        const std::optional<bool> written = Within([&] { return write(rawPath); }, SiblingPath(rawPath, extension));
+        QVERIFY2(written, "the writer waits on its output");
+        QVERIFY(!*written);
         QCOMPARE(component.calls().last(), u"Close"_s);
         QCOMPARE(component.openDocuments(), 0);
         QCOMPARE(component.liveObjects(), 0);
 
         // What the failure leaves is the complete file cut short.
         QVERIFY(write(roomyRawPath));
-        const QString extension = writer == Writer::Descriptor ? u"opc"_s : u"asc"_s;
         const QByteArray complete = ContentOf(SiblingPath(roomyRawPath, extension));
         if (writer == Writer::Conversion)
             QCOMPARE(complete.count("IntervalOfScan="), qBound(0, count, 30));
         const QString outputPath = SiblingPath(rawPath, extension);
-        if (folder != Folder::Full) {
+        if (folder == Folder::Missing || folder == Folder::ReadOnly) {
             QVERIFY(!QFileInfo::exists(outputPath));
-        } else if (m_privateMounts) { // the full device itself is never read: it has no end
+        } else if (folder == Folder::Full && m_privateMounts) { // the full device itself is never read
             const QByteArray partial = ContentOf(outputPath);
             QVERIFY(!partial.isEmpty() && partial.size() < complete.size());
             QVERIFY(complete.startsWith(partial));
         }
     }
 
+    if (!m_export.isEmpty())
+        QCOMPARE(ContentOf(m_export), AcquisitionBytes);
     if (acquisitionExists)
         QCOMPARE(ContentOf(rawPath), AcquisitionBytes);
     else

@@ -57,7 +57,10 @@ void frmMain::Run(Handler handler)
     try {
         (this->*handler)();
         ThrowHeldFailure();
-    } catch (const Error &error) {
+    } catch (...) {
+        // Any failure, not only the program's own: memory that runs out, or
+        // a fault in a handler, must not end the window through the toolkit.
+        const Error error = CaughtFailure();
         if (m_running > 1) {
             m_heldFailure = error;
             return;

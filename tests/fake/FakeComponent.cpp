@@ -1,10 +1,13 @@
 #include "tests/fake/FakeComponent.h"
 
+#include <new>
+
 using namespace Qt::Literals::StringLiterals;
 
 struct FakeComponent::State
 {
     QHash<QString, FakeAcquisition> files;
+    QHash<QString, QString> readFrom; // a RAW path and the other file it is read from
     QStringList calls;
     QString failingOperation;
     int failingCall = 0;
@@ -15,8 +18,11 @@ struct FakeComponent::State
     void call(const QString &operation)
     {
         calls.append(operation);
-        if (operation == failingOperation && calls.count(operation) == failingCall)
-            throw Error(failingNumber, FakeComponent::FailureDescription(operation, failingCall));
+        if (operation != failingOperation || calls.count(operation) != failingCall)
+            return;
+        if (failingNumber == ErrorNumber::OutOfMemory)
+            throw std::bad_alloc(); // as a reader does when memory runs out
+        throw Error(failingNumber, FakeComponent::FailureDescription(operation, failingCall));
     }
 };
 
@@ -285,11 +291,23 @@ FakeComponent::FakeComponent() : m_state(std::make_shared<State>())
         state->call(u"CreateRawFileDocument"_s);
         return std::make_unique<FakeDocument>(state);
     });
+    FilesReadFor.replace([state = m_state](const QString &rawPath) {
+        QStringList files{rawPath};
+        if (state->readFrom.contains(rawPath))
+            files.append(state->readFrom.value(rawPath));
+        return files;
+    });
 }
 
 FakeComponent::~FakeComponent()
 {
+    FilesReadFor.replace({});
     CreateRawFileDocument.replace({});
+}
+
+void FakeComponent::readFrom(const QString &rawPath, const QString &file)
+{
+    m_state->readFrom.insert(rawPath, file);
 }
 
 void FakeComponent::add(const QString &path, FakeAcquisition acquisition)

@@ -61,7 +61,12 @@ public:
     // Open fails for a path that was not added.
     void add(const QString &path, FakeAcquisition acquisition);
 
-    // The call-th call (1-based) of the operation throws an Error.
+    // FilesReadFor names file too for rawPath, as a reader that reads an
+    // export in its place does.
+    void readFrom(const QString &rawPath, const QString &file);
+
+    // The call-th call (1-based) of the operation throws an Error, or with
+    // OutOfMemory a std::bad_alloc.
     void failAt(const QString &operation, int call, ErrorNumber number = ErrorNumber::InvalidFileFormat);
 
     // Operation names in call order, e.g. "Open", "SampleInfo", "UserText".

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QString>
+
+// The one line that batch mode writes to standard error about a failure:
+// "quorvane-to-text: SUBJECT: REASON", the subject being the RAW path or the
+// argument refused. It stays one line whatever the path or a file's content
+// puts into it: every control character is written escaped, as \n, \r, \t,
+// \xHH or \uHHHH, and a backslash as \\, so that no text can forge a line
+// or steer the terminal, and the line reads back unambiguously.
+QString ErrorLine(const QString &subject, const QString &reason);

@@ -1,6 +1,5 @@
 #include "convert/OpcDescriptor.h"
 
-#include "convert/Errors.h"
 #include "convert/PathFunctions.h"
 #include "convert/RawFileAccess.h"
 #include "convert/TextFileWriter.h"
@@ -45,7 +44,9 @@ QString BatchNameB(SampleInfoRecord &info)
 }
 
 // The method file's name with its four-character extension replaced by "M":
-// "C:\methods\lipids.meth" gives "lipids.M".
+// "C:\methods\lipids.meth" gives "lipids.M". A path too short to have such
+// an extension (exports carry none at all) gives its file name as it stands,
+// so that the descriptor keeps all its lines.
 QString MethodName(SampleInfoRecord &info)
 {
     const QString method = info.InstrumentMethod();
@@ -53,8 +54,7 @@ QString MethodName(SampleInfoRecord &info)
     // this order of calls, so the second read is not an oversight.
     const qsizetype kept = info.InstrumentMethod().size() - 4;
     if (kept < 0)
-        throw Error(ErrorNumber::InvalidArgument,
-                    u"Invalid procedure call or argument: the method path \"%1\" is too short."_s.arg(method));
+        return FileNameOfPath(method);
     return FileNameOfPath(method.left(kept) + u'M');
 }
 

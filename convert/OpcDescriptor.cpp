@@ -1,14 +1,19 @@
 #include "convert/OpcDescriptor.h"
 
+#include "convert/Errors.h"
 #include "convert/PathFunctions.h"
 #include "convert/RawFileAccess.h"
 #include "convert/TextFileWriter.h"
 
 #include <array>
+#include <optional>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
+
+// Why the last descriptor failed; none after a success.
+std::optional<Error> LastFailure;
 
 // Each value is read from the component just before its line is written, so
 // a failing read leaves exactly the lines before it in the file.
@@ -97,6 +102,7 @@ constexpr std::array<DescriptorLine, 22> DescriptorLines{{
 
 bool WriteOpcFile(const QString &rawPath)
 {
+    LastFailure.reset();
     std::unique_ptr<RawFileDocument> document;
     bool open = false;
     try {
@@ -112,10 +118,16 @@ bool WriteOpcFile(const QString &rawPath)
         document->Close();
         return true;
     } catch (...) {
+        LastFailure = CaughtFailure();
         // The writer and the sample information are gone by now: the lines
         // written so far are in the file, and the file is closed.
         if (open)
             CloseAfterFailure(*document);
         return false;
     }
+}
+
+std::optional<Error> LastDescriptorFailure()
+{
+    return LastFailure;
 }

@@ -255,16 +255,16 @@ void frmMain::cmdConvert_Click()
         modeLetter = u"Y"_s;
     }
     const double scaling = TextToNumber(ui->txtScaling->text());
-    std::optional<Error> converted;
+    std::optional<Error> conversionFailure;
     if (!ConvertRawFile(ui->txtRawfile->text(), modeLetter, header, scaling)) {
-        converted = LastConversionFailure();
-        modDialogs::ReportFailure(this, *converted);
+        conversionFailure = LastConversionFailure();
+        modDialogs::ReportFailure(this, *conversionFailure);
     }
     // A file that cannot be opened fails both writers alike: one box says it.
     if (!WriteOpcFile(ui->txtRawfile->text())) {
-        const Error described = *LastDescriptorFailure();
-        if (!converted || ErrorMessage(*converted) != ErrorMessage(described))
-            modDialogs::ReportFailure(this, described);
+        const Error descriptorFailure = *LastDescriptorFailure();
+        if (!conversionFailure || ErrorMessage(*conversionFailure) != ErrorMessage(descriptorFailure))
+            modDialogs::ReportFailure(this, descriptorFailure);
     }
     ui->cmdConvert->setEnabled(true);
 }

@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# The README's Snakemake recipe on a folder that holds each spelling the
-# program reads and one truncated file: the four good files give the
-# expected .asc, the truncated one fails without stopping them and is named
-# at the end.
+# The README's Snakemake recipe on a folder of each spelling the program
+# reads and a truncated file, which fails without stopping the others and is
+# named at the end.
 #   tst_snakemake.sh PROGRAM SOURCE_DIR
 set -euo pipefail
 PROGRAM="$1" SOURCE="$2"

@@ -194,7 +194,7 @@ double TextToDate(const QString &text)
 }
 
 // The software that reads the injection time knows ASCII digits and "-"
-// only; the decimal separator is the one part that follows the locale.
+// only; the decimal separator alone follows the locale.
 QString NumberToText(double value)
 {
     QString text = QLocale::c().toString(value == 0.0 ? 0.0 : value, 'G', 15);

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QStringList>
 
 #include <optional>
 
@@ -44,9 +45,67 @@ void ReportFailure(const QString &subject, const QString &reason)
     modAPI::WriteErrorLine(ErrorLine(subject, reason));
 }
 
+// The failure as the window words it, less the path that its description
+// begins with when it is the one the line names already.
+QString FailureBeyondPath(const Error &error, const QString &path)
+{
+    QString description = error.description();
+    const QString named = u"\"%1\""_s.arg(path);
+    if (!path.isEmpty() && (description.startsWith(named + u": "_s) || description.startsWith(named + u", "_s)))
+        description.remove(0, named.size() + 2);
+    return u"Error %1: %2"_s.arg(QString::number(int(error.number())), description);
+}
+
+// A shell that expands *.raw hands over many files, which joined make a path
+// that does not exist: the usual slip of a first folder conversion.
+QString SeveralFilesHint(const QString &path, const QStringList &arguments)
+{
+    if (arguments.size() < 2 || QFileInfo::exists(path))
+        return {};
+    for (const QString &argument : arguments)
+        if (!QFileInfo(StripQuotes(argument)).isFile())
+            return {};
+    return u" The program converts one acquisition per run: to convert many, see \"Many acquisitions\" in "_s
+           u"its README."_s;
+}
+
+// Answers --help and --version, the argument text exactly; none for any
+// other text, which stays a RAW path ("./--help" reaches a file of that name).
+std::optional<QString> AnswerToQuestion(const QString &argument)
+{
+    if (argument == u"--version"_s)
+        return u"quorvane-to-text " QUORVANE_VERSION "\n"_s;
+    if (argument != u"--help"_s)
+        return std::nullopt;
+    return uR"(Usage: quorvane-to-text [RAW-FILE]
+Turns one Quorvane acquisition, X.raw (read through its mzML export X.mzML
+or X.mzML.gz beside it, or given itself), into X.asc and X.opc beside it.
+
+  quorvane-to-text             opens the window: pick a RAW file, review its
+                               sample header, set the scaling factor, convert
+  quorvane-to-text RAW-FILE    batch mode: waits five seconds, then writes the
+                               .asc of RAW-FILE with the scaling factor 1;
+                               no window, no message
+  quorvane-to-text --help      shows this text
+  quorvane-to-text --version   shows the version
+
+Everything after the program's name is one path, blanks included; every "
+is removed. A file named --help is reached as ./--help. Each run converts
+one acquisition: for a folder, see "Many acquisitions" in the README.
+
+Exit status:
+  0  the .asc file was written (also the status of window mode)
+  1  the conversion failed; one line on standard error says why
+  2  the argument holds a ";" and was refused: nothing was converted
+
+Manual: man quorvane-to-text. The README lies with the package's documents
+(/usr/share/doc/quorvane-to-text/README.md).
+)"_s;
+}
+
 // Shows nothing and needs no display: no Qt application object is created.
 // A success is silent; a failure is told on standard error.
-ExitStatus RunBatchMode(const QString &argument, bool utf8)
+ExitStatus RunBatchMode(const QString &argument, bool utf8, const QStringList &arguments)
 {
     BatchMode = true;
     modAPI::Sleep(BatchDelayMilliseconds);
@@ -68,7 +127,7 @@ ExitStatus RunBatchMode(const QString &argument, bool utf8)
     SampleHeader header;
     if (ConvertRawFile(path, u"N"_s, header, scaling))
         return Success;
-    ReportFailure(path, ErrorMessage(*LastConversionFailure()));
+    ReportFailure(path, FailureBeyondPath(*LastConversionFailure(), path) + SeveralFilesHint(path, arguments));
     return ConversionFailed;
 }
 
@@ -82,12 +141,20 @@ int Main(int argc, char *argv[])
     // without a word.
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
+    const std::optional<QString> argument = ArgumentText(argc, argv);
+    // A question is answered at once and changes nothing.
+    if (const std::optional<QString> answer = argument ? AnswerToQuestion(*argument) : std::nullopt) {
+        modAPI::WriteOutput(*answer);
+        return Success;
+    }
     InstallMzmlReader();
     EnsureTransferFolder();
-    const std::optional<QString> argument = ArgumentText(argc, argv);
     if (!argument)
         return RunWindowMode(argc, argv);
-    return RunBatchMode(*argument, ArgumentsAreUtf8(argc, argv));
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return RunBatchMode(*argument, ArgumentsAreUtf8(argc, argv), arguments);
 }
 
 bool EnsureTransferFolder()

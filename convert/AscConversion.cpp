@@ -38,6 +38,14 @@ QString InjectionTime(const QString &creationDateTime)
     return NumberToText(OleDateToEpochSeconds(TextToDate(creationDateTime)));
 }
 
+// A start time of -0 is no time before the injection: it is written without
+// a sign.
+double StartSeconds(double minutes)
+{
+    const double seconds = CheckedFinite(minutes * 60, "a start time");
+    return seconds == 0 ? 0.0 : seconds;
+}
+
 void WriteHeaderLines(TextFileWriter &output, const SampleHeader &header)
 {
     output.WriteLine(u"TimeOfInjection="_s + header.TimeOfInjection);
@@ -366,7 +374,7 @@ void WriteSection(Acquisition &acquisition, SpectrumBlockThread &blocks, double 
     for (qint64 n = 1; n <= count; ++n) {
         if (!acquisition.HasFilterText(qint32(n), searchText))
             continue;
-        SpectrumBlock block{CheckedFinite(acquisition.Spectra().StartTime(qint32(n)) * 60, "a start time"), {}, {}};
+        SpectrumBlock block{StartSeconds(acquisition.Spectra().StartTime(qint32(n))), {}, {}};
         try {
             block.points = acquisition.Spectra().Item(qint32(n))->Points();
             CheckPoints(block.points, scaling);

@@ -6,10 +6,14 @@
 #include "convert/TextFileWriter.h"
 
 #include <array>
+#include <optional>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
+
+// Why the last descriptor failed; none after a success.
+std::optional<Error> LastFailure;
 
 // Each value is read from the component just before its line is written, so
 // a failing read leaves exactly the lines before it in the file.
@@ -45,7 +49,9 @@ QString BatchNameB(SampleInfoRecord &info)
 }
 
 // The method file's name with its four-character extension replaced by "M":
-// "C:\methods\lipids.meth" gives "lipids.M".
+// "C:\methods\lipids.meth" gives "lipids.M". A path too short to have such
+// an extension (exports carry none at all) gives its file name as it stands,
+// so that the descriptor keeps all its lines.
 QString MethodName(SampleInfoRecord &info)
 {
     const QString method = info.InstrumentMethod();
@@ -53,8 +59,7 @@ QString MethodName(SampleInfoRecord &info)
     // this order of calls, so the second read is not an oversight.
     const qsizetype kept = info.InstrumentMethod().size() - 4;
     if (kept < 0)
-        throw Error(ErrorNumber::InvalidArgument,
-                    u"Invalid procedure call or argument: the method path \"%1\" is too short."_s.arg(method));
+        return FileNameOfPath(method);
     return FileNameOfPath(method.left(kept) + u'M');
 }
 
@@ -97,6 +102,7 @@ constexpr std::array<DescriptorLine, 22> DescriptorLines{{
 
 bool WriteOpcFile(const QString &rawPath)
 {
+    LastFailure.reset();
     std::unique_ptr<RawFileDocument> document;
     bool open = false;
     try {
@@ -112,10 +118,16 @@ bool WriteOpcFile(const QString &rawPath)
         document->Close();
         return true;
     } catch (...) {
+        LastFailure = CaughtFailure();
         // The writer and the sample information are gone by now: the lines
         // written so far are in the file, and the file is closed.
         if (open)
             CloseAfterFailure(*document);
         return false;
     }
+}
+
+std::optional<Error> LastDescriptorFailure()
+{
+    return LastFailure;
 }

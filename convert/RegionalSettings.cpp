@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <optional>
+#include <utility>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -89,6 +90,62 @@ QString LongTimeFormat()
     return format.remove(start, end - start);
 }
 
+// The locale that writes and reads the date text. Qt cannot read digits
+// beyond the basic plane back (Chakma, Adlam): those locales' formats are
+// written with ASCII digits and the C locale's words.
+QLocale DateTextLocale()
+{
+    const QLocale locale;
+    return locale.zeroDigit().size() > 1 ? QLocale::c() : locale;
+}
+
+// Where a time format's word for the time of day stands ("AP", "ap", "A" or
+// "a", unquoted), and its length; a length of 0 when it has none.
+std::pair<qsizetype, qsizetype> DesignatorOf(const QString &format)
+{
+    bool quoted = false;
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        if (format[i] == u'\'')
+            quoted = !quoted;
+        else if (!quoted && (format[i] == u'A' || format[i] == u'a'))
+            return {i, i + 1 < format.size() && (format[i + 1] == u'P' || format[i + 1] == u'p') ? 2 : 1};
+    }
+    return {0, 0};
+}
+
+// Qt reads the hours, minutes and seconds; the word for the time of day is
+// matched here. Qt's parser misreads some locales' words (Assamese, Bodo)
+// and reads past its buffer on a word that leads the time (Ewe), so it is
+// never handed one.
+QTime ReadTime(const QLocale &locale, const QString &text, const QString &format)
+{
+    const auto [at, length] = DesignatorOf(format);
+    if (length == 0)
+        return locale.toTime(text, format);
+    const QString token = format.mid(at, length);
+    std::pair<QString, bool> words[] = {{locale.toString(QTime(6, 0), token), false},
+                                        {locale.toString(QTime(18, 0), token), true}};
+    // The longer word first, should one hold the other.
+    if (words[0].first.size() < words[1].first.size())
+        std::swap(words[0], words[1]);
+    for (const auto &[word, afternoon] : words) {
+        const qsizetype found = word.isEmpty() ? -1 : text.indexOf(word);
+        if (found < 0)
+            continue;
+        QTime time = locale.toTime(QString(text).remove(found, word.size()), QString(format).remove(at, length));
+        // Without its word Qt reads "h" from 0 to 23; "H" stays as it is.
+        bool twelveHour = false;
+        ForEachPatternRun(format, u'h', [&](qsizetype, qsizetype) { twelveHour = true; });
+        if (!time.isValid() || !twelveHour)
+            return time;
+        if (time.hour() > 12 || time.hour() == 0)
+            return {};
+        const int hour = time.hour() % 12 + (afternoon ? 12 : 0);
+        return QTime(hour, time.minute(), time.second(), time.msec());
+    }
+    return {};
+}
+
 std::optional<double> ParseNumber(const QString &text)
 {
     QLocale locale;
@@ -105,7 +162,7 @@ std::optional<double> ParseNumber(const QString &text)
 QString DateToText(double dateValue)
 {
     const QDateTime wallClock = DateTimeOfDateValue(dateValue);
-    const QLocale locale;
+    const QLocale locale = DateTextLocale();
     const QString date = locale.toString(wallClock.date(), ShortDateFormat());
     const QString time = locale.toString(wallClock.time(), LongTimeFormat());
     if (wallClock.date() == DateValueOrigin())
@@ -119,28 +176,29 @@ QString DateToText(double dateValue)
 // and time, a text in the hour that a spring change skips would be refused.
 double TextToDate(const QString &text)
 {
-    const QLocale locale;
+    const QLocale locale = DateTextLocale();
     const QString trimmed = text.trimmed();
     for (qsizetype blank = trimmed.indexOf(u' '); blank >= 0; blank = trimmed.indexOf(u' ', blank + 1)) {
         const QDate date = locale.toDate(trimmed.left(blank), ShortDateFormat());
-        const QTime time = locale.toTime(trimmed.mid(blank + 1), LongTimeFormat());
+        const QTime time = ReadTime(locale, trimmed.mid(blank + 1), LongTimeFormat());
         if (date.isValid() && time.isValid())
             return DateValueOfDateTime(date, time);
     }
     const QDate date = locale.toDate(trimmed, ShortDateFormat());
     if (date.isValid())
         return DateValueOfDateTime(date, QTime(0, 0));
-    const QTime time = locale.toTime(trimmed, LongTimeFormat());
+    const QTime time = ReadTime(locale, trimmed, LongTimeFormat());
     if (time.isValid())
         return DateValueOfDateTime(DateValueOrigin(), time);
     throw Error(ErrorNumber::TypeMismatch, u"Type mismatch: \"%1\" is not a date."_s.arg(text));
 }
 
+// The software that reads the injection time knows ASCII digits and "-"
+// only; the decimal separator alone follows the locale.
 QString NumberToText(double value)
 {
-    QLocale locale;
-    locale.setNumberOptions(QLocale::OmitGroupSeparator);
-    return locale.toString(value == 0.0 ? 0.0 : value, 'G', 15);
+    QString text = QLocale::c().toString(value == 0.0 ? 0.0 : value, 'G', 15);
+    return text.replace(u'.', DecimalSeparator());
 }
 
 bool IsNumeric(const QString &text)

@@ -6,7 +6,8 @@
 // QLocale (the system's unless a test sets another).
 
 // The locale's short date (year widened to four digits), a blank and its long
-// time (without a zone name). Midnight gives the date alone; the date
+// time (without a zone name), with ASCII digits where the locale's own lie
+// beyond the basic plane. Midnight gives the date alone; the date
 // 1899-12-30 gives the time alone.
 QString DateToText(double dateValue);
 
@@ -14,8 +15,9 @@ QString DateToText(double dateValue);
 // a text that is not a date of that form.
 double TextToDate(const QString &text);
 
-// At most 15 significant digits, no grouping, no trailing zeros, the locale's
-// decimal separator, exponent form for very large or small magnitudes.
+// At most 15 significant digits in ASCII, an ASCII "-", no grouping, no
+// trailing zeros, the locale's decimal separator, exponent form for very
+// large or small magnitudes.
 QString NumberToText(double value);
 
 // Whether TextToNumber accepts the text: blanks around, a sign, the locale's

@@ -61,6 +61,12 @@ Seam<void(const QString &)> WriteErrorLine{[](const QString &line) {
     std::fflush(stderr);
 }};
 
+Seam<void(const QString &)> WriteOutput{[](const QString &text) {
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}};
+
 Seam<void(int)> Sleep{[](int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }};
 
 Seam<QString()> TransferFolder{[] {

@@ -37,6 +37,10 @@ extern Seam<void(const QString &text, const QString &title)> ShowInformation;
 // script that started it.
 extern Seam<void(const QString &line)> WriteErrorLine;
 
+// Writes text as it stands to the process's standard output: the answer to
+// --help and --version.
+extern Seam<void(const QString &text)> WriteOutput;
+
 // Blocks the one thread for the given time.
 extern Seam<void(int milliseconds)> Sleep;
 

@@ -21,8 +21,11 @@ namespace {
 // Why a file is not read as an acquisition, so that the export beside it may be.
 struct Unreadable
 {
+    enum class Kind { Other, Folder, NotMzml };
+
     ErrorNumber number;
     QString why;
+    Kind kind = Kind::Other;
 };
 
 // Whether the system refuses to look the path up because it, or one of its
@@ -52,7 +55,7 @@ void OpenContent(AcquisitionFile &acquisition, const QString &path)
         throw Unreadable{ErrorNumber::FileNotFound, u"the file does not exist"_s};
     }
     if (info.isDir())
-        throw Unreadable{ErrorNumber::BadFileName, u"this is a folder, not an acquisition"_s};
+        throw Unreadable{ErrorNumber::BadFileName, u"this is a folder, not an acquisition"_s, Unreadable::Kind::Folder};
     // Opening a pipe waits for a writer, and a device may never end.
     if (!info.isFile())
         throw Unreadable{ErrorNumber::BadFileName, u"this is a device, a pipe or a socket, not an acquisition"_s};
@@ -74,7 +77,7 @@ std::optional<Unreadable> ReadHead(AcquisitionFile &acquisition, const QString &
     } catch (const Unreadable &unreadable) {
         return unreadable;
     } catch (const NotMzmlFault &fault) {
-        return Unreadable{ErrorNumber::InvalidFileFormat, fault.what};
+        return Unreadable{ErrorNumber::InvalidFileFormat, fault.what, Unreadable::Kind::NotMzml};
     } catch (const MzmlFault &fault) {
         throw acquisition.error(fault);
     }
@@ -115,6 +118,44 @@ QString ExportBeside(const QString &rawPath)
     }
     const QString &name = plain.isEmpty() ? compressed : plain;
     return name.isEmpty() ? QString() : base.chopped(baseName.size()) + name;
+}
+
+// What the user can do when rawPath is not read and no export stands in for
+// it: most often it is the instrument's own RAW file, or a folder
+// acquisition, whose mzML export has not been made yet. Empty when there is
+// no such advice.
+QString Guidance(const QString &rawPath, const Unreadable &notRead)
+{
+    const QFileInfo info(rawPath);
+    const QString name = info.fileName();
+    const bool besideIt = rawPath.endsWith(u".raw"_s, Qt::CaseInsensitive);
+    const QString placed =
+        besideIt ? u"place the export beside it as \"%1.mzML\""_s.arg(name.chopped(4)) : u"convert the export"_s;
+    const QString exported = u"(for example \"msconvert %1 --mzML\"%3) and %2."_s;
+    const QString there = u" on the acquisition computer"_s;
+    switch (notRead.kind) {
+    case Unreadable::Kind::NotMzml:
+        // The root element's name is all that marks an mzXML file.
+        if (notRead.why.contains(u"its root element is <mzXML>"_s))
+            return u" It is an mzXML file, which this program does not read: convert it to mzML "_s
+                 + exported.arg(name, placed, QString());
+        return u" It is not an mzML export, which is what this program reads: make one "_s
+             + exported.arg(name, placed, there);
+    case Unreadable::Kind::Folder:
+        if (!besideIt && !rawPath.endsWith(u".d"_s, Qt::CaseInsensitive))
+            return {};
+        return u" A folder acquisition is read through its mzML export: make one "_s
+             + exported.arg(name, placed, there);
+    case Unreadable::Kind::Other: break;
+    }
+    return {};
+}
+
+// The failure of rawPath, which is not read, with what to do about it.
+Error NotRead(const QString &rawPath, const Unreadable &notRead, const QString &why)
+{
+    const Error failure = FileError(notRead.number, rawPath, why);
+    return Error(failure.number(), failure.description() + Guidance(rawPath, notRead));
 }
 
 } // namespace
@@ -168,12 +209,12 @@ void OpenAcquisitionFile(AcquisitionFile &acquisition, const QString &rawPath)
         return;
     acquisition.close();
     if (!rawPath.endsWith(u".raw"_s, Qt::CaseInsensitive))
-        throw FileError(notRead->number, rawPath, notRead->why);
+        throw NotRead(rawPath, *notRead, notRead->why);
     const QString exported = ExportBeside(rawPath);
     if (exported.isEmpty())
-        throw FileError(notRead->number, rawPath,
-                        u"%1, and there is no mzML export beside it (\"%2.mzML\" or \"%2.mzML.gz\")"_s.arg(
-                            notRead->why, QFileInfo(rawPath.chopped(4)).fileName()));
+        throw NotRead(rawPath, *notRead,
+                      u"%1, and there is no mzML export beside it (\"%2.mzML\" or \"%2.mzML.gz\")"_s.arg(
+                          notRead->why, QFileInfo(rawPath.chopped(4)).fileName()));
     if (const std::optional<Unreadable> exportNotRead = ReadHead(acquisition, exported)) {
         acquisition.close();
         throw FileError(exportNotRead->number, exported, exportNotRead->why);

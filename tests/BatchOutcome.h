@@ -58,7 +58,7 @@ inline std::optional<QByteArray> TakeAscBeside(const QString &rawPath)
 
 // Converts rawPath here as batch mode must: mode "N", an empty header, the
 // scaling factor 1, no message, and a failure told in one line as the window
-// would word it. Takes the .asc it writes away again.
+// would word it, the path named once. Takes the .asc it writes away again.
 inline BatchOutcome ExpectedBatchOutcome(const QString &rawPath)
 {
     using namespace Qt::Literals::StringLiterals;
@@ -69,7 +69,13 @@ inline BatchOutcome ExpectedBatchOutcome(const QString &rawPath)
     BatchMode = wasBatchMode;
     if (converted)
         return {0, TakeAscBeside(rawPath), QString()};
-    return {1, TakeAscBeside(rawPath), ErrorLine(rawPath, ErrorMessage(*LastConversionFailure())) + u'\n'};
+    // The line names the path once: not again where the description begins.
+    const Error failure = *LastConversionFailure();
+    QString description = failure.description();
+    for (const QString &named : {u"\"%1\": "_s.arg(rawPath), u"\"%1\", "_s.arg(rawPath)})
+        if (!rawPath.isEmpty() && description.startsWith(named))
+            description.remove(0, named.size());
+    return {1, TakeAscBeside(rawPath), ErrorLine(rawPath, ErrorMessage(Error(failure.number(), description))) + u'\n'};
 }
 
 // What standard error holds after batch mode refused the argument text.

@@ -206,6 +206,8 @@ void TestAscConversion::dataLines_data()
     QTest::newRow("no points") << ms(36.5, {}, {}) << 1.0 << true << QStringList{interval};
     QTest::newRow("all at 0") << ms(36.5, {1, 2}, {0, 0}) << 1.0 << true << QStringList{interval};
     QTest::newRow("scaling 0, nothing above 0") << ms(36.5, {1, 2}, {0, -1}) << 0.0 << true << QStringList{interval};
+    QTest::newRow("start time -0 is no negative time")
+        << ms(-0.0, {1}, {1}) << 1.0 << true << QStringList{u"IntervalOfScan=0,000"_s, u"1,000\t1,0"_s};
     QTest::newRow("negative start time") << ms(-0.5, {-1.5}, {1}) << 1.0 << true
                                          << QStringList{u"IntervalOfScan=-30,000"_s, u"-1,500\t1,0"_s};
 

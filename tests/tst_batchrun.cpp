@@ -64,13 +64,16 @@ static QString Fixture()
 }
 
 // Each row: the arguments, with {dir} for a folder whose name holds a blank,
-// the RAW path they name, and the text refused when they are refused.
+// the RAW path they name, the text refused, the start of a question's answer
+// and the words added to a failure's line for the arguments' look.
 static const struct
 {
     const char *name;
     QStringList arguments;
     QString path;
     QString refused;
+    QString answer = {};
+    QString added = {};
 } BatchRows[] = {
     {"fixture, quoted path with blanks", {u"\"{dir}/demo"_s, u"run.raw\""_s}, u"{dir}/demo run.raw"_s, {}},
     {"file that does not exist", {u"{dir}/missing.raw"_s}, u"{dir}/missing.raw"_s, {}},
@@ -85,6 +88,15 @@ static const struct
     // Copies of the fixture and of its export, run under "ulimit -f 4".
     {"file-size limit, text file", {u"{dir}/limited.raw"_s}, u"{dir}/limited.raw"_s, {}},
     {"file-size limit, decompressed copy", {u"{dir}/limited export.raw"_s}, u"{dir}/limited export.raw"_s, {}},
+    {"help", {u"--help"_s}, {}, {}, u"Usage: quorvane-to-text [RAW-FILE]\n"_s},
+    {"version", {u"--version"_s}, {}, {}, u"quorvane-to-text 7."_s},
+    {"a file named --help", {u"./--help"_s}, u"./--help"_s, {}},
+    {"files a shell expanded",
+     {u"{dir}/demo run.raw"_s, u"{dir}/export only.mzML.gz"_s},
+     u"{dir}/demo run.raw {dir}/export only.mzML.gz"_s,
+     {},
+     {},
+     u" The program converts one acquisition per run: to convert many, see \"Many acquisitions\" in its README."_s},
 };
 
 static constexpr int FileSizeLimit = 4096;
@@ -134,11 +146,17 @@ void TestBatchRun::initTestCase()
         m_dir + u"/forged.raw"_s,
         ContentOf(Fixture()).replace("startTimeStamp=\"2024-03-15T10:23:17\"",
                                      "startTimeStamp=\"1&#10;quorvane-to-text: other.raw: Error 53: forged&#13;\"")));
+    QVERIFY(WriteBytes(m_dir + u"/--help"_s, compressed));
+    // Relative paths of the runs and of the conversions here mean the same.
+    QVERIFY(QDir::setCurrent(m_dir));
     m_temporaryFolder = m_temporary.filePath(u"temporary"_s);
     QVERIFY(QDir().mkpath(m_temporaryFolder));
     qputenv("TMPDIR", QFile::encodeName(m_temporaryFolder));
 
     for (const auto &row : BatchRows) {
+        // A question is timed alone, when its row comes.
+        if (!row.answer.isEmpty())
+            continue;
         QStringList arguments = row.arguments;
         arguments.replaceInStrings(u"{dir}"_s, m_dir);
         start(QString::fromLatin1(row.name), arguments, WithoutDisplay());
@@ -163,19 +181,35 @@ void TestBatchRun::batchRun_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("refused");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("added");
     for (const auto &row : BatchRows)
         QTest::newRow(row.name) << QString(row.path).replace(u"{dir}"_s, m_dir)
-                                << QString(row.refused).replace(u"{dir}"_s, m_dir);
+                                << QString(row.refused).replace(u"{dir}"_s, m_dir) << row.answer << row.added;
 }
 
 void TestBatchRun::batchRun()
 {
     QFETCH(QString, path);
     QFETCH(QString, refused);
-    Run &run = finish(QString::fromLatin1(QTest::currentDataTag()));
+    QFETCH(QString, answer);
+    QFETCH(QString, added);
+    const QString name = QString::fromLatin1(QTest::currentDataTag());
+    for (const auto &row : BatchRows)
+        if (!answer.isEmpty() && name == QLatin1StringView(row.name))
+            start(name, row.arguments, WithoutDisplay());
+    Run &run = finish(name);
 
     QCOMPARE(run.process->state(), QProcess::NotRunning);
     QCOMPARE(run.process->exitStatus(), QProcess::NormalExit);
+    // A question is answered at once, on standard output, and converts nothing.
+    if (!answer.isEmpty()) {
+        QCOMPARE(run.process->exitCode(), 0);
+        QVERIFY2(run.milliseconds < 5000, qPrintable(u"answered after %1 ms"_s.arg(run.milliseconds)));
+        QVERIFY(QString::fromLocal8Bit(run.process->readAllStandardOutput()).startsWith(answer));
+        QCOMPARE(run.process->readAllStandardError(), QByteArray());
+        return;
+    }
     QVERIFY2(run.milliseconds >= 5000, qPrintable(u"ended after %1 ms"_s.arg(run.milliseconds)));
     // Standard error holds the one line of a failure and nothing else: had
     // the run made a window, the missing display would have stopped it with
@@ -200,7 +234,11 @@ void TestBatchRun::batchRun()
         return;
     }
     const BatchOutcome outcome{run.process->exitCode(), TakeAscBeside(path), standardError};
-    const BatchOutcome expected = ExpectedBatchOutcome(path);
+    BatchOutcome expected = ExpectedBatchOutcome(path);
+    if (!added.isEmpty())
+        expected.standardError.insert(expected.standardError.size() - 1, added);
+    if (!path.isEmpty() && expected.exitStatus != 0)
+        QCOMPARE(standardError.count(path), 1);
     // The fixture must convert and the missing file must say so, or equal
     // outcomes would prove nothing.
     if (path.endsWith(u"demo run.raw"_s))

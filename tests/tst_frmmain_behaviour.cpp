@@ -173,7 +173,8 @@ void TestFrmMainBehaviour::type(QLineEdit *box, const QString &text)
 //   "browse NAME" chooses the file NAME in the dialog, "browse" cancels it;
 //   "click NAME" clicks a button or the check box;
 //   "type NAME=TEXT" replaces the text of a box by typing;
-//   "lose NUMBER" makes the next opening of an acquisition fail;
+//   "lose NUMBER [LATER]" makes the next opening of an acquisition (or the
+//   one LATER openings after it) fail;
 //   "redate" records first.raw again, a day later;
 //   "overflow" makes the next injection time overflow.
 void TestFrmMainBehaviour::run(const QStringList &steps)
@@ -195,7 +196,9 @@ void TestFrmMainBehaviour::run(const QStringList &steps)
             QVERIFY2(box, qPrintable(step));
             type(box, argument.section(u'=', 1));
         } else if (verb == u"lose"_s) {
-            m_component->failAt(u"Open"_s, m_component->count(u"Open"_s) + 1, ErrorNumber(argument.toInt()));
+            // "lose NUMBER" fails the next opening, "lose NUMBER LATER" the one LATER openings after it.
+            m_component->failAt(u"Open"_s, m_component->count(u"Open"_s) + 1 + argument.section(u' ', 1).toInt(),
+                                ErrorNumber(argument.section(u' ', 0, 0).toInt()));
         } else if (verb == u"redate"_s) {
             FakeAcquisition a = First();
             a.creationDate += 1;
@@ -382,6 +385,14 @@ void TestFrmMainBehaviour::failureStopsTheAction_data()
         << QStringList{u"browse first.raw"_s, u"click chkEdit"_s, u"type txtNameOfOperator=someone"_s,
                        u"redate"_s,           u"overflow"_s,      u"click cmdRefresh"_s}
         << overflow << AllFour << true << u"first.raw"_s << u"someone"_s;
+    // Convert opens the file three times: header, spectra, descriptor.
+    QTest::newRow("convert, the acquisition went away")
+        << QStringList{u"browse first.raw"_s, u"lose 53"_s, u"click cmdConvert"_s} << lost(2) << AllFour << false
+        << u"first.raw"_s << u"analyst"_s;
+    QTest::newRow("convert, the descriptor fails")
+        << QStringList{u"browse first.raw"_s, u"lose 70 2"_s, u"click cmdConvert"_s}
+        << u"70 "_s + FakeComponent::FailureDescription(u"Open"_s, 4) << AllFour << false << u"first.raw"_s
+        << u"analyst"_s;
 }
 
 void TestFrmMainBehaviour::failureStopsTheAction()
@@ -525,7 +536,7 @@ void TestFrmMainBehaviour::convertWritesBothFiles()
     QCOMPARE(m_component->liveObjects(), 0);
 }
 
-// The conversion's own failure is silent; the descriptor is written all the
+// The conversion's failure is told once; the descriptor is written all the
 // same and the window is ready for the next attempt.
 void TestFrmMainBehaviour::failedConversionStillWritesTheDescriptor()
 {
@@ -535,7 +546,8 @@ void TestFrmMainBehaviour::failedConversionStillWritesTheDescriptor()
     QCOMPARE(ContentOf(path(u"first.asc"_s)).count("\r\n"), 8);
     QCOMPARE(ContentOf(path(u"first.opc"_s)).count("\r\n"), 22);
     QVERIFY(m_messages.isEmpty());
-    QVERIFY(m_failures.isEmpty());
+    QCOMPARE(m_failures.size(), 1);
+    QVERIFY2(m_failures.first().contains(u"Detector"_s), qPrintable(m_failures.first()));
     QVERIFY(!QApplication::overrideCursor());
     QCOMPARE(enabled(), AllFour);
     QCOMPARE(unlocked().size(), Six.size());

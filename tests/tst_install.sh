@@ -20,6 +20,8 @@ cmp "$WORK/demo.asc" "$SOURCE/tests/expected/demo.asc"
 
 desktop-file-validate "$PREFIX/share/applications/quorvane-to-text.desktop"
 test -s "$PREFIX/share/icons/hicolor/scalable/apps/quorvane-to-text.svg"
+test -s "$PREFIX/share/doc/quorvane-to-text/README.md"
+test -s "$PREFIX/share/doc/quorvane-to-text/examples/Snakefile"
 # man succeeds despite warnings; any text it writes is one.
 warnings="$(man --warnings -l "$PREFIX/share/man/man1/quorvane-to-text.1" 2>&1 >/dev/null)"
 if [ -n "$warnings" ]; then

@@ -995,8 +995,8 @@ void TestMzmlReader::refusesWhatIsNotAFile()
 void TestMzmlReader::opensTheExportBeside_data()
 {
     // Files are "name:kind": mzml (its sample named after the file), gz (the
-    // same, compressed), html (XML, not mzML), folder, or dangling (a link
-    // to gone.mzML, which does not exist).
+    // same, compressed), html (XML, not mzML), mzxml, folder, or dangling (a
+    // link to gone.mzML, which does not exist).
     QTest::addColumn<QString>("opened");
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<QString>("read");    // the file whose sample shows; empty when Open fails
@@ -1004,6 +1004,9 @@ void TestMzmlReader::opensTheExportBeside_data()
     QTest::addColumn<int>("number");
     const QString noExport = u", and there is no mzML export beside it (\"run.mzML\" or \"run.mzML.gz\")."_s;
     const QString notMzml = u"\"%1/run.raw\": not an mzML acquisition (its root element is <html>)"_s;
+    const QString makeOne = u" It is not an mzML export, which is what this program reads: make one (for example "_s
+                            u"\"msconvert run.raw --mzML\" on the acquisition computer) and place the export beside "_s
+                            u"it as \"run.mzML\"."_s;
     QTest::newRow("RAW path holding mzML")
         << u"run.raw"_s << QStringList{u"run.raw:mzml"_s, u"run.mzML:mzml"_s} << u"run.raw"_s << QString() << 0;
     QTest::newRow("export beside a RAW file")
@@ -1025,12 +1028,27 @@ void TestMzmlReader::opensTheExportBeside_data()
         << u"run.raw"_s << QStringList{u"run.mzML:dangling"_s} << QString()
         << u"\"%1/run.mzML\": this is a symbolic link to \"%1/gone.mzML\", which does not exist."_s << 53;
     QTest::newRow("no export, not mzML") << u"run.raw"_s << QStringList{u"run.raw:html"_s} << QString()
-                                         << notMzml + noExport << 321;
+                                         << notMzml + noExport + makeOne << 321;
+    QTest::newRow("no export, mzXML")
+        << u"run.raw"_s << QStringList{u"run.raw:mzxml"_s} << QString()
+        << u"\"%1/run.raw\": not an mzML acquisition (its root element is <mzXML>)"_s + noExport
+               + u" It is an mzXML file, which this program does not read: convert it to mzML (for example "_s
+                 u"\"msconvert run.raw --mzML\") and place the export beside it as \"run.mzML\"."_s
+        << 321;
+    QTest::newRow("folder acquisition")
+        << u"run.d"_s << QStringList{u"run.d:folder"_s} << QString()
+        << u"\"%1/run.d\": this is a folder, not an acquisition. A folder acquisition is read through its mzML "_s
+           u"export: make one (for example \"msconvert run.d --mzML\" on the acquisition computer) and convert the "_s
+           u"export."_s
+        << 52;
     QTest::newRow("export not mzML") << u"run.raw"_s << QStringList{u"run.mzML:html"_s} << QString()
                                      << u"\"%1/run.mzML\": not an mzML acquisition (its root element is <html>)."_s
                                      << 321;
     QTest::newRow("not a RAW path") << u"run.dat"_s << QStringList{u"run.dat:html"_s, u"run.mzML:mzml"_s} << QString()
-                                    << u"\"%1/run.dat\": not an mzML acquisition (its root element is <html>)."_s
+                                    << u"\"%1/run.dat\": not an mzML acquisition (its root element is <html>). It is "_s
+                                       u"not an mzML export, which is what this program reads: make one (for "_s
+                                       u"example \"msconvert run.dat --mzML\" on the acquisition computer) and "_s
+                                       u"convert the export."_s
                                     << 321;
 }
 
@@ -1054,9 +1072,10 @@ void TestMzmlReader::opensTheExportBeside()
             QVERIFY(QFile::link(folder + u"/gone.mzML"_s, folder + u'/' + name));
         else
             write(QString::fromLatin1(QTest::currentDataTag()) + u'/' + name,
-                  kind == u"html" ? QByteArray("<?xml version=\"1.0\"?><html/>")
-                  : kind == u"gz" ? Gzipped(mzml)
-                                  : mzml);
+                  kind == u"html"    ? QByteArray("<?xml version=\"1.0\"?><html/>")
+                  : kind == u"mzxml" ? QByteArray("<?xml version=\"1.0\"?><mzXML/>")
+                  : kind == u"gz"    ? Gzipped(mzml)
+                                     : mzml);
     }
     const std::unique_ptr<RawFileDocument> document = CreateRawFileDocument();
     try {

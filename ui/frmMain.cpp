@@ -14,6 +14,7 @@
 #include <QShowEvent>
 
 #include <limits>
+#include <optional>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -234,8 +235,9 @@ void frmMain::txtCreationDateTime_Change()
     SetText(ui->txtTimeOfInjection, NumberToText(OleDateToEpochSeconds(date)));
 }
 
-// Both writers report their own outcome (the success message) and catch
-// their own failures; the window goes on the same way after either.
+// Both writers catch their own failures; the window tells the user of each
+// (a silent failure would pass for the success it is not) and goes on the
+// same way after either.
 void frmMain::cmdConvert_Click()
 {
     ui->cmdConvert->setEnabled(false);
@@ -256,8 +258,17 @@ void frmMain::cmdConvert_Click()
         modeLetter = u"Y"_s;
     }
     const double scaling = TextToNumber(ui->txtScaling->text());
-    ConvertRawFile(ui->txtRawfile->text(), modeLetter, header, scaling);
-    WriteOpcFile(ui->txtRawfile->text());
+    std::optional<Error> conversionFailure;
+    if (!ConvertRawFile(ui->txtRawfile->text(), modeLetter, header, scaling)) {
+        conversionFailure = LastConversionFailure();
+        modDialogs::ReportFailure(this, *conversionFailure);
+    }
+    // A file that cannot be opened fails both writers alike: one box says it.
+    if (!WriteOpcFile(ui->txtRawfile->text())) {
+        const Error descriptorFailure = *LastDescriptorFailure();
+        if (!conversionFailure || ErrorMessage(*conversionFailure) != ErrorMessage(descriptorFailure))
+            modDialogs::ReportFailure(this, descriptorFailure);
+    }
     ui->cmdConvert->setEnabled(true);
 }
 

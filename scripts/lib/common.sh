@@ -3,8 +3,9 @@
 BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev zlib1g-dev libdeflate-dev libmsnumpress-dev fonts-liberation2"
 # msconvert: the reference the mzML reader's conformance test compares with;
 # the real acquisitions it converts: OpenMS's examples and pymzML's test data;
-# GNU parallel, desktop-file-validate and man: the install and folder tests.
-TEST_PACKAGES="libpwiz-tools openms-doc python-pymzml-doc parallel desktop-file-utils man-db"
+# GNU parallel, Snakemake, desktop-file-validate and man: the install and
+# folder tests.
+TEST_PACKAGES="libpwiz-tools openms-doc python-pymzml-doc parallel snakemake desktop-file-utils man-db"
 # The format and spelling checks of scripts/test.
 CHECK_PACKAGES="clang-format codespell"
 # dpkg-shlibdeps: the Debian package's dependencies (scripts/package).

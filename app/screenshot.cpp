@@ -1,6 +1,7 @@
 // Renders the main window into an image file for the documentation: as it
 // opens, or with an acquisition chosen through the browse button as a user
 // would. Runs without a display.
+#include "mzml/MzmlDocument.h"
 #include "ui/frmMain.h"
 #include "ui/modDialogs.h"
 
@@ -21,6 +22,7 @@ int main(int argc, char *argv[])
         return 2;
     }
     const QString rawPath = arguments.value(2);
+    InstallMzmlReader();
     bool failed = false;
     modDialogs::ShowOpen.replace([&](QWidget *, const modDialogs::OpenFileRequest &) { return rawPath; });
     modDialogs::ReportFailure.replace([&](QWidget *, const Error &error) {

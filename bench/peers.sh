@@ -1,17 +1,23 @@
 #!/usr/bin/env bash
-# Times this program against its peers on a generated acquisition and prints
-# wall times, the user and system CPU seconds beside them, their ratios and
-# peak memory; it never passes or fails.
-#   bench/peers.sh            5,000 spectra x 2,000 points (about 150 MB),
-#                             then 20,000 spectra for this program alone
-# SPECTRA, POINTS, LARGE and BUILD (the build folder) may be set in the environment.
+# Times this program against its peers on generated acquisitions of every
+# shape the reader meets, and prints wall times, the user and system CPU
+# seconds beside them, peak memory and the ratios; it never passes or fails.
+#   bench/peers.sh     for each shape: RUNS runs of this program's batch
+#                      conversion and of msconvert --text, in turn, and the
+#                      medians; one run of OpenMS FileConverter
+# Shapes (SPECTRA x POINTS, SHAPE of bench/make_acquisition):
+#   33,000 x 1, one filter text; 33,000 x 1, a filter text each;
+#   40,000 as laboratories have them (1 in 10 an MS1 scan of 1,000 points,
+#   the rest 100-point MS2 scans naming their precursor); 5,000 x 2,000;
+#   then 300,000 x 1 for this program alone (memory does not grow with it).
+# RUNS (default 5), SHAPES (to pick some: "lab big") and BUILD (the build
+# folder) may be set in the environment.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 source "$ROOT/scripts/lib/common.sh"
 
-SPECTRA="${SPECTRA:-5000}"
-POINTS="${POINTS:-2000}"
-LARGE="${LARGE:-20000}"
+RUNS="${RUNS:-5}"
+SHAPES="${SHAPES:-one distinct lab big many}"
 BUILD="${BUILD:-$ROOT/build}"
 
 install_missing $BUILD_PACKAGES $BENCH_PACKAGES
@@ -19,45 +25,68 @@ configure_and_build "$BUILD"
 WORK="$(mktemp -d)"
 trap 'rm -rf "$WORK"' EXIT
 
-# measure LABEL COMMAND...: one line of the table; sets WALL (seconds).
+# measure COMMAND...: one run; sets WALL, USER, SYSTEM (seconds) and PEAK (MB).
 measure() {
-    local label="$1"
-    shift
-    local status=ok
-    /usr/bin/time -v -o "$WORK/time.txt" "$@" >"$WORK/output.txt" 2>&1 || status="failed ($(tail -n 1 "$WORK/output.txt"))"
+    /usr/bin/time -v -o "$WORK/time.txt" "$@" >"$WORK/output.txt" 2>&1 || echo "failed: $(tail -n 1 "$WORK/output.txt")"
     WALL="$(awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s }' "$WORK/time.txt")"
-    local user system peak
-    user="$(awk -F': ' '/User time \(seconds\)/ { print $2 }' "$WORK/time.txt")"
-    system="$(awk -F': ' '/System time \(seconds\)/ { print $2 }' "$WORK/time.txt")"
-    peak="$(awk -F': ' '/Maximum resident set size/ { printf "%.1f", $2 / 1024 }' "$WORK/time.txt")"
-    printf '%-44s %8.2f s (user %6.2f s, system %5.2f s) %9s MB  %s\n' "$label" "$WALL" "$user" "$system" "$peak" \
-        "$status"
+    USER="$(awk -F': ' '/User time \(seconds\)/ { print $2 }' "$WORK/time.txt")"
+    SYSTEM="$(awk -F': ' '/System time \(seconds\)/ { print $2 }' "$WORK/time.txt")"
+    PEAK="$(awk -F': ' '/Maximum resident set size/ { printf "%.1f", $2 / 1024 }' "$WORK/time.txt")"
 }
 
+# keep NAME: adds the last run's figures to NAME's.
+keep() {
+    echo "$WALL" >>"$WORK/$1.wall"
+    echo "$USER" >>"$WORK/$1.user"
+    echo "$SYSTEM" >>"$WORK/$1.system"
+    echo "$PEAK" >>"$WORK/$1.peak"
+}
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.1fx", a / b; else print "-" }'; }
 
+# row LABEL FILE: the medians of the runs a command's figures went to.
+row() {
+    printf '%-34s %7.2f s (user %6.2f s, system %5.2f s) %8s MB\n' "$1" "$(median <"$2.wall")" \
+        "$(median <"$2.user")" "$(median <"$2.system")" "$(median <"$2.peak")"
+}
+
+# run LABEL SPECTRA POINTS SHAPE PEERS
 run() {
-    local spectra="$1" peers="$2"
-    local acquisition="$WORK/acquisition$spectra"
-    "$BUILD/bench/make_acquisition" "$acquisition.raw" "$spectra" "$POINTS"
+    local label="$1" spectra="$2" points="$3" shape="$4" peers="$5"
+    local acquisition="$WORK/acquisition"
+    "$BUILD/bench/make_acquisition" "$acquisition.raw" "$spectra" "$points" "$shape"
     ln -f "$acquisition.raw" "$acquisition.mzML" # the peers go by the extension
     echo
-    echo "$spectra spectra x $POINTS points: $(du -m "$acquisition.raw" | cut -f1) MB of mzML"
-    measure "this program: ConvertRawFile (batch)" "$BUILD/bench/bench_convert" "$acquisition.raw"
-    local convert="$WALL"
-    measure "this program: reader alone, every point" "$BUILD/bench/bench_reader" "$acquisition.raw"
-    local reader="$WALL"
-    cat "$WORK/output.txt"
+    echo "$label: $(du -m "$acquisition.raw" | cut -f1) MB of mzML; medians of $RUNS runs, in turn"
+    rm -f "$WORK"/*.wall "$WORK"/*.user "$WORK"/*.system "$WORK"/*.peak
+    for _ in $(seq "$RUNS"); do
+        measure "$BUILD/bench/bench_convert" "$acquisition.raw"
+        keep this
+        if [ "$peers" = yes ]; then
+            measure msconvert "$acquisition.mzML" --text -o "$WORK/msconvert"
+            keep msconvert
+        fi
+    done
+    row "this program (batch conversion)" "$WORK/this"
     if [ "$peers" = yes ]; then
-        measure "msconvert FILE --text" msconvert "$acquisition.mzML" --text -o "$WORK/msconvert"
-        local msconvert="$WALL"
-        measure "FileConverter -in FILE -out X.dta2d" FileConverter -in "$acquisition.mzML" -out "$WORK/X.dta2d"
-        local openms="$WALL"
-        echo "msconvert --text / this program's conversion: $(ratio "$msconvert" "$convert"), / reader alone: $(ratio "$msconvert" "$reader")"
-        echo "FileConverter / this program's conversion:    $(ratio "$openms" "$convert"), / reader alone: $(ratio "$openms" "$reader")"
+        row "msconvert FILE --text" "$WORK/msconvert"
+        measure FileConverter -in "$acquisition.mzML" -out "$WORK/X.dta2d"
+        printf '%-34s %7.2f s (user %6.2f s, system %5.2f s) %8s MB (one run)\n' "FileConverter -out X.dta2d" \
+            "$WALL" "$USER" "$SYSTEM" "$PEAK"
+        echo "msconvert --text / this program: $(ratio "$(median <"$WORK/msconvert.wall")" "$(median <"$WORK/this.wall")")" \
+            "wall, $(ratio "$(median <"$WORK/msconvert.user")" "$(median <"$WORK/this.user")") user CPU"
     fi
     rm -rf "$WORK"/acquisition* "$WORK/msconvert" "$WORK/X.dta2d"
 }
 
-run "$SPECTRA" yes
-run "$LARGE" no
+for shape in $SHAPES; do
+    case "$shape" in
+    one) run "33,000 x 1 point, one filter text" 33000 1 repeated yes ;;
+    distinct) run "33,000 x 1 point, a filter text each" 33000 1 distinct yes ;;
+    lab) run "40,000 spectra as a laboratory's run" 40000 100 lab yes ;;
+    big) run "5,000 x 2,000 points" 5000 2000 repeated yes ;;
+    many) run "300,000 x 1 point (this program alone)" 300000 1 repeated no ;;
+    *) echo "unknown shape $shape" >&2 ;;
+    esac
+done

@@ -22,14 +22,28 @@ bool IsSpace(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
+// What each byte may be in a name: 1 anywhere, 2 after its first byte only.
+constexpr std::array<quint8, 256> MakeNameBytes()
+{
+    std::array<quint8, 256> bytes{};
+    for (size_t c = 0; c < bytes.size(); ++c) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 0x80)
+            bytes[c] = 1;
+        else if ((c >= '0' && c <= '9') || c == '.' || c == '-')
+            bytes[c] = 2;
+    }
+    return bytes;
+}
+constexpr std::array<quint8, 256> NameBytes = MakeNameBytes();
+
 bool IsNameStart(uchar c)
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 0x80;
+    return NameBytes[c] == 1;
 }
 
 bool IsNameChar(uchar c)
 {
-    return IsNameStart(c) || (c >= '0' && c <= '9') || c == '.' || c == '-';
+    return NameBytes[c] != 0;
 }
 
 bool IsXmlCharacter(char32_t c)
@@ -329,6 +343,12 @@ qsizetype XmlTokenizer::checkedText(qsizetype at, qsizetype limit)
 
 bool XmlTokenizer::markup()
 {
+    // Tags, the most of markup, are told by their second byte.
+    ensure(2);
+    if (m_pos + 1 < m_size && m_data[m_pos + 1] != '!' && m_data[m_pos + 1] != '?') {
+        tag(tagEnd());
+        return true;
+    }
     ensure(9);
     const QByteArrayView head(m_data + m_pos, m_size - m_pos);
     if (head.startsWith("<!--")) {
@@ -476,14 +496,13 @@ void XmlTokenizer::startTag(qsizetype end)
         if (quote >= limit || (m_data[quote] != '"' && m_data[quote] != '\''))
             malformed(u"no quoted value after the attribute at byte %1"_s.arg(offsetOf(attributeStart)),
                       attributeStart);
-        const char *close =
-            static_cast<const char *>(std::memchr(m_data + quote + 1, m_data[quote], size_t(limit - quote - 1)));
-        if (!close)
+        // Values are short: one look at each byte finds the closing quote
+        // and checks the references on the way.
+        qsizetype valueEnd = quote + 1;
+        while (valueEnd < limit && m_data[valueEnd] != m_data[quote])
+            valueEnd = m_data[valueEnd] == '&' ? reference(valueEnd, limit) : valueEnd + 1;
+        if (valueEnd >= limit)
             malformed(u"its value at byte %1 is not closed"_s.arg(offsetOf(quote)), quote);
-        const qsizetype valueEnd = close - m_data;
-        for (qsizetype k = quote + 1; k < valueEnd; ++k)
-            if (m_data[k] == '&')
-                k = reference(k, valueEnd) - 1;
         m_attributes.push_back({QByteArrayView(m_data + attributeStart, attributeEnd - attributeStart),
                                 QByteArrayView(m_data + quote + 1, valueEnd - quote - 1)});
         at = valueEnd + 1;

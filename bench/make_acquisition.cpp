@@ -2,8 +2,8 @@
 // intensities, as converters commonly write them) without holding it in memory:
 //   make_acquisition OUTPUT SPECTRA POINTS [SHAPE]
 // SHAPE: "repeated" (the default) three in four spectra of one full-scan
-// filter text, the fourth of one SIM text; "distinct" a different SIM text
-// for each spectrum; "lab" a run as laboratories have it: every tenth an MS1
+// filter text, the fourth of one SIM text; "distinct" the same with a
+// different range in each spectrum's text; "lab" a run as laboratories have it: every tenth an MS1
 // scan of ten times POINTS points, the rest MS2 scans of POINTS points whose
 // filter text names the precursor.
 
@@ -41,7 +41,9 @@ int main(int argc, char *argv[])
         for (qint64 n = 0; n < spectra; ++n) {
             int count = points;
             if (shape == u"distinct") {
-                spectrum.filter = u"+ c ESI SIM ms [%1.00-%2.00]"_s.arg(100 + n).arg(110 + n);
+                spectrum.filter = (n % 4 == 3 ? u"+ c ESI SIM ms [%1.00-%2.00]"_s : u"+ p ESI Full ms [%1.00-%2.00]"_s)
+                                      .arg(100 + n)
+                                      .arg(2000 + n);
             } else if (shape == u"lab" && n % 10 == 0) {
                 spectrum.filter = u"FTMS + p ESI Full ms [350.00-1800.00]"_s;
                 count = points * 10;

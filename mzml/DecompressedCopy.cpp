@@ -82,6 +82,8 @@ bool GzipSource::refill()
 
 qint64 GzipSource::read(char *data, qint64 size)
 {
+    if (size <= 0)
+        return 0;
     m_stream.next_out = reinterpret_cast<Bytef *>(data);
     m_stream.avail_out = uInt(qMin<qint64>(size, ChunkSize));
     const uInt room = m_stream.avail_out;

@@ -14,6 +14,8 @@ namespace {
 constexpr qsizetype ChunkSize = 1 << 20;
 // How far past a character its check may look: the longest reference taken.
 constexpr qsizetype Lookahead = 64;
+// The longest element name taken; mzML's are a few dozen bytes.
+constexpr qsizetype NameLimit = 4 << 10;
 // Up to this many attributes, repeats are found by comparing each pair.
 constexpr size_t PairwiseAttributes = 16;
 
@@ -468,6 +470,11 @@ void XmlTokenizer::startTag(qsizetype end)
     const QByteArrayView qualified(m_data + start + 1, nameEnd - start - 1);
     if (qualified.isEmpty())
         damaged(u"a \"<\" that begins no markup"_s, start);
+    // The names of the open elements are kept: long ones, deeply nested,
+    // would take memory without bound.
+    if (qualified.size() > NameLimit)
+        throw MzmlFault{u"the name of the element at byte %1 is longer than %2 KiB, more than this reader takes"_s.arg(
+            QString::number(offsetOf(start)), QString::number(NameLimit >> 10))};
     if (!IsQualified(qualified))
         damaged(u"the tag <%1> at byte %2 is malformed: its name is not a qualified name"_s.arg(Shown(qualified))
                     .arg(offsetOf(start)),
@@ -724,6 +731,7 @@ void XmlTokenizer::open(QByteArrayView qualifiedName, qint64 at)
     }
     if (int(m_nameStarts.size()) >= DepthLimit)
         throw MzmlFault{u"elements nest more than %1 deep at byte %2"_s.arg(DepthLimit).arg(at)};
+
     m_nameStarts.push_back(m_names.size());
     m_names += qualifiedName;
 }

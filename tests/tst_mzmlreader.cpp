@@ -690,6 +690,9 @@ void TestMzmlReader::badInput_data()
     QTest::newRow("comment beyond the limit, indexed")
         << true << Reindexed(Replace("</spectrum>\n", "</spectrum>\n<!--" + tooLong + "-->")) << u"Points"_s << 1
         << u"the comment at byte "_s;
+    QTest::newRow("element name beyond the limit")
+        << false << Replace("<scan>", "<scan><" + QByteArray(5000, 'a') + "/>") << u"Count"_s << 0
+        << u"is longer than 4 KiB, more than this reader takes"_s;
     QTest::newRow("elements nested beyond the limit")
         << false
         << Replace("<scan>",

@@ -63,7 +63,7 @@ private Q_SLOTS:
     void decodesLargeSpectraAhead();
     void agreesWithReferenceParser_data();
     void agreesWithReferenceParser();
-    void lexerIgnoresHowBytesArrive();
+    void tokenizerIgnoresHowBytesArrive();
     void copyFolder_data();
     void copyFolder();
     void refusesWhatIsNotAFile_data();
@@ -602,8 +602,8 @@ void TestMzmlReader::badInput_data()
         << false << misspelt << u"Count"_s << 0 << u"the spectrum list holds an element <spectrun> at byte "_s;
     QTest::newRow("misspelt spectrum, indexed")
         << true << misspelt << u"Count"_s << 0 << u"the spectrum list holds an element <spectrun> at byte "_s;
-    QTest::newRow("percent sign in a name") << false << Replace("<spectrum index=\"2\"", "<spec%1 index=\"2\"")
-                                            << u"Count"_s << 0 << u"the tag <spec> at byte "_s;
+    QTest::newRow("percent sign in a name") << false << Replace("<spectrum index=\"2\"", "<spectr%1 index=\"2\"")
+                                            << u"Count"_s << 0 << u"the tag <spectr> at byte "_s;
     QTest::newRow("stray end tag in the list") << false << Replace("</spectrum>\n", "</spectrum>\n</spectrum>\n")
                                                << u"Count"_s << 0 << u"</spectrum> at byte "_s;
     QTest::newRow("count and index leave out the last") << true << Mutation([](QByteArray &d) {
@@ -921,7 +921,7 @@ void TestMzmlReader::agreesWithReferenceParser()
     }
 }
 
-void TestMzmlReader::lexerIgnoresHowBytesArrive()
+void TestMzmlReader::tokenizerIgnoresHowBytesArrive()
 {
     // Markup that a search for the next ">" would cut short, then the tokens
     // of a document whatever pieces its bytes come in.

@@ -45,17 +45,6 @@ void ReportFailure(const QString &subject, const QString &reason)
     modAPI::WriteErrorLine(ErrorLine(subject, reason));
 }
 
-// The failure as the window words it, less the path that its description
-// begins with when it is the one the line names already.
-QString FailureBeyondPath(const Error &error, const QString &path)
-{
-    QString description = error.description();
-    const QString named = u"\"%1\""_s.arg(path);
-    if (!path.isEmpty() && (description.startsWith(named + u": "_s) || description.startsWith(named + u", "_s)))
-        description.remove(0, named.size() + 2);
-    return u"Error %1: %2"_s.arg(QString::number(int(error.number())), description);
-}
-
 // A shell that expands *.raw hands over many files, which joined make a path
 // that does not exist: the usual slip of a first folder conversion.
 QString SeveralFilesHint(const QString &path, const QStringList &arguments)

@@ -43,3 +43,12 @@ QString ErrorLine(const QString &subject, const QString &reason)
 {
     return u"quorvane-to-text: %1: %2"_s.arg(Escaped(subject), Escaped(reason));
 }
+
+QString FailureBeyondPath(const Error &error, const QString &path)
+{
+    QString description = error.description();
+    const QString named = u"\"%1\""_s.arg(path);
+    if (!path.isEmpty() && (description.startsWith(named + u": "_s) || description.startsWith(named + u", "_s)))
+        description.remove(0, named.size() + 2);
+    return ErrorMessage(Error(error.number(), description));
+}

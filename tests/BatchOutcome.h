@@ -69,13 +69,8 @@ inline BatchOutcome ExpectedBatchOutcome(const QString &rawPath)
     BatchMode = wasBatchMode;
     if (converted)
         return {0, TakeAscBeside(rawPath), QString()};
-    // The line names the path once: not again where the description begins.
-    const Error failure = *LastConversionFailure();
-    QString description = failure.description();
-    for (const QString &named : {u"\"%1\": "_s.arg(rawPath), u"\"%1\", "_s.arg(rawPath)})
-        if (!rawPath.isEmpty() && description.startsWith(named))
-            description.remove(0, named.size());
-    return {1, TakeAscBeside(rawPath), ErrorLine(rawPath, ErrorMessage(Error(failure.number(), description))) + u'\n'};
+    return {1, TakeAscBeside(rawPath),
+            ErrorLine(rawPath, FailureBeyondPath(*LastConversionFailure(), rawPath)) + u'\n'};
 }
 
 // What standard error holds after batch mode refused the argument text.

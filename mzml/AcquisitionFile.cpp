@@ -6,7 +6,6 @@
 #include <QDirIterator>
 #include <QFileInfo>
 
-#include <algorithm>
 #include <optional>
 
 #ifdef Q_OS_UNIX

@@ -2,8 +2,6 @@
 
 #include "mzml/MzmlFault.h"
 
-#include <functional>
-
 using namespace Qt::Literals::StringLiterals;
 
 const CvParam *ParamSet::cvParam(QStringView accession) const
@@ -53,7 +51,9 @@ Term TermOf(QByteArrayView accession)
     return Term::Other;
 }
 
-void Add(SpectrumTerms &terms, Term term, const std::function<CvParam()> &param)
+// param makes the parameter, only when it counts.
+template <typename MakeParam>
+void Add(SpectrumTerms &terms, Term term, MakeParam &&param)
 {
     switch (term) {
     case Term::Filter:

@@ -16,7 +16,6 @@ public:
     void add(XmlTokenizer &tokenizer, const MzmlHead &head)
     {
         SpectrumEntry entry;
-        entry.offset = tokenizer.current().start;
         entry.declaredLength = declaredLength(tokenizer);
         readSpectrum(tokenizer, head, entry);
         m_index.entries.push_back(entry);

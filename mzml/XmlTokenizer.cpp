@@ -345,9 +345,9 @@ qsizetype XmlTokenizer::checkedText(qsizetype at, qsizetype limit)
 
 bool XmlTokenizer::markup()
 {
-    // Tags, the most of markup, are told by their second byte.
-    ensure(2);
-    if (m_pos + 1 < m_size && m_data[m_pos + 1] != '!' && m_data[m_pos + 1] != '?') {
+    // Tags, the most of markup, are told by their second byte (a lone "<"
+    // at the end is a tag cut short).
+    if (!ensure(2) || (m_data[m_pos + 1] != '!' && m_data[m_pos + 1] != '?')) {
         tag(tagEnd());
         return true;
     }
@@ -363,33 +363,31 @@ bool XmlTokenizer::markup()
         instruction(markupEnd(2, "?>"));
         return false;
     }
-    if (head.startsWith("<!")) {
-        if (head.startsWith("<!DOCTYPE"))
-            throw MzmlFault{u"it declares a document type at byte %1"_s.arg(offsetOf(m_pos))};
-        damaged(head.startsWith("<![") ? u"a marked section other than CDATA"_s : u"a declaration"_s, m_pos);
-    }
-    tag(tagEnd());
-    return true;
+    if (head.startsWith("<!DOCTYPE"))
+        throw MzmlFault{u"it declares a document type at byte %1"_s.arg(offsetOf(m_pos))};
+    damaged(head.startsWith("<![") ? u"a marked section other than CDATA"_s : u"a declaration"_s, m_pos);
 }
 
 // The index (from m_pos) just past the terminator of the markup under way,
 // searched from bodyStart on; reads on as needed.
 qsizetype XmlTokenizer::markupEnd(qsizetype bodyStart, QByteArrayView terminator)
 {
+    const QString what = terminator == "--" ? u"comment"_s
+                       : terminator == "?>" ? u"processing instruction"_s
+                                            : u"CDATA section"_s;
     qsizetype from = bodyStart;
     for (;;) {
         const QByteArrayView bytes(m_data + m_pos, m_size - m_pos);
         const qsizetype found = bytes.indexOf(terminator, from);
-        const QString what = terminator == "--" ? u"comment"_s
-                           : terminator == "?>" ? u"processing instruction"_s
-                                                : u"CDATA section"_s;
-        if (found >= 0 && (terminator != "--" || found + 2 < bytes.size())) {
-            checkLength(0, found + terminator.size(), what);
-            return found + terminator.size();
-        }
+        // A comment's "--" must be followed by the byte that tells whether it ends it.
+        const bool complete = found >= 0 && (terminator != "--" || found + 2 < bytes.size());
+        const qsizetype length = complete ? found + terminator.size() : bytes.size();
+        if (length > TextLimit)
+            tooLong(what);
+        if (complete)
+            return length;
         if (found < 0)
             from = qMax(bodyStart, bytes.size() - terminator.size() + 1);
-        checkLength(0, bytes.size(), what);
         if (!fill())
             truncated();
     }
@@ -427,7 +425,7 @@ qsizetype XmlTokenizer::tagEnd()
             }
         }
         if (at > TextLimit)
-            checkLength(0, at, u"tag <%1>"_s.arg(Shown(LocalPart(tagName()))));
+            tooLong(u"tag <%1>"_s.arg(Shown(LocalPart(tagName()))));
         if (m_pos + at < m_size)
             return at;
         if (!fill())
@@ -764,10 +762,9 @@ void XmlTokenizer::truncated() const
     throw MzmlFault{u"the document is truncated: it ends at byte %1"_s.arg(offsetOf(m_size))};
 }
 
-void XmlTokenizer::checkLength(qsizetype from, qsizetype end, const QString &what) const
+// The markup under way is longer than TextLimit.
+void XmlTokenizer::tooLong(const QString &what) const
 {
-    if (end - from <= TextLimit)
-        return;
     throw MzmlFault{u"the %1 at byte %2 is longer than %3 MiB, more than this reader takes"_s.arg(
-        what, QString::number(offsetOf(m_pos + from)), QString::number(TextLimit >> 20))};
+        what, QString::number(offsetOf(m_pos)), QString::number(TextLimit >> 20))};
 }

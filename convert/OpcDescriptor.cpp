@@ -39,13 +39,17 @@ QString DataPath(SampleInfoRecord &info)
 {
     return info.DataPath();
 }
+// An acquisition without a data path (many exports have none) has no batch:
+// its lines stay empty, so that the descriptor keeps all its lines.
 QString BatchName(SampleInfoRecord &info)
 {
-    return LastFolderOfPath(info.DataPath() + u'\\');
+    const QString dataPath = info.DataPath();
+    return dataPath.isEmpty() ? QString() : LastFolderOfPath(dataPath + u'\\');
 }
 QString BatchNameB(SampleInfoRecord &info)
 {
-    return BatchName(info) + u".b"_s;
+    const QString dataPath = info.DataPath();
+    return dataPath.isEmpty() ? QString() : LastFolderOfPath(dataPath + u'\\') + u".b"_s;
 }
 
 // The method file's name with its four-character extension replaced by "M":

@@ -111,7 +111,7 @@ public:
         return m_file->reading([this] {
             const std::optional<QString> recorded =
                 sample() ? sample()->params.userParamValue(u"Data Path") : std::nullopt;
-            return recorded.value_or(m_file->head.sourceFilePath);
+            return recorded.value_or(m_file->head.sourceFolder);
         });
     }
     QString Position() override { return userParam(u"Position"); }

@@ -1,6 +1,6 @@
 #include "mzml/MzmlHead.h"
 
-#include "mzml/SourceFilePath.h"
+#include "mzml/SourceFolder.h"
 
 #include <algorithm>
 
@@ -86,8 +86,7 @@ private:
             ReadChildren(m_tokenizer, [&](const XmlToken &file) {
                 if (file.name == "sourceFile" && !m_sourceFileSeen) {
                     m_sourceFileSeen = true;
-                    m_head.sourceFilePath =
-                        SourceFilePath(m_tokenizer.attributeValue("location"), m_tokenizer.attributeValue("name"));
+                    m_head.sourceFolder = SourceFolder(m_tokenizer.attributeValue("location"));
                 }
             });
         });

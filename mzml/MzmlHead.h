@@ -25,7 +25,7 @@ struct MzmlHead
     ParamGroups groups;
     std::optional<MzmlSample> sample; // the sample of the run
     std::optional<QString> startTimeStamp;
-    QString sourceFilePath; // of the first sourceFile (see SourceFilePath); empty without one
+    QString sourceFolder; // of the first sourceFile (see SourceFolder); empty without one
 };
 
 // The fault of content that is not an mzML document: whatever stops the

@@ -391,22 +391,35 @@ void TestMzmlReader::mapsSampleAndSpectrum_data()
         << QByteArray() << QByteArray()
         << QByteArray("<!-- a > b --><ms:cvParam accession='MS:1000512' value=\"\xc3\xa9 ms\"/>") << QByteArray()
         << QString() << QString() << u"\u00e9 ms"_s << 0.0 << QString();
-    // Without a "Data Path" of the sample, the first source file's path.
+    // Without a "Data Path" of the sample, the folder of the first source
+    // file, in every form that exporters write it.
     const auto sourceFiles = [](const QByteArray &files) -> QByteArray {
         return "<fileDescription><sourceFileList count=\"2\">" + files + "</sourceFileList></fileDescription>\n";
     };
-    const QByteArray run7 = sourceFiles("<sourceFile id=\"a\" name=\"run7.RAW\" location=\"file:///C:/lab/data\"/>"
-                                        "<sourceFile id=\"b\" name=\"other.raw\" location=\"file:///D:/x\"/>");
-    QTest::newRow("data path of the first source file")
-        << run7 << QByteArray() << QByteArray() << QByteArray() << QString() << QString() << QString() << 0.0
-        << u"C:\\lab\\data\\run7.RAW"_s;
-    QTest::newRow("source file on a network host")
-        << sourceFiles("<sourceFile id=\"a\" name=\"run 8.raw\" location=\"file://lab/runs%20of%20May/\"/>")
-        << QByteArray() << QByteArray() << QByteArray() << QString() << QString() << QString() << 0.0
-        << u"\\\\lab\\runs of May\\run 8.raw"_s;
-    QTest::newRow("source file without a drive")
-        << sourceFiles("<sourceFile id=\"a\" name=\"run7.raw\" location=\"file:///srv/lab\"/>") << QByteArray()
-        << QByteArray() << QByteArray() << QString() << QString() << QString() << 0.0 << u"/srv/lab/run7.raw"_s;
+    const auto sourceFolderRow = [&](const char *location, const QString &dataPath) {
+        QTest::addRow("source folder %s", location)
+            << sourceFiles("<sourceFile id=\"a\" name=\"run7.RAW\" location=\"" + QByteArray(location)
+                           + "\"/><sourceFile id=\"b\" name=\"other.raw\" location=\"file:///D:/x\"/>")
+            << QByteArray() << QByteArray() << QByteArray() << QString() << QString() << QString() << 0.0 << dataPath;
+    };
+    sourceFolderRow("file://C:\\Acquisitions\\data\\exp105", u"C:\\Acquisitions\\data\\exp105"_s);
+    sourceFolderRow("file://\\\\labserver\\share\\exp106", u"\\\\labserver\\share\\exp106"_s);
+    sourceFolderRow("file:///C:/Development/examples/BSA", u"C:\\Development\\examples\\BSA"_s);
+    sourceFolderRow("file://C:/lab/My%20Data/exp7", u"C:\\lab\\My Data\\exp7"_s);
+    sourceFolderRow("D:/Data/20080402_az.d/", u"D:\\Data\\20080402_az.d\\"_s);
+    sourceFolderRow("file:///data/runs/exp105", u"\\data\\runs\\exp105"_s);
+    sourceFolderRow("file://C:\\My Data\\exp 9", u"C:\\My Data\\exp 9"_s);
+    sourceFolderRow("file://C:\\lab\\100%25", u"C:\\lab\\100%25"_s);
+    sourceFolderRow("file://lab/runs%20of%20May/", u"\\\\lab\\runs of May\\"_s);
+    sourceFolderRow("FILE:////lab/share", u"\\\\lab\\share"_s);
+    sourceFolderRow("file://localhost/C:/lab", u"C:\\lab"_s);
+    sourceFolderRow("file://localhost/srv/lab", u"\\srv\\lab"_s);
+    sourceFolderRow("file:C:/lab", u"C:\\lab"_s);
+    sourceFolderRow("file:runs/exp7", u"runs\\exp7"_s);
+    sourceFolderRow("file:///", QString());
+    sourceFolderRow("http://lab/runs/exp7", u"http://lab/runs/exp7"_s);
+    sourceFolderRow("", QString());
+    const QByteArray run7 = sourceFiles("<sourceFile id=\"a\" name=\"run7.RAW\" location=\"file:///C:/lab/data\"/>");
     QTest::newRow("data path of the sample first")
         << run7
                + "<sampleList count=\"1\"><sample id=\"a\" name=\"n\">"

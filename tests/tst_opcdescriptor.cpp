@@ -120,7 +120,6 @@ void TestOpcDescriptor::writes_data()
             result[number - 1] = line + "\r\n";
         return result.join();
     };
-    const auto firstLines = [&lines](int count) { return lines.first(count).join(); };
     const QString example = u"D:\\results\\run7"_s;
 
     QTest::newRow("method without folder")
@@ -138,7 +137,13 @@ void TestOpcDescriptor::writes_data()
     QTest::newRow("data path of a drive")
         << u"D:"_s << u"C:\\methods\\lipids.meth"_s << true
         << changed({{2, "Batch = D:.b"}, {20, "Data Path = D:"}, {21, "Batchname = D:.b"}, {22, "batchnme = D:"}});
-    QTest::newRow("empty data path") << QString() << u"C:\\methods\\lipids.meth"_s << false << firstLines(1);
+    // Many exports name no folder: no batch, and every line all the same.
+    QTest::newRow("empty data path")
+        << QString() << u"C:\\methods\\lipids.meth"_s << true
+        << changed({{2, "Batch = "}, {20, "Data Path = "}, {21, "Batchname = "}, {22, "batchnme = "}});
+    QTest::newRow("data path of a backslash")
+        << u"\\"_s << u"C:\\methods\\lipids.meth"_s << true
+        << changed({{2, "Batch = .b"}, {20, "Data Path = \\"}, {21, "Batchname = .b"}, {22, "batchnme = "}});
     QTest::newRow("data path ending in two backslashes")
         << u"D:\\results\\run7\\\\"_s << u"C:\\methods\\lipids.meth"_s << true
         << changed({{2, "Batch = .b"},

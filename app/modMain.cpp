@@ -1,6 +1,7 @@
 #include "app/modMain.h"
 
 #include "app/ArgumentText.h"
+#include "app/TerminalProgress.h"
 #include "convert/AscConversion.h"
 #include "convert/ErrorLine.h"
 #include "convert/Errors.h"
@@ -39,10 +40,11 @@ int RunWindowMode(int &argc, char *argv[])
 }
 
 // The one line on standard error that tells the script which started batch
-// mode why nothing, or not all, was converted.
-void ReportFailure(const QString &subject, const QString &reason)
+// mode why nothing, or not all, was converted, or that the .asc holds less
+// than it may expect.
+void Report(const QString &subject, const QString &words)
 {
-    modAPI::WriteErrorLine(ErrorLine(subject, reason));
+    modAPI::WriteErrorLine(ErrorLine(subject, words));
 }
 
 // A shell that expands *.raw hands over many files, which joined make a path
@@ -58,32 +60,34 @@ QString SeveralFilesHint(const QString &path, const QStringList &arguments)
            u"its README."_s;
 }
 
-// Answers --help and --version, the argument text exactly; none for any
-// other text, which stays a RAW path ("./--help" reaches a file of that name).
+// Answers --help (-h) and --version (-V), the argument text exactly; none for
+// any other text, which stays a RAW path ("./-h" reaches a file of that name).
 std::optional<QString> AnswerToQuestion(const QString &argument)
 {
-    if (argument == u"--version"_s)
+    if (argument == u"--version"_s || argument == u"-V"_s)
         return u"quorvane-to-text " QUORVANE_VERSION "\n"_s;
-    if (argument != u"--help"_s)
+    if (argument != u"--help"_s && argument != u"-h"_s)
         return std::nullopt;
     return uR"(Usage: quorvane-to-text [RAW-FILE]
 Turns one Quorvane acquisition, X.raw (read through its mzML export X.mzML
-or X.mzML.gz beside it, or given itself), into X.asc and X.opc beside it.
+or X.mzML.gz beside it, or given itself), into text beside it.
 
-  quorvane-to-text             opens the window: pick a RAW file, review its
-                               sample header, set the scaling factor, convert
-  quorvane-to-text RAW-FILE    batch mode: waits five seconds, then writes the
-                               .asc of RAW-FILE with the scaling factor 1;
-                               no window, no message
-  quorvane-to-text --help      shows this text
-  quorvane-to-text --version   shows the version
+  quorvane-to-text                opens the window: pick a RAW file, review
+                                  its sample header, set the scaling factor,
+                                  convert; writes X.asc and X.opc
+  quorvane-to-text RAW-FILE       batch mode: waits five seconds, then writes
+                                  X.asc with the scaling factor 1; no window
+  quorvane-to-text -h, --help     shows this text
+  quorvane-to-text -V, --version  shows the version
 
 Everything after the program's name is one path, blanks included; every "
-is removed. A file named --help is reached as ./--help. Each run converts
-one acquisition: for a folder, see "Many acquisitions" in the README.
+is removed. A file named -h is reached as ./-h. Each run converts one
+acquisition: for a folder, see "Many acquisitions" in the README.
 
 Exit status:
-  0  the .asc file was written (also the status of window mode)
+  0  the .asc file was written (also the status of window mode); when no
+     spectrum is an ms or SIM spectrum it holds the sample header only, and
+     one line on standard error says so
   1  the conversion failed; one line on standard error says why
   2  the argument holds a ";" and was refused: nothing was converted
 
@@ -102,21 +106,29 @@ ExitStatus RunBatchMode(const QString &argument, bool utf8, const QStringList &a
     QString path;
     double scaling = 0;
     if (!ParseCommandLine(stripped, path, scaling)) {
-        ReportFailure(stripped, u"the argument holds a \";\" and is refused: nothing was converted."_s);
+        Report(stripped, u"the argument holds a \";\" and is refused: nothing was converted."_s);
         return ArgumentRefused;
     }
     if (!utf8) {
         // Its bytes are lost in the text that names files here: any file
         // operation would look for another name.
-        ReportFailure(path, ErrorMessage(Error(ErrorNumber::BadFileName,
-                                               u"Bad file name: the name is not valid UTF-8, and only names in UTF-8 "
-                                               u"can be converted; rename the file."_s)));
+        Report(path, ErrorMessage(Error(ErrorNumber::BadFileName,
+                                        u"Bad file name: the name is not valid UTF-8, and only names in UTF-8 "
+                                        u"can be converted; rename the file."_s)));
         return ConversionFailed;
     }
     SampleHeader header;
-    if (ConvertRawFile(path, u"N"_s, header, scaling))
+    bool converted = false;
+    {
+        const TerminalProgress progress;
+        converted = ConvertRawFile(path, u"N"_s, header, scaling);
+    }
+    if (converted) {
+        if (const std::optional<QString> notice = LastConversionNotice())
+            Report(path, *notice);
         return Success;
-    ReportFailure(path, FailureBeyondPath(*LastConversionFailure(), path) + SeveralFilesHint(path, arguments));
+    }
+    Report(path, FailureBeyondPath(*LastConversionFailure(), path) + SeveralFilesHint(path, arguments));
     return ConversionFailed;
 }
 

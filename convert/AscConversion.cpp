@@ -1,13 +1,17 @@
 #include "convert/AscConversion.h"
 
 #include "convert/BatchMode.h"
+#include "convert/ConversionProgress.h"
 #include "convert/Errors.h"
 #include "convert/FixedFormat.h"
+#include "convert/PathFunctions.h"
 #include "convert/RawFileAccess.h"
 #include "convert/RegionalSettings.h"
 #include "convert/TextFileWriter.h"
 #include "convert/modAPI.h"
 #include "convert/modTimeZone.h"
+
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cmath>
@@ -29,6 +33,8 @@ namespace {
 
 // Why the last conversion failed; none after a success.
 std::optional<Error> LastFailure;
+// What the user should know of the last conversion beyond its success.
+std::optional<QString> LastNotice;
 
 constexpr QStringView MsSearchText = u" ms ";
 constexpr QStringView SimSearchText = u" SIM ";
@@ -342,7 +348,13 @@ public:
     }
 
     // Nothing is kept between passes: the component is asked again each time.
-    qint32 Count() { return m_spectra->Count(); }
+    qint32 Count()
+    {
+        m_lastCount = m_spectra->Count();
+        return m_lastCount;
+    }
+    // What Count gave last.
+    qint32 LastCount() const { return m_lastCount; }
     bool HasFilterText(qint32 n, QStringView searchText)
     {
         return m_detector->Filters()->ScanNumber(n)->Text().contains(searchText);
@@ -356,6 +368,7 @@ private:
     std::unique_ptr<DetectorChannel> m_detector;
     std::unique_ptr<SpectrumCollection> m_spectra;
     bool m_open = false;
+    qint32 m_lastCount = 0;
 };
 
 bool HoldsSpectraOfKind(Acquisition &acquisition, QStringView searchText)
@@ -368,43 +381,72 @@ bool HoldsSpectraOfKind(Acquisition &acquisition, QStringView searchText)
     return false;
 }
 
-void WriteSection(Acquisition &acquisition, SpectrumBlockThread &blocks, double scaling, QStringView searchText)
+void WriteSpectrum(Acquisition &acquisition, SpectrumBlockThread &blocks, double scaling, qint32 n)
+{
+    SpectrumBlock block{StartSeconds(acquisition.Spectra().StartTime(n)), {}, {}};
+    try {
+        block.points = acquisition.Spectra().Item(n)->Points();
+        CheckPoints(block.points, scaling);
+    } catch (...) {
+        // The start time is written before the points are fetched.
+        blocks.Push(std::move(block));
+        throw;
+    }
+    blocks.Push(std::move(block));
+}
+
+// sectionsLeft counts this section too: the progress's total is every
+// spectrum still to pass.
+void WriteSection(Acquisition &acquisition, SpectrumBlockThread &blocks, double scaling, QStringView searchText,
+                  int sectionsLeft, ConversionProgress &progress)
 {
     const qint32 count = acquisition.Count();
+    progress.count = count;
+    progress.total = progress.done + qint64(std::max(count, 0)) * sectionsLeft;
     for (qint64 n = 1; n <= count; ++n) {
-        if (!acquisition.HasFilterText(qint32(n), searchText))
-            continue;
-        SpectrumBlock block{StartSeconds(acquisition.Spectra().StartTime(qint32(n))), {}, {}};
-        try {
-            block.points = acquisition.Spectra().Item(qint32(n))->Points();
-            CheckPoints(block.points, scaling);
-        } catch (...) {
-            // The start time is written before the points are fetched.
-            blocks.Push(std::move(block));
-            throw;
-        }
-        blocks.Push(std::move(block));
+        if (acquisition.HasFilterText(qint32(n), searchText))
+            WriteSpectrum(acquisition, blocks, scaling, qint32(n));
+        progress.spectrum = qint32(n);
+        ++progress.done;
+        ReportProgress(progress);
     }
 }
 
-void WriteDataPart(TextFileWriter &output, Acquisition &acquisition, double scaling)
+// Returns whether any spectrum was of a kind to write.
+bool WriteDataPart(TextFileWriter &output, Acquisition &acquisition, double scaling)
 {
     const bool ms = HoldsSpectraOfKind(acquisition, MsSearchText);
     const bool sim = HoldsSpectraOfKind(acquisition, SimSearchText);
     const bool both = ms && sim;
     SpectrumBlockThread blocks(output, scaling);
-    const auto section = [&](QStringView searchText) {
-        if (both)
+    ConversionProgress progress;
+    progress.step = ConversionProgress::Step::Writing;
+    const auto section = [&](QStringView searchText, int sectionsLeft) {
+        if (both) {
             output.WriteLine(std::string_view("StartDataSection"));
-        WriteSection(acquisition, blocks, scaling, searchText);
+            progress.section = searchText.trimmed();
+        }
+        WriteSection(acquisition, blocks, scaling, searchText, sectionsLeft, progress);
         blocks.Drain();
     };
     if (ms)
-        section(MsSearchText);
+        section(MsSearchText, both ? 2 : 1);
     if (both)
         output.WriteLine(std::string_view(" "));
     if (sim)
-        section(SimSearchText);
+        section(SimSearchText, 1);
+    return ms || sim;
+}
+
+// The word for a conversion that wrote the header only: an export holds
+// spectra of other kinds (MS2 scans, chromatograms) or none.
+QString HeaderOnly(qint32 count, const QString &rawPath)
+{
+    const QString spectra = count <= 0 ? u"the acquisition holds no spectrum"_s
+                          : count == 1 ? u"its one spectrum is no ms or SIM spectrum"_s
+                                       : u"no ms or SIM spectrum among the %1 spectra"_s.arg(count);
+    return spectra + u": "_s + QFileInfo(SiblingPath(rawPath, u"asc"_s)).fileName()
+         + u" holds the sample header only"_s;
 }
 
 void WriteAscFile(const QString &rawPath, const SampleHeader &header, double scaling)
@@ -413,9 +455,12 @@ void WriteAscFile(const QString &rawPath, const SampleHeader &header, double sca
     WriteHeaderLines(output, header);
     Acquisition acquisition;
     acquisition.Open(rawPath);
-    WriteDataPart(output, acquisition, scaling);
+    const bool anyWritten = WriteDataPart(output, acquisition, scaling);
     acquisition.Close();
     output.Close();
+    ReportProgress(ConversionProgress{});
+    if (!anyWritten)
+        LastNotice = HeaderOnly(acquisition.LastCount(), rawPath);
 }
 
 } // namespace
@@ -423,6 +468,7 @@ void WriteAscFile(const QString &rawPath, const SampleHeader &header, double sca
 bool ConvertRawFile(const QString &rawPath, const QString &modeLetter, SampleHeader &header, double scaling)
 {
     LastFailure.reset();
+    LastNotice.reset();
     try {
         if (modeLetter == u"N")
             header = ReadSampleHeader(rawPath);
@@ -443,4 +489,9 @@ bool ConvertRawFile(const QString &rawPath, const QString &modeLetter, SampleHea
 std::optional<Error> LastConversionFailure()
 {
     return LastFailure;
+}
+
+std::optional<QString> LastConversionNotice()
+{
+    return LastNotice;
 }

@@ -18,3 +18,9 @@ bool ConvertRawFile(const QString &rawPath, const QString &modeLetter, SampleHea
 // The failure that made the last ConvertRawFile call return false, for a
 // caller that tells the user why; none after a call that succeeded.
 std::optional<Error> LastConversionFailure();
+
+// What the user should know of the last ConvertRawFile call that succeeded
+// beyond its success: that no spectrum was an ms or SIM spectrum, so that
+// the .asc file holds the sample header only ("no ms or SIM spectrum among
+// the 139 spectra: run7.asc holds the sample header only"). None otherwise.
+std::optional<QString> LastConversionNotice();

@@ -6,6 +6,12 @@
 #include <cstdio>
 #include <thread>
 
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#else
+#include <io.h>
+#endif
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace modAPI {
@@ -55,10 +61,26 @@ Seam<TimeZoneInformation(const QDateTime &)> GetTimeZoneInformation{SystemTimeZo
 
 Seam<void(const QString &, const QString &)> ShowInformation{[](const QString &, const QString &) {}};
 
-Seam<void(const QString &)> WriteErrorLine{[](const QString &line) {
-    const QByteArray bytes = (line + u'\n').toLocal8Bit();
+Seam<void(const QString &)> WriteErrorText{[](const QString &text) {
+    const QByteArray bytes = text.toLocal8Bit();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fflush(stderr);
+}};
+
+Seam<void(const QString &)> WriteErrorLine{[](const QString &line) { WriteErrorText(line + u'\n'); }};
+
+Seam<bool()> StandardErrorIsTerminal{[] {
+#ifdef Q_OS_UNIX
+    return ::isatty(STDERR_FILENO) == 1;
+#else
+    return _isatty(_fileno(stderr)) != 0;
+#endif
+}};
+
+Seam<qint64()> SteadyMilliseconds{[] {
+    return qint64(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
 }};
 
 Seam<void(const QString &)> WriteOutput{[](const QString &text) {

@@ -41,6 +41,16 @@ extern Seam<void(const QString &line)> WriteErrorLine;
 // --help and --version.
 extern Seam<void(const QString &text)> WriteOutput;
 
+// Writes text as it stands to the process's standard error: batch mode's
+// progress line, which rewrites itself.
+extern Seam<void(const QString &text)> WriteErrorText;
+
+// Whether standard error is a terminal, where a person may watch it.
+extern Seam<bool()> StandardErrorIsTerminal;
+
+// Milliseconds on a clock that only goes forward: how long work has lasted.
+extern Seam<qint64()> SteadyMilliseconds;
+
 // Blocks the one thread for the given time.
 extern Seam<void(int milliseconds)> Sleep;
 

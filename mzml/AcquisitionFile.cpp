@@ -1,5 +1,6 @@
 #include "mzml/AcquisitionFile.h"
 
+#include "convert/ConversionProgress.h"
 #include "mzml/DecompressedCopy.h"
 
 #include <QDir>
@@ -119,6 +120,32 @@ QString ExportBeside(const QString &rawPath)
     return name.isEmpty() ? QString() : base.chopped(baseName.size()) + name;
 }
 
+// The bytes of a document, with word of how far they have come: by the
+// file's own position, so that a compressed file tells how much of it has
+// been inflated.
+class ReportingSource : public ByteSource
+{
+public:
+    ReportingSource(std::unique_ptr<ByteSource> source, const QFile &file) : m_source(std::move(source)), m_file(file)
+    {
+        m_progress.step = ConversionProgress::Step::Reading;
+        m_progress.total = file.size();
+    }
+
+    qint64 read(char *data, qint64 size) override
+    {
+        const qint64 read = m_source->read(data, size);
+        m_progress.done = m_file.pos();
+        ReportProgress(m_progress);
+        return read;
+    }
+
+private:
+    std::unique_ptr<ByteSource> m_source;
+    const QFile &m_file;
+    ConversionProgress m_progress;
+};
+
 // What the user can do when rawPath is not read and no export stands in for
 // it: most often it is the instrument's own RAW file, or a folder
 // acquisition, whose mzML export has not been made yet. Empty when there is
@@ -188,7 +215,8 @@ std::unique_ptr<ByteSource> AcquisitionFile::content(QFileDevice *copyTo)
 SpectrumIndex AcquisitionFile::readSpectra()
 {
     std::unique_ptr<QTemporaryFile> decompressed = compressed ? CreateDecompressedCopy(path) : nullptr;
-    SpectrumIndex index = BuildSpectrumIndex(*content(decompressed.get()));
+    ReportingSource source(content(decompressed.get()), file);
+    SpectrumIndex index = BuildSpectrumIndex(source);
     if (decompressed && !decompressed->flush())
         throw FileError(ErrorNumber::DeviceIO, path,
                         u"its decompressed copy cannot be written: %1"_s.arg(decompressed->errorString()));

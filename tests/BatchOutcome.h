@@ -58,7 +58,7 @@ inline std::optional<QByteArray> TakeAscBeside(const QString &rawPath)
 
 // Converts rawPath here as batch mode must: mode "N", an empty header, the
 // scaling factor 1, no message, and a failure told in one line as the window
-// would word it, the path named once. Takes the .asc it writes away again.
+// would word it, the path named once; a header-only .asc told the same way. Takes the .asc it writes away again.
 inline BatchOutcome ExpectedBatchOutcome(const QString &rawPath)
 {
     using namespace Qt::Literals::StringLiterals;
@@ -67,8 +67,10 @@ inline BatchOutcome ExpectedBatchOutcome(const QString &rawPath)
     SampleHeader header;
     const bool converted = ConvertRawFile(rawPath, u"N"_s, header, 1.0);
     BatchMode = wasBatchMode;
-    if (converted)
-        return {0, TakeAscBeside(rawPath), QString()};
+    if (converted) {
+        const std::optional<QString> notice = LastConversionNotice();
+        return {0, TakeAscBeside(rawPath), notice ? ErrorLine(rawPath, *notice) + u'\n' : QString()};
+    }
     return {1, TakeAscBeside(rawPath),
             ErrorLine(rawPath, FailureBeyondPath(*LastConversionFailure(), rawPath)) + u'\n'};
 }

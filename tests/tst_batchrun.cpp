@@ -89,7 +89,11 @@ static const struct
     {"file-size limit, text file", {u"{dir}/limited.raw"_s}, u"{dir}/limited.raw"_s, {}},
     {"file-size limit, decompressed copy", {u"{dir}/limited export.raw"_s}, u"{dir}/limited export.raw"_s, {}},
     {"help", {u"--help"_s}, {}, {}, u"Usage: quorvane-to-text [RAW-FILE]\n"_s},
+    {"help, short", {u"-h"_s}, {}, {}, u"Usage: quorvane-to-text [RAW-FILE]\n"_s},
     {"version", {u"--version"_s}, {}, {}, u"quorvane-to-text 7."_s},
+    {"version, short", {u"-V"_s}, {}, {}, u"quorvane-to-text 7."_s},
+    // Two MS2 spectra: a success, and a word that the .asc holds the header only.
+    {"no ms or SIM spectrum", {u"{dir}/ms2 only.mzML"_s}, u"{dir}/ms2 only.mzML"_s, {}},
     {"a file named --help", {u"./--help"_s}, u"./--help"_s, {}},
     {"files a shell expanded",
      {u"{dir}/demo run.raw"_s, u"{dir}/export only.mzML.gz"_s},
@@ -147,6 +151,10 @@ void TestBatchRun::initTestCase()
         ContentOf(Fixture()).replace("startTimeStamp=\"2024-03-15T10:23:17\"",
                                      "startTimeStamp=\"1&#10;quorvane-to-text: other.raw: Error 53: forged&#13;\"")));
     QVERIFY(WriteBytes(m_dir + u"/--help"_s, compressed));
+    FakeAcquisition ms2 = ExampleAcquisition();
+    ms2.spectra = {{u"ITMS + c ESI d Full ms2 445.12@cid35.00 [120.00-2000.00]"_s, 0.5, {200.0}, {3.0}},
+                   {u"ITMS + c ESI d Full ms2 512.30@cid35.00 [120.00-2000.00]"_s, 0.6, {210.0}, {4.0}}};
+    WriteMzml(m_dir + u"/ms2 only.mzML"_s, ms2);
     // Relative paths of the runs and of the conversions here mean the same.
     QVERIFY(QDir::setCurrent(m_dir));
     m_temporaryFolder = m_temporary.filePath(u"temporary"_s);
@@ -248,6 +256,11 @@ void TestBatchRun::batchRun()
                  qPrintable(expected.standardError));
     if (path.endsWith(u"export only.raw"_s))
         QCOMPARE(expected.exitStatus, 0);
+    if (path.endsWith(u"ms2 only.mzML"_s))
+        QCOMPARE(expected, (BatchOutcome{0, expected.asc,
+                                         ErrorLine(path, u"no ms or SIM spectrum among the 2 spectra: "
+                                                         u"ms2 only.asc holds the sample header only"_s)
+                                             + u'\n'}));
     if (path.endsWith(u"damaged.raw"_s))
         QVERIFY2(expected.standardError.contains(u"damaged.mzML.gz\": the document is truncated."_s),
                  qPrintable(expected.standardError));

@@ -5,20 +5,24 @@
 #include "tests/fake/FakeComponent.h"
 #include "tests/fake/ScopedReplacement.h"
 #include "tests/fake/TestFiles.h"
+#include "ui/ConversionProgressDialog.h"
 #include "ui/frmMain.h"
 #include "ui/modDialogs.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include <functional>
 #include <limits>
 #include <memory>
 #include <utility>
@@ -43,6 +47,8 @@ private Q_SLOTS:
     void convertWritesBothFiles_data();
     void convertWritesBothFiles();
     void failedConversionStillWritesTheDescriptor();
+    void noSpectrumToWriteIsTold();
+    void longConversionShowsProgress();
     void browseAsksForRawFiles();
     void coloursFollowTheScheme();
     void openDialogShowsRawFilesInAnyCase();
@@ -76,6 +82,28 @@ private:
     std::unique_ptr<ScopedReplacement<void(QWidget *, const Error &)>> m_report;
     std::unique_ptr<ScopedReplacement<void(const QString &, const QString &)>> m_inform;
     std::unique_ptr<ScopedReplacement<modAPI::TimeZoneInformation(const QDateTime &)>> m_zone;
+};
+
+// Calls a function for each event of one type that reaches an object.
+class EventSpy : public QObject
+{
+public:
+    EventSpy(QObject *watched, QEvent::Type type, std::function<void()> seen) : m_type(type), m_seen(std::move(seen))
+    {
+        watched->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == m_type)
+            m_seen();
+        return false;
+    }
+
+private:
+    QEvent::Type m_type;
+    std::function<void()> m_seen;
 };
 
 static const char *const HeaderBoxNames[] = {"txtCreationDateTime", "txtTimeOfInjection", "txtNameOfOperator",
@@ -135,7 +163,8 @@ void TestFrmMainBehaviour::init()
         modAPI::ShowInformation, [this](const QString &text, const QString &) {
             const QCursor *cursor = QApplication::overrideCursor();
             m_messages << text + (cursor && cursor->shape() == Qt::WaitCursor ? u", busy"_s : u", idle"_s)
-                              + (child<QPushButton>("cmdConvert")->isEnabled() ? u", Convert on"_s : u""_s);
+                              + (child<QPushButton>("cmdConvert")->isEnabled() ? u", Convert on"_s : u""_s)
+                              + (QApplication::activeModalWidget() ? u", under a modal window"_s : u""_s);
         });
     m_zone = std::make_unique<ScopedReplacement<modAPI::TimeZoneInformation(const QDateTime &)>>(
         modAPI::GetTimeZoneInformation, [this](const QDateTime &) {
@@ -551,6 +580,60 @@ void TestFrmMainBehaviour::failedConversionStillWritesTheDescriptor()
     QVERIFY(!QApplication::overrideCursor());
     QCOMPARE(enabled(), AllFour);
     QCOMPARE(unlocked().size(), Six.size());
+}
+
+// A header-only .asc is a success, and the user hears why it holds no spectra.
+void TestFrmMainBehaviour::noSpectrumToWriteIsTold()
+{
+    FakeAcquisition a = First();
+    a.spectra = {{u"ITMS + c ESI d Full ms2 445.12@cid35.00 [120.00-2000.00]"_s, 0.5, {200.0}, {3.0}}};
+    a.dataPath.clear();
+    m_component->add(path(u"ms2.raw"_s), a);
+    run({u"browse ms2.raw"_s});
+    convert();
+    QCOMPARE(ContentOf(path(u"ms2.asc"_s)).count("\r\n"), 8);
+    QCOMPARE(ContentOf(path(u"ms2.opc"_s)).count("\r\n"), 22);
+    QCOMPARE(m_messages, (QStringList{u"Quorvane RAW file has been converted to ASCII text format, busy"_s,
+                                      u"Its one spectrum is no ms or SIM spectrum: ms2.asc holds the sample header "_s
+                                      u"only., busy"_s}));
+    QVERIFY(m_failures.isEmpty());
+}
+
+// A conversion that lasts: the window keeps painting, and after a second a
+// modal dialog without a button says how far it has come; a click meanwhile
+// does nothing. The dialog is gone before the success message.
+void TestFrmMainBehaviour::longConversionShowsProgress()
+{
+    FakeAcquisition a = First();
+    a.spectra.assign(20, {u"+ p ESI Full ms [100.00-1000.00]"_s, 0.5, {100.0}, {1.0}});
+    m_component->add(path(u"long.raw"_s), a);
+    run({u"browse long.raw"_s});
+    auto *convertButton = child<QPushButton>("cmdConvert");
+    QStringList seen;
+    int paintedDisabled = 0;
+    EventSpy spy(convertButton, QEvent::Paint, [&] { paintedDisabled += !convertButton->isEnabled(); });
+    // The clock moves 150 ms a reading, one reading a spectrum.
+    qint64 now = 0;
+    ScopedReplacement clock(modAPI::SteadyMilliseconds, [&] {
+        auto *dialog = qobject_cast<ConversionProgressDialog *>(QApplication::activeModalWidget());
+        if (dialog && seen.isEmpty()) {
+            seen << dialog->windowTitle() + u", "_s + dialog->findChild<QLabel *>()->text() + u", "_s
+                        + QString::number(dialog->findChild<QProgressBar *>()->value()) + u"%, buttons "_s
+                        + QString::number(dialog->findChildren<QAbstractButton *>().size()) + u", painted "_s
+                        + (paintedDisabled > 0 ? u"disabled"_s : u"not"_s);
+            // As the user clicks: through the window, which the dialog blocks.
+            auto *reset = child<QPushButton>("cmdReset");
+            QTest::mouseClick(m_window->windowHandle(), Qt::LeftButton, {},
+                              reset->mapTo(m_window.get(), reset->rect().center()));
+        }
+        return now += 150;
+    });
+
+    convert();
+    QCOMPARE(seen, QStringList{u"Converting long.raw, Spectrum 7 of 20, 35%, buttons 0, painted disabled"_s});
+    QCOMPARE(child<QLineEdit>("txtRawfile")->text(), path(u"long.raw"_s));
+    QCOMPARE(m_messages, QStringList{u"Quorvane RAW file has been converted to ASCII text format, busy"_s});
+    QVERIFY(!m_window->findChild<ConversionProgressDialog *>());
 }
 
 // The dialog is asked afresh each time for a RAW file, starting at the top

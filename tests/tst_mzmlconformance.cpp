@@ -394,12 +394,19 @@ void TestMzmlConformance::convertsRealAcquisitions()
             r.source, r.source.startsWith(OpenMs) ? u"openms-doc"_s : u"python-pymzml-doc"_s)));
     QProcess &run = *m_runs[row];
     QVERIFY(run.waitForFinished(60000));
-    QCOMPARE(run.readAllStandardError(), QByteArray());
     QCOMPARE(run.exitCode(), 0);
 
     QByteArray expected;
     const QString fault = decodedDataPart(r.source, expected);
     QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    // Silent, unless there was nothing to write: then one line says so.
+    const QByteArray standardError = run.readAllStandardError();
+    if (expected.isEmpty())
+        QVERIFY2(standardError.contains(": no ms or SIM spectrum among the ")
+                     && standardError.endsWith(" holds the sample header only\n"),
+                 standardError.constData());
+    else
+        QCOMPARE(standardError, QByteArray());
     const QByteArray asc = ContentOf(m_dir.filePath(u"real%1/"_s.arg(row) + r.ascName));
     qsizetype header = 0;
     for (int line = 0; line < 8; ++line) {

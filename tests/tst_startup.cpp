@@ -39,6 +39,8 @@ private Q_SLOTS:
     void ensureTransferFolderSwallowsFailures();
     void batchMode_data();
     void batchMode();
+    void batchProgress_data();
+    void batchProgress();
     void windowMode();
 };
 
@@ -311,6 +313,52 @@ void TestStartup::batchMode()
     QVERIFY(QDir(dir).isEmpty());
     QCOMPARE(outcome, ExpectedBatchOutcome(path));
     QCOMPARE(component.openDocuments(), 0);
+}
+
+void TestStartup::batchProgress_data()
+{
+    QTest::addColumn<bool>("terminal");
+    QTest::addColumn<int>("spectra");
+    QTest::addColumn<QString>("written");
+    const auto line = [](const char *text) -> QString {
+        return u"\rquorvane-to-text: "_s + QLatin1StringView(text) + u"\x1b[K"_s;
+    };
+    // The clock moves 150 ms a reading, one reading a spectrum: the line
+    // comes after a second, at the seventh spectrum, and goes at the end.
+    QTest::newRow("terminal") << true << 9
+                              << line("77%, spectrum 7 of 9, 1 s") + line("88%, spectrum 8 of 9, 1 s")
+                                     + line("100%, spectrum 9 of 9, 1 s") + u"\r\x1b[K"_s;
+    QTest::newRow("terminal, a short conversion") << true << 5 << QString();
+    QTest::newRow("pipe or file") << false << 9 << QString();
+}
+
+// A person at a terminal sees a long conversion go on; a script sees only
+// the error line, as before.
+void TestStartup::batchProgress()
+{
+    QFETCH(bool, terminal);
+    QFETCH(int, spectra);
+    QFETCH(QString, written);
+    QTemporaryDir temporary;
+    QVERIFY(temporary.isValid());
+    const QString path = temporary.filePath(u"run7.raw"_s);
+    FakeComponent component;
+    FakeAcquisition a = ExampleAcquisition();
+    a.spectra.assign(size_t(spectra), {u"+ p ESI Full ms [100.00-1000.00]"_s, 0.5, {100.25}, {3.0}});
+    component.add(path, a);
+
+    ScopedReplacement transfer(modAPI::TransferFolder, [&] { return temporary.filePath(u"transfer/"_s); });
+    ScopedReplacement sleep(modAPI::Sleep, [](int) {});
+    ScopedReplacement isTerminal(modAPI::StandardErrorIsTerminal, [&] { return terminal; });
+    qint64 now = 0;
+    ScopedReplacement clock(modAPI::SteadyMilliseconds, [&] { return now += 150; });
+    QString standardError;
+    ScopedReplacement errorText(modAPI::WriteErrorText, [&](const QString &text) { standardError += text; });
+
+    CommandLine commandLine({path});
+    QCOMPARE(Main(commandLine.argc(), commandLine.argv()), int(Success));
+    QCOMPARE(standardError, written);
+    QCOMPARE(ContentOf(temporary.filePath(u"run7.asc"_s)).count("IntervalOfScan="), spectra);
 }
 
 // What window mode looks like from inside its event loop.

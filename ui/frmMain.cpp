@@ -5,7 +5,9 @@
 #include "convert/OpcDescriptor.h"
 #include "convert/RegionalSettings.h"
 #include "convert/SampleHeader.h"
+#include "convert/modAPI.h"
 #include "convert/modTimeZone.h"
+#include "ui/ConversionProgressDialog.h"
 #include "ui/modDialogs.h"
 #include "ui_frmMain.h"
 
@@ -235,9 +237,17 @@ void frmMain::txtCreationDateTime_Change()
     SetText(ui->txtTimeOfInjection, NumberToText(OleDateToEpochSeconds(date)));
 }
 
+// A conversion's word for the user, as a sentence of its own.
+static QString Sentence(QString words)
+{
+    words[0] = words[0].toUpper();
+    return words + u'.';
+}
+
 // Both writers catch their own failures; the window tells the user of each
 // (a silent failure would pass for the success it is not) and goes on the
-// same way after either.
+// same way after either. A header-only .asc is a success, but one the user
+// should hear of.
 void frmMain::cmdConvert_Click()
 {
     ui->cmdConvert->setEnabled(false);
@@ -258,10 +268,17 @@ void frmMain::cmdConvert_Click()
         modeLetter = u"Y"_s;
     }
     const double scaling = TextToNumber(ui->txtScaling->text());
+    bool converted = false;
+    {
+        const ConversionProgressDialog progress(this, ui->txtRawfile->text());
+        converted = ConvertRawFile(ui->txtRawfile->text(), modeLetter, header, scaling);
+    }
     std::optional<Error> conversionFailure;
-    if (!ConvertRawFile(ui->txtRawfile->text(), modeLetter, header, scaling)) {
+    if (!converted) {
         conversionFailure = LastConversionFailure();
         modDialogs::ReportFailure(this, *conversionFailure);
+    } else if (const std::optional<QString> notice = LastConversionNotice()) {
+        modAPI::ShowInformation(Sentence(*notice), u"No Spectra Written"_s);
     }
     // A file that cannot be opened fails both writers alike: one box says it.
     if (!WriteOpcFile(ui->txtRawfile->text())) {

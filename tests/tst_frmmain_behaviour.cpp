@@ -600,8 +600,8 @@ void TestFrmMainBehaviour::noSpectrumToWriteIsTold()
 }
 
 // A conversion that lasts: the window keeps painting, and after a second a
-// modal dialog without a button says how far it has come; a click meanwhile
-// does nothing. The dialog is gone before the success message.
+// modal dialog without a button says how far it has come; a click or Escape
+// meanwhile does nothing. The dialog is gone before the success message.
 void TestFrmMainBehaviour::longConversionShowsProgress()
 {
     FakeAcquisition a = First();
@@ -625,12 +625,15 @@ void TestFrmMainBehaviour::longConversionShowsProgress()
             auto *reset = child<QPushButton>("cmdReset");
             QTest::mouseClick(m_window->windowHandle(), Qt::LeftButton, {},
                               reset->mapTo(m_window.get(), reset->rect().center()));
+            QTest::keyClick(dialog, Qt::Key_Escape);
+            seen << (dialog->isVisible() ? u"still up"_s : u"closed"_s);
         }
         return now += 150;
     });
 
     convert();
-    QCOMPARE(seen, QStringList{u"Converting long.raw, Spectrum 7 of 20, 35%, buttons 0, painted disabled"_s});
+    QCOMPARE(seen, (QStringList{u"Converting long.raw, Spectrum 7 of 20, 35%, buttons 0, painted disabled"_s,
+                                u"still up"_s}));
     QCOMPARE(child<QLineEdit>("txtRawfile")->text(), path(u"long.raw"_s));
     QCOMPARE(m_messages, QStringList{u"Quorvane RAW file has been converted to ASCII text format, busy"_s});
     QVERIFY(!m_window->findChild<ConversionProgressDialog *>());

@@ -1,6 +1,5 @@
 #include "ui/ConversionProgressDialog.h"
 
-#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLabel>
@@ -10,7 +9,7 @@
 using namespace Qt::Literals::StringLiterals;
 
 ConversionProgressDialog::ConversionProgressDialog(QWidget *window, const QString &rawPath)
-    : QWidget(window, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_label(new QLabel(this)),
+    : QDialog(window, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_label(new QLabel(this)),
       m_bar(new QProgressBar(this))
 {
     setWindowTitle(u"Converting "_s + QFileInfo(rawPath).fileName());
@@ -28,11 +27,6 @@ ConversionProgressDialog::ConversionProgressDialog(QWidget *window, const QStrin
 ConversionProgressDialog::~ConversionProgressDialog()
 {
     ReportProgress.replace({});
-}
-
-void ConversionProgressDialog::closeEvent(QCloseEvent *event)
-{
-    event->ignore();
 }
 
 void ConversionProgressDialog::Show(const ConversionProgress &progress)

@@ -2,7 +2,7 @@
 
 #include "convert/ConversionProgress.h"
 
-#include <QWidget>
+#include <QDialog>
 
 class QLabel;
 class QProgressBar;
@@ -12,7 +12,7 @@ class QProgressBar;
 // second this modal dialog shows how far it has come. It has no button and
 // takes no input, so nothing can start another action before the conversion
 // ends; clicks on the window meanwhile are dropped.
-class ConversionProgressDialog : public QWidget
+class ConversionProgressDialog : public QDialog
 {
     Q_OBJECT
 
@@ -20,9 +20,8 @@ public:
     ConversionProgressDialog(QWidget *window, const QString &rawPath);
     ~ConversionProgressDialog() override;
 
-protected:
-    // Only the end of the conversion closes it.
-    void closeEvent(QCloseEvent *event) override;
+    // Only the end of the conversion closes it: not Escape, not the title bar.
+    void reject() override {}
 
 private:
     void Show(const ConversionProgress &progress);

@@ -125,7 +125,7 @@ TextFileWriter CreateOutputBeside(const QString &rawPath, const QString &extensi
     for (const QString &input : FilesReadFor(rawPath)) {
         if (IsSameFile(path, input))
             throw Error(ErrorNumber::PermissionDenied,
-                        u"Permission denied: the output file %1 is %2, which the acquisition is read from."_s.arg(
+                        u"Permission denied: the output file %1 is %2, which the acquisition may be read from."_s.arg(
                             shown, QDir::toNativeSeparators(input)));
     }
     // Opening a pipe waits for a reader that may never come, and a device

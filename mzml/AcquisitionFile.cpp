@@ -84,6 +84,31 @@ std::optional<Unreadable> ReadHead(AcquisitionFile &acquisition, const QString &
     return std::nullopt;
 }
 
+// Every export beside the path X.raw: X.mzML and X.mzML.gz, the extension in
+// any letter case, plain ones first, each kind in name order.
+QStringList ExportsBeside(const QString &rawPath)
+{
+    const QFileInfo baseInfo(rawPath.chopped(4));
+    const QString baseName = baseInfo.fileName();
+    QStringList plain;
+    QStringList compressed;
+    QDirIterator entries(baseInfo.path(), QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
+    while (entries.hasNext()) {
+        entries.next();
+        const QString name = entries.fileName();
+        if (!name.startsWith(baseName))
+            continue;
+        const QStringView extension = QStringView(name).sliced(baseName.size());
+        if (extension.compare(u".mzML", Qt::CaseInsensitive) == 0)
+            plain << entries.filePath();
+        else if (extension.compare(u".mzML.gz", Qt::CaseInsensitive) == 0)
+            compressed << entries.filePath();
+    }
+    plain.sort();
+    compressed.sort();
+    return plain + compressed;
+}
+
 // X.mzML, else X.mzML.gz, beside the path X.raw. These spellings are
 // looked up first, as they stand: a folder that cannot be listed, or holds
 // a great many files, then costs no listing. Only when neither is there,
@@ -99,25 +124,8 @@ QString ExportBeside(const QString &rawPath)
         if (info.exists() || info.isSymLink())
             return candidate;
     }
-    const QFileInfo baseInfo(base);
-    const QString baseName = baseInfo.fileName();
-    QString plain;
-    QString compressed;
-    QDirIterator entries(baseInfo.path(), QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
-    while (entries.hasNext()) {
-        entries.next();
-        const QString name = entries.fileName();
-        if (!name.startsWith(baseName))
-            continue;
-        const QStringView extension = QStringView(name).sliced(baseName.size());
-        QString *found = extension.compare(u".mzML", Qt::CaseInsensitive) == 0    ? &plain
-                       : extension.compare(u".mzML.gz", Qt::CaseInsensitive) == 0 ? &compressed
-                                                                                  : nullptr;
-        if (found && (found->isEmpty() || name < *found))
-            *found = name;
-    }
-    const QString &name = plain.isEmpty() ? compressed : plain;
-    return name.isEmpty() ? QString() : base.chopped(baseName.size()) + name;
+    const QStringList exports = ExportsBeside(rawPath);
+    return exports.isEmpty() ? QString() : exports.first();
 }
 
 // The bytes of a document, with word of how far they have come: by the
@@ -189,11 +197,13 @@ Error NotRead(const QString &rawPath, const Unreadable &notRead, const QString &
 QStringList AcquisitionFilesFor(const QString &rawPath)
 {
     QStringList files{rawPath};
-    if (rawPath.endsWith(u".raw"_s, Qt::CaseInsensitive)) {
-        const QString exported = ExportBeside(rawPath);
-        if (!exported.isEmpty())
-            files.append(exported);
-    }
+    if (!rawPath.endsWith(u".raw"_s, Qt::CaseInsensitive))
+        return files;
+    // Which export is read depends on what is there when the document
+    // opens: every one that may be is kept from the writers.
+    const QString base = rawPath.chopped(4);
+    files << base + u".mzML"_s << base + u".mzML.gz"_s << ExportsBeside(rawPath);
+    files.removeDuplicates();
     return files;
 }
 

@@ -46,7 +46,8 @@ struct AcquisitionFile
 // says why rawPath is not and that no export is beside it.
 void OpenAcquisitionFile(AcquisitionFile &acquisition, const QString &rawPath);
 
-// The files that OpenAcquisitionFile may read for rawPath: rawPath, and the
-// export beside it when there is one. Opens nothing: which of them is read
-// depends on rawPath's content, and a writer refuses to overwrite either.
+// The files that OpenAcquisitionFile may read for rawPath: rawPath, and for
+// X.raw every export beside it, X.mzML and X.mzML.gz in any letter case,
+// there or not. Opens nothing: which of them is read depends on rawPath's
+// content and on the files there, and a writer refuses to overwrite any.
 QStringList AcquisitionFilesFor(const QString &rawPath);

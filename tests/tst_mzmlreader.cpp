@@ -1063,6 +1063,9 @@ void TestMzmlReader::opensTheExportBeside_data()
         << u"run.RAW"_s << QStringList{u"run.RAW:html"_s, u"run.MZML.GZ:gz"_s} << u"run.MZML.GZ"_s << QString() << 0;
     QTest::newRow("plain export first") << u"run.raw"_s << QStringList{u"run.MZML.gz:gz"_s, u"run.mzml:mzml"_s}
                                         << u"run.mzml"_s << QString() << 0;
+    QTest::newRow("both exports, plain read")
+        << u"run.raw"_s << QStringList{u"run.raw:html"_s, u"run.mzML:mzml"_s, u"run.mzML.gz:gz"_s} << u"run.mzML"_s
+        << QString() << 0;
     QTest::newRow("exact spelling first")
         << u"run.raw"_s << QStringList{u"run.raw:html"_s, u"run.MZML:html"_s, u"run.mzML:mzml"_s} << u"run.mzML"_s
         << QString() << 0;
@@ -1127,8 +1130,14 @@ void TestMzmlReader::opensTheExportBeside()
     try {
         document->Open(folder + u'/' + opened);
         QCOMPARE(document->SampleInfo()->SampleName(), read);
-        // The writers learn which file that is, to leave it whole.
-        QVERIFY(FilesReadFor(folder + u'/' + opened).contains(folder + u'/' + read));
+        // The writers learn which files may be read, to leave every one whole.
+        const QStringList readFor = FilesReadFor(folder + u'/' + opened);
+        QVERIFY(readFor.contains(folder + u'/' + read));
+        for (const QString &file : files) {
+            const QString name = file.section(u':', 0, 0);
+            if (name.endsWith(u".mzML"_s, Qt::CaseInsensitive) || name.endsWith(u".mzML.gz"_s, Qt::CaseInsensitive))
+                QVERIFY2(readFor.contains(folder + u'/' + name), qPrintable(name));
+        }
     } catch (const Error &error) {
         QCOMPARE(error.description(), failure.arg(folder));
         QCOMPARE(int(error.number()), number);

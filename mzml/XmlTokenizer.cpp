@@ -24,34 +24,64 @@ bool IsSpace(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-// What each byte may be in a name: 1 anywhere, 2 after its first byte only.
+// What each byte may be in a name: 1 anywhere, 2 after its first byte
+// only, 3 the first byte of a character beyond ASCII, looked at only when met.
 constexpr std::array<quint8, 256> MakeNameBytes()
 {
     std::array<quint8, 256> bytes{};
     for (size_t c = 0; c < bytes.size(); ++c) {
-        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 0x80)
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':')
             bytes[c] = 1;
         else if ((c >= '0' && c <= '9') || c == '.' || c == '-')
             bytes[c] = 2;
+        else if (c >= 0x80)
+            bytes[c] = 3;
     }
     return bytes;
 }
 constexpr std::array<quint8, 256> NameBytes = MakeNameBytes();
 
-bool IsNameStart(uchar c)
+// XML 1.0 (fifth edition): NameStartChar beyond ASCII.
+bool IsNameStartCharacter(char32_t c)
 {
-    return NameBytes[c] == 1;
+    return (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF)
+        || (c >= 0x370 && c <= 0x37D) || (c >= 0x37F && c <= 0x1FFF) || (c >= 0x200C && c <= 0x200D)
+        || (c >= 0x2070 && c <= 0x218F) || (c >= 0x2C00 && c <= 0x2FEF) || (c >= 0x3001 && c <= 0xD7FF)
+        || (c >= 0xF900 && c <= 0xFDCF) || (c >= 0xFDF0 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0xEFFFF);
 }
 
-bool IsNameChar(uchar c)
+// NameChar beyond ASCII.
+bool IsNameCharacter(char32_t c)
 {
-    return NameBytes[c] != 0;
+    return IsNameStartCharacter(c) || c == 0xB7 || (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
 }
 
 bool IsXmlCharacter(char32_t c)
 {
     return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD)
         || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// The length of the character that the UTF-8 bytes at data (size of them
+// at hand) begin with, its value in value; 0 when they begin no character
+// that XML allows.
+int Utf8Character(const char *data, qsizetype size, char32_t &value)
+{
+    const uchar c = uchar(data[0]);
+    if (c < 0x80) {
+        value = c;
+        return 1;
+    }
+    const int length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
+    value = length == 4 ? c & 0x07 : length == 3 ? c & 0x0F : c & 0x1F;
+    bool valid = length > 0 && length <= size && c < 0xF5;
+    for (int k = 1; valid && k < length; ++k) {
+        const uchar next = uchar(data[k]);
+        valid = (next & 0xC0) == 0x80;
+        value = value << 6 | (next & 0x3F);
+    }
+    static constexpr char32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
+    return valid && value >= shortest[length] && IsXmlCharacter(value) ? length : 0;
 }
 
 QByteArrayView LocalPart(QByteArrayView name)
@@ -556,11 +586,12 @@ void XmlTokenizer::comment(qsizetype end)
 
 void XmlTokenizer::instruction(qsizetype end)
 {
+    // Characters first: a byte that is none must not pass for the end of the target.
+    checkCharacters(m_pos + 2, m_pos + end - 2);
     const qsizetype targetEnd = name(m_pos + 2, m_pos + end - 2);
     const QByteArrayView target(m_data + m_pos + 2, targetEnd - m_pos - 2);
     if (target.isEmpty() || (targetEnd < m_pos + end - 2 && !IsSpace(m_data[targetEnd])))
         damaged(u"a malformed processing instruction"_s, m_pos);
-    checkCharacters(m_pos + 2, m_pos + end - 2);
     if (target.compare("xml", Qt::CaseInsensitive) == 0) {
         const bool first = m_scope == Scope::Document && offsetOf(m_pos) == m_documentStart && target == "xml";
         if (!first)
@@ -604,7 +635,7 @@ void XmlTokenizer::declaration(QByteArrayView body)
         if (nameStart == body.size())
             break;
         qsizetype nameEnd = nameStart;
-        while (nameEnd < body.size() && IsNameChar(uchar(body[nameEnd])))
+        while (nameEnd < body.size() && NameBytes[uchar(body[nameEnd])] != 0)
             ++nameEnd;
         const QByteArrayView name = body.sliced(nameStart, nameEnd - nameStart);
         while (next < std::size(order) && order[next] != name)
@@ -654,12 +685,34 @@ QByteArrayView XmlTokenizer::tagName() const
 // The index after the name that begins at from; from itself when none does.
 qsizetype XmlTokenizer::name(qsizetype from, qsizetype end) const
 {
-    if (from >= end || !IsNameStart(uchar(m_data[from])))
-        return from;
-    qsizetype at = from + 1;
-    while (at < end && IsNameChar(uchar(m_data[at])))
-        ++at;
+    qsizetype at = from;
+    while (at < end) {
+        const quint8 kind = NameBytes[uchar(m_data[at])];
+        if (kind == 1 || (kind == 2 && at > from)) {
+            ++at;
+            continue;
+        }
+        if (kind != 3)
+            break;
+        const qsizetype after = nameCharacter(at, end, at == from);
+        if (after == at)
+            break;
+        at = after;
+    }
     return at;
+}
+
+// The index after the character beyond ASCII at at when it may stand
+// there in a name (first: begin it); at itself otherwise.
+qsizetype XmlTokenizer::nameCharacter(qsizetype at, qsizetype end, bool first) const
+{
+    char32_t value = uchar(m_data[at]);
+    int length = 1;
+    if (m_encoding == TextEncoding::Utf8)
+        length = Utf8Character(m_data + at, end - at, value);
+    if (length == 0 || !(first ? IsNameStartCharacter(value) : IsNameCharacter(value)))
+        return at;
+    return at + length;
 }
 
 qsizetype XmlTokenizer::space(qsizetype from, qsizetype end) const
@@ -694,16 +747,9 @@ qsizetype XmlTokenizer::character(qsizetype at, qsizetype limit) const
     }
     if (m_encoding == TextEncoding::Latin1)
         return at + 1;
-    const int length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
-    char32_t value = length == 4 ? c & 0x07 : length == 3 ? c & 0x0F : c & 0x1F;
-    bool valid = length > 0 && at + length <= limit && c < 0xF5;
-    for (int k = 1; valid && k < length; ++k) {
-        const uchar next = uchar(m_data[at + k]);
-        valid = (next & 0xC0) == 0x80;
-        value = value << 6 | (next & 0x3F);
-    }
-    static constexpr char32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (!valid || value < shortest[length] || !IsXmlCharacter(value))
+    char32_t value;
+    const int length = Utf8Character(m_data + at, limit - at, value);
+    if (length == 0)
         damaged(u"bytes that are not a character in UTF-8"_s, at);
     return at + length;
 }

@@ -202,6 +202,15 @@ Mutation Gzip(Mutation damage = [](QByteArray &) {})
     };
 }
 
+// The document in ISO-8859-1, as it declares, then changed.
+Mutation Latin1(Mutation change)
+{
+    return [change](QByteArray &document) {
+        document = QString::fromUtf8(document).toLatin1().replace("encoding=\"utf-8\"", "encoding=\"ISO-8859-1\"");
+        change(document);
+    };
+}
+
 Mutation Utf16(QStringConverter::Encoding encoding, QStringConverter::Flags flags)
 {
     return [=](QByteArray &document) { document = QStringEncoder(encoding, flags)(QString::fromUtf8(document)); };
@@ -668,6 +677,37 @@ void TestMzmlReader::badInput_data()
     QTest::newRow("declaration after the start")
         << true << Mutation([](QByteArray &d) { d.prepend("\n"); }) << u"Open"_s << 0
         << u"an XML declaration that does not begin the document at byte 1"_s;
+    // Names by XML's rules beyond ASCII, in either encoding that holds the
+    // character: those at the edges of its ranges, first in an element's or
+    // an attribute's name and after the first.
+    static constexpr struct
+    {
+        char32_t character;
+        bool first;
+        bool after;
+    } nameCharacters[] = {
+        {0xA0, false, false},   {0xB7, false, true},    {0xC0, true, true},    {0xD7, false, false},
+        {0xF7, false, false},   {0xFF, true, true},     {0x300, false, true},  {0x37E, false, false},
+        {0x37F, true, true},    {0x2000, false, false}, {0x200C, true, true},  {0x203F, false, true},
+        {0x3000, false, false}, {0xFDD0, false, false}, {0x10000, true, true}, {0xF0000, false, false}};
+    for (const auto &[character, first, after] : nameCharacters) {
+        const QString text = QString::fromUcs4(&character, 1);
+        for (const bool latin1 : {false, true}) {
+            if (latin1 && character > 0xFF)
+                continue;
+            const QByteArray c = latin1 ? text.toLatin1() : text.toUtf8();
+            const auto row = [&](const char *where, const QByteArray &tag, bool allowed) {
+                const Mutation insert = Replace("<scan>", "<scan>" + tag);
+                QTest::addRow("U+%04X %s, %s", uint(character), where, latin1 ? "ISO-8859-1" : "UTF-8")
+                    << false << (latin1 ? Latin1(insert) : insert) << u"Count"_s << 0
+                    << (allowed ? QString() : u"the document is damaged: "_s);
+            };
+            row("first in an element name", '<' + c + "a/>", first);
+            row("after the first in an element name", "<a" + c + "/>", after);
+            row("first in an attribute name", "<a " + c + "b=\"1\"/>", first);
+            row("after the first in an attribute name", "<a b" + c + "=\"1\"/>", after);
+        }
+    }
     QTest::newRow("bytes that are not UTF-8")
         << false << Replace("+ c ESI SIM", "+ c \xff SIM") << u"Count"_s << 0 << u"not a character in UTF-8 at byte "_s;
     // The spectra are those of mzML/run/spectrumList and nothing else.

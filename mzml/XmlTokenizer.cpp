@@ -603,7 +603,8 @@ void XmlTokenizer::instruction(qsizetype end)
 
 bool XmlTokenizer::cdata(qsizetype end)
 {
-    if (m_nameStarts.empty())
+    // A run of content stands inside an element of the document it is taken from.
+    if (m_scope == Scope::Document && m_nameStarts.empty())
         damaged(u"a CDATA section outside the root element"_s, m_pos);
     const qsizetype start = m_pos;
     checkCharacters(start + 9, start + end - 3);

@@ -657,6 +657,12 @@ void TestMzmlReader::badInput_data()
         << u"the document is damaged: \"--\" inside a comment at byte "_s;
     QTest::newRow("ignored section around a spectrum") << true << aroundSecond("<![IGNORE[", "]]>") << u"Count"_s << 0
                                                        << u"a marked section other than CDATA at byte "_s;
+    // A spectrum's arrays are read again on their own, as content.
+    QTest::newRow("content after a spectrum's arrays")
+        << false
+        << Replace("</binaryDataArrayList>\n</spectrum>",
+                   "</binaryDataArrayList><![CDATA[ ]]>&#32;<!-- c --><?pi x?>\n</spectrum>")
+        << u"Points"_s << 1 << QString();
     QTest::newRow("cut after the spectrum list")
         << true << Mutation([](QByteArray &d) { d.truncate(d.indexOf("</spectrumList>") + 15); }) << u"Points"_s << 1
         << u"the document is truncated: it ends at byte "_s;

@@ -12,12 +12,18 @@ namespace {
 
 // Bytes read at a time: the file passes through a window of this size.
 constexpr qsizetype ChunkSize = 1 << 20;
-// How far past a character its check may look: the longest reference taken.
+// How far past a character its check may look: the longest entity reference
+// taken. A character reference may be longer: its digits are read as they come.
 constexpr qsizetype Lookahead = 64;
 // The longest element name taken; mzML's are a few dozen bytes.
 constexpr qsizetype NameLimit = 4 << 10;
 // Up to this many attributes, repeats are found by comparing each pair.
 constexpr size_t PairwiseAttributes = 16;
+
+bool IsDigit(char c, bool hex)
+{
+    return (c >= '0' && c <= '9') || (hex && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')));
+}
 
 bool IsSpace(char c)
 {
@@ -153,8 +159,10 @@ char32_t ReferencedCharacter(QByteArrayView reference)
     if (body.startsWith('#')) {
         const bool hex = body.size() > 1 && body[1] == 'x';
         const QByteArrayView digits = body.sliced(hex ? 2 : 1);
-        if (digits.isEmpty() || digits.size() > 8)
+        if (digits.isEmpty())
             return 0;
+        // Any number of digits, leading zeros among them: the value stops
+        // growing once it stands for no character, so that it cannot wrap.
         char32_t value = 0;
         for (const char c : digits) {
             int digit = -1;
@@ -166,7 +174,8 @@ char32_t ReferencedCharacter(QByteArrayView reference)
                 digit = c - 'A' + 10;
             if (digit < 0)
                 return 0;
-            value = value * (hex ? 16 : 10) + char32_t(digit);
+            if (value <= 0x10FFFF)
+                value = value * (hex ? 16 : 10) + char32_t(digit);
         }
         return IsXmlCharacter(value) ? value : 0;
     }
@@ -342,6 +351,10 @@ bool XmlTokenizer::text()
         ensure(Lookahead + 1); // so that the text before the lookahead is not empty
         const qsizetype limit = m_atEnd ? m_size : m_size - Lookahead;
         m_pos = checkedText(m_pos, limit);
+        if (m_pos < limit && m_data[m_pos] == '&') {
+            fill(); // a character reference runs on past the bytes at hand
+            continue;
+        }
         if (m_pos < limit || m_atEnd)
             return false;
     }
@@ -363,9 +376,12 @@ qsizetype XmlTokenizer::checkedText(qsizetype at, qsizetype limit)
             return at;
         if (outside && !IsSpace(c))
             damaged(m_rootClosed ? u"content after the root element"_s : u"text outside the root element"_s, at);
-        if (c == '&')
-            at = reference(at, m_size);
-        else if (c == ']' && QByteArrayView(m_data + at, m_size - at).startsWith("]]>"))
+        if (c == '&') {
+            const qsizetype after = reference(at, m_size);
+            if (after < 0)
+                return at; // text() reads on
+            at = after;
+        } else if (c == ']' && QByteArrayView(m_data + at, m_size - at).startsWith("]]>"))
             damaged(u"\"]]>\" in text"_s, at);
         else
             at = character(at, m_size);
@@ -413,7 +429,7 @@ qsizetype XmlTokenizer::markupEnd(qsizetype bodyStart, QByteArrayView terminator
         const bool complete = found >= 0 && (terminator != "--" || found + 2 < bytes.size());
         const qsizetype length = complete ? found + terminator.size() : bytes.size();
         if (length > TextLimit)
-            tooLong(what);
+            tooLong(what, m_pos);
         if (complete)
             return length;
         if (found < 0)
@@ -455,7 +471,7 @@ qsizetype XmlTokenizer::tagEnd()
             }
         }
         if (at > TextLimit)
-            tooLong(u"tag <%1>"_s.arg(Shown(LocalPart(tagName()))));
+            tooLong(u"tag <%1>"_s.arg(Shown(LocalPart(tagName()))), m_pos);
         if (m_pos + at < m_size)
             return at;
         if (!fill())
@@ -726,13 +742,23 @@ qsizetype XmlTokenizer::space(qsizetype from, qsizetype end) const
 // Checks the reference that begins at "&" at; returns the index after its ";".
 qsizetype XmlTokenizer::reference(qsizetype at, qsizetype limit) const
 {
-    const QByteArrayView rest(m_data + at, qMin(limit - at, Lookahead));
-    const qsizetype semicolon = rest.indexOf(';');
-    if (semicolon < 2 || ReferencedCharacter(rest.first(semicolon + 1)) == 0)
-        damaged(u"the reference \"%1\" stands for no character"_s.arg(
-                    Shown(semicolon < 0 ? rest.first(qMin<qsizetype>(rest.size(), 12)) : rest.first(semicolon + 1))),
-                at);
-    return at + semicolon + 1;
+    qsizetype end = at + 1; // of its ";"
+    if (end < limit && m_data[end] == '#') {
+        const bool hex = end + 1 < limit && m_data[end + 1] == 'x';
+        for (end += hex ? 2 : 1; end < limit && IsDigit(m_data[end], hex);)
+            ++end;
+        if (end - at > TextLimit)
+            tooLong(u"character reference"_s, at);
+        if (end == limit && limit == m_size && !m_atEnd)
+            return -1;
+    } else {
+        const qsizetype semicolon = QByteArrayView(m_data + at, qMin(limit - at, Lookahead)).indexOf(';');
+        end = semicolon < 0 ? qMin(limit, at + 11) : at + semicolon;
+    }
+    const QByteArrayView written(m_data + at, qMin(end + 1, limit) - at);
+    if (end == limit || m_data[end] != ';' || ReferencedCharacter(written) == 0)
+        damaged(u"the reference \"%1\" stands for no character"_s.arg(Shown(written)), at);
+    return end + 1;
 }
 
 // Checks the character that begins at at; returns the index after it.
@@ -809,9 +835,9 @@ void XmlTokenizer::truncated() const
     throw MzmlFault{u"the document is truncated: it ends at byte %1"_s.arg(offsetOf(m_size))};
 }
 
-// The markup under way is longer than TextLimit.
-void XmlTokenizer::tooLong(const QString &what) const
+// The markup at at is longer than TextLimit.
+void XmlTokenizer::tooLong(const QString &what, qsizetype at) const
 {
     throw MzmlFault{u"the %1 at byte %2 is longer than %3 MiB, more than this reader takes"_s.arg(
-        what, QString::number(offsetOf(m_pos)), QString::number(TextLimit >> 20))};
+        what, QString::number(offsetOf(at)), QString::number(TextLimit >> 20))};
 }

@@ -124,7 +124,7 @@ private:
     void close(QByteArrayView qualifiedName, qint64 at);
     [[noreturn]] void damaged(const QString &what, qsizetype at) const;
     [[noreturn]] void truncated() const;
-    [[noreturn]] void tooLong(const QString &what) const;
+    [[noreturn]] void tooLong(const QString &what, qsizetype at) const;
 
     ByteSource *m_source; // null: the bytes are all in memory
     Scope m_scope;

@@ -680,6 +680,17 @@ void TestMzmlReader::badInput_data()
     QTest::newRow("undefined reference in the head")
         << true << Replace("<sample ", "<sample n=\"&nbsp;\" ") << u"Open"_s << 0
         << u"the reference \"&nbsp;\" stands for no character at byte "_s;
+    // A character reference may have any number of digits; its value is bounded.
+    QTest::newRow("references with leading zeros") << false << Mutation([](QByteArray &d) {
+        Replace("QC-3", "&#000000081;C-3")(d);
+        Replace("<binary>eJ", "<binary>&#x0000065;&#" + QByteArray(100, '0') + "74;")(d);
+    }) << u"Points"_s << 1 << QString();
+    QTest::newRow("reference that wraps to a character")
+        << true << Replace("QC-3", "&#x100000051;C-3") << u"Open"_s << 0
+        << u"the reference \"&#x100000051;\" stands for no character at byte "_s;
+    QTest::newRow("reference beyond the limit")
+        << false << Replace("<binary>eJ", "<binary>&#" + QByteArray(TextLimit, '0') + "101;J") << u"Count"_s << 0
+        << u"the character reference at byte "_s;
     QTest::newRow("declaration after the start")
         << true << Mutation([](QByteArray &d) { d.prepend("\n"); }) << u"Open"_s << 0
         << u"an XML declaration that does not begin the document at byte 1"_s;
@@ -984,7 +995,8 @@ void TestMzmlReader::tokenizerIgnoresHowBytesArrive()
 {
     // Markup that a search for the next ">" would cut short, then the tokens
     // of a document whatever pieces its bytes come in.
-    const QByteArray tricky = "<z><!-- a - b > --><![CDATA[ ]] > ]]><?pi ? > ?><a b='>' c=\"/\"/><x:y/><x:y></x:y></z>";
+    const QByteArray tricky = "<z><!-- a - b > --><![CDATA[ ]] > ]]><?pi ? > ?><a b='>' c=\"/\"/><x:y/><x:y></x:y>&#x"
+                            + QByteArray(100, '0') + "41;</z>";
     QRandomGenerator random(5);
     // Hands out the document in pieces of random size.
     class Pieces : public ByteSource
@@ -1025,7 +1037,7 @@ void TestMzmlReader::tokenizerIgnoresHowBytesArrive()
         return seen;
     };
     QCOMPARE(tokens(tricky, 1), QStringList({u"0 0-3 0 z"_s, u"1 48-64 1 a b=> c=/"_s, u"1 64-70 1 y"_s,
-                                             u"0 70-75 1 y"_s, u"2 75-81 1 y"_s, u"2 81-85 0 z"_s}));
+                                             u"0 70-75 1 y"_s, u"2 75-81 1 y"_s, u"2 187-191 0 z"_s}));
     QByteArray document = ContentOf(QStringLiteral(QUORVANE_SOURCE_DIR "/examples/demo.raw"));
     document.insert(document.indexOf("<run "), tricky);
     const QStringList whole = tokens(document, int(document.size()));

@@ -683,8 +683,10 @@ void XmlTokenizer::useEncoding(QByteArrayView name)
 {
     m_declaredEncoding = QString::fromLatin1(name);
     const QString lower = m_declaredEncoding.toLower();
-    if (lower == u"utf-8" || lower == u"utf8" || lower == u"us-ascii" || lower == u"ascii")
+    if (lower == u"utf-8" || lower == u"utf8")
         m_encoding = TextEncoding::Utf8;
+    else if (lower == u"us-ascii" || lower == u"ascii")
+        m_encoding = TextEncoding::Ascii;
     else if (lower == u"iso-8859-1" || lower == u"iso8859-1" || lower == u"latin1" || lower == u"latin-1")
         m_encoding = TextEncoding::Latin1;
     else
@@ -774,6 +776,8 @@ qsizetype XmlTokenizer::character(qsizetype at, qsizetype limit) const
     }
     if (m_encoding == TextEncoding::Latin1)
         return at + 1;
+    if (m_encoding == TextEncoding::Ascii)
+        damaged(u"the byte 0x%1, which is not US-ASCII as the document declares,"_s.arg(int(c), 2, 16), at);
     char32_t value;
     const int length = Utf8Character(m_data + at, limit - at, value);
     if (length == 0)

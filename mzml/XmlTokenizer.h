@@ -17,7 +17,7 @@ constexpr qint64 TextLimit = qint64(4) << 20;
 constexpr int DepthLimit = 256;
 
 // The encodings whose markup is ASCII, the only ones the reader takes.
-enum class TextEncoding { Utf8, Latin1 };
+enum class TextEncoding { Utf8, Latin1, Ascii };
 
 struct XmlAttribute
 {

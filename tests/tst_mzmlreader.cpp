@@ -725,6 +725,14 @@ void TestMzmlReader::badInput_data()
             row("after the first in an attribute name", "<a b" + c + "=\"1\"/>", after);
         }
     }
+    QTest::newRow("bytes beyond the US-ASCII declared")
+        << true << Replace("encoding=\"utf-8\"", "encoding=\"US-ASCII\"") << u"Open"_s << 0
+        << u"the byte 0xc2, which is not US-ASCII as the document declares, at byte "_s;
+    QTest::newRow("bytes beyond the ASCII declared, in a spectrum") << false << Mutation([](QByteArray &d) {
+        Replace("encoding=\"utf-8\"", "encoding=\"ascii\"")(d);
+        Replace("\xc2\xb5", "&#181;")(d);
+        Replace("+ c ESI SIM", "+ c \xc3\xa9 SIM")(d);
+    }) << u"Count"_s << 0 << u"the byte 0xc3, which is not US-ASCII as the document declares, at byte "_s;
     QTest::newRow("bytes that are not UTF-8")
         << false << Replace("+ c ESI SIM", "+ c \xff SIM") << u"Count"_s << 0 << u"not a character in UTF-8 at byte "_s;
     // The spectra are those of mzML/run/spectrumList and nothing else.

@@ -283,9 +283,12 @@ QString DisagreementWithReference(const QString &path)
     QXmlStreamReader xml(given);
     xml.setNamespaceProcessing(false);
     QString referenceRefusal;
+    QString encoding;
     while (!xml.atEnd() && referenceRefusal.isEmpty()) {
         // Qt's reader takes characters in names that XML does not allow.
         const QXmlStreamReader::TokenType token = xml.readNext();
+        if (token == QXmlStreamReader::StartDocument)
+            encoding = xml.documentEncoding().toString();
         QStringList names;
         if (token == QXmlStreamReader::ProcessingInstruction)
             names << xml.processingInstructionTarget().toString();
@@ -300,6 +303,12 @@ QString DisagreementWithReference(const QString &path)
     }
     if (xml.hasError())
         referenceRefusal = xml.errorString();
+    // Qt's reader turns bytes beyond US-ASCII into replacement characters.
+    if (referenceRefusal.isEmpty()
+        && (encoding.compare(u"US-ASCII", Qt::CaseInsensitive) == 0
+            || encoding.compare(u"ASCII", Qt::CaseInsensitive) == 0)
+        && std::any_of(document.begin(), document.end(), [](char c) { return uchar(c) >= 0x80; }))
+        referenceRefusal = u"a byte beyond the US-ASCII declared"_s;
     std::vector<FakeSpectrum> spectra;
     if (referenceRefusal.isEmpty()) {
         try {

@@ -125,6 +125,13 @@ bool HasTextStop(const char *data)
     return HasSpecialByte(data) || hasByte('<') || hasByte('&') || hasByte(']');
 }
 
+// "1." and digits: XML 1.0 reads a document of any version 1.x as its own.
+bool IsVersion1(QByteArrayView version)
+{
+    return version.size() > 2 && version.startsWith("1.")
+        && std::all_of(version.begin() + 2, version.end(), [](char c) { return IsDigit(c, false); });
+}
+
 // A qualified name as namespaces allow it: no colon first, last or twice.
 bool IsQualified(QByteArrayView name)
 {
@@ -668,7 +675,7 @@ void XmlTokenizer::declaration(QByteArrayView body)
             || (body[quote] != '"' && body[quote] != '\'') || (next == 0 && at > 0) || (next > 0 && at == 0))
             damaged(u"a malformed XML declaration"_s, m_pos);
         const QByteArrayView value = body.sliced(quote + 1, close - quote - 1);
-        if ((next == 0 && value != "1.0") || (next == 2 && value != "yes" && value != "no"))
+        if ((next == 0 && !IsVersion1(value)) || (next == 2 && value != "yes" && value != "no"))
             damaged(u"a malformed XML declaration"_s, m_pos);
         if (next == 1)
             useEncoding(value);

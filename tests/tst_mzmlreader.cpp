@@ -691,6 +691,11 @@ void TestMzmlReader::badInput_data()
     QTest::newRow("reference beyond the limit")
         << false << Replace("<binary>eJ", "<binary>&#" + QByteArray(TextLimit, '0') + "101;J") << u"Count"_s << 0
         << u"the character reference at byte "_s;
+    // Any version 1.x reads as XML 1.0, as XML 1.0 has it.
+    for (const char *version : {"1.1", "1.23"})
+        QTest::addRow("XML version %s", version)
+            << true << Replace("version=\"1.0\" encoding", "version=\"" + QByteArray(version) + "\" encoding")
+            << u"Points"_s << 1 << QString();
     QTest::newRow("declaration after the start")
         << true << Mutation([](QByteArray &d) { d.prepend("\n"); }) << u"Open"_s << 0
         << u"an XML declaration that does not begin the document at byte 1"_s;

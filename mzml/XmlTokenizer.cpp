@@ -197,6 +197,15 @@ char32_t ReferencedCharacter(QByteArrayView reference)
     return 0;
 }
 
+// A fault that names where it is: "the document is damaged: what at byte n",
+// or, when what names its byte already, "...: what".
+MzmlFault Damaged(const QString &what, qint64 offset)
+{
+    if (what.contains(u" at byte "_s))
+        return MzmlFault{u"the document is damaged: %1"_s.arg(what)};
+    return MzmlFault{u"the document is damaged: %1 at byte %2"_s.arg(what).arg(offset)};
+}
+
 // Resolves the references in text, which the tokenizer has checked; with
 // blanks, each line break and tab becomes a blank, as in attribute values.
 QString Resolved(const QString &text, bool blanks)
@@ -259,6 +268,8 @@ XmlTokenizer::XmlTokenizer(ByteSource *source, QByteArrayView bytes, qint64 offs
 
 const XmlToken &XmlTokenizer::next()
 {
+    if (m_rootSeen && !m_declarationFault.isEmpty())
+        throw MzmlFault{m_declarationFault};
     m_attributes.clear();
     for (;;) {
         if (m_pos >= m_size && !fill()) {
@@ -618,8 +629,9 @@ void XmlTokenizer::instruction(qsizetype end)
     if (target.compare("xml", Qt::CaseInsensitive) == 0) {
         const bool first = m_scope == Scope::Document && offsetOf(m_pos) == m_documentStart && target == "xml";
         if (!first)
-            damaged(u"an XML declaration that does not begin the document"_s, m_pos);
-        declaration(QByteArrayView(m_data + targetEnd, m_pos + end - 2 - targetEnd));
+            declarationFault(u"an XML declaration that does not begin the document"_s, m_pos);
+        else if (!declaration(QByteArrayView(m_data + targetEnd, m_pos + end - 2 - targetEnd)))
+            declarationFault(u"a malformed XML declaration"_s, m_pos);
     }
     m_pos += end;
 }
@@ -646,8 +658,8 @@ bool XmlTokenizer::cdata(qsizetype end)
 
 // The pseudo-attributes of the XML declaration, in their order: version,
 // then maybe encoding and standalone. The encoding decides how names and
-// values read.
-void XmlTokenizer::declaration(QByteArrayView body)
+// values read. False when the declaration is malformed.
+bool XmlTokenizer::declaration(QByteArrayView body)
 {
     static constexpr QByteArrayView order[] = {"version", "encoding", "standalone"};
     m_declaredEncoding = u""_s;
@@ -673,17 +685,16 @@ void XmlTokenizer::declaration(QByteArrayView body)
         const qsizetype close = quote < body.size() ? body.indexOf(body[quote], quote + 1) : -1;
         if (nameStart == at || next == std::size(order) || !equals || close < 0
             || (body[quote] != '"' && body[quote] != '\'') || (next == 0 && at > 0) || (next > 0 && at == 0))
-            damaged(u"a malformed XML declaration"_s, m_pos);
+            return false;
         const QByteArrayView value = body.sliced(quote + 1, close - quote - 1);
         if ((next == 0 && !IsVersion1(value)) || (next == 2 && value != "yes" && value != "no"))
-            damaged(u"a malformed XML declaration"_s, m_pos);
+            return false;
         if (next == 1)
             useEncoding(value);
         ++next;
         at = close + 1;
     }
-    if (next == 0)
-        damaged(u"a malformed XML declaration"_s, m_pos);
+    return next > 0;
 }
 
 void XmlTokenizer::useEncoding(QByteArrayView name)
@@ -832,13 +843,22 @@ void XmlTokenizer::close(QByteArrayView qualifiedName, qint64 at)
     m_rootClosed = m_scope == Scope::Document && m_nameStarts.empty();
 }
 
-// A fault that names where it is: "the document is damaged: what at byte n",
-// or, when what names its byte already, "...: what".
 void XmlTokenizer::damaged(const QString &what, qsizetype at) const
 {
-    if (what.contains(u" at byte "_s))
-        throw MzmlFault{u"the document is damaged: %1"_s.arg(what)};
-    throw MzmlFault{u"the document is damaged: %1 at byte %2"_s.arg(what).arg(offsetOf(at))};
+    throw Damaged(what, offsetOf(at));
+}
+
+// A fault of the XML declaration. Before the root element it waits until
+// that element has been handed out, so that a reader can tell a damaged
+// document of its own kind from content of another kind.
+void XmlTokenizer::declarationFault(const QString &what, qsizetype at)
+{
+    if (m_scope == Scope::Document && !m_rootSeen) {
+        if (m_declarationFault.isEmpty())
+            m_declarationFault = Damaged(what, offsetOf(at)).what;
+        return;
+    }
+    damaged(what, at);
 }
 
 void XmlTokenizer::truncated() const

@@ -67,7 +67,8 @@ public:
     XmlTokenizer(QByteArrayView bytes, qint64 offset, Scope scope, TextEncoding encoding);
 
     // The next token; End once the input is through. The views it holds are
-    // valid until the next call.
+    // valid until the next call. A fault of the XML declaration before the
+    // root element comes from the call after the one that hands out the root.
     const XmlToken &next();
     // The token last returned.
     const XmlToken &current() const { return m_token; }
@@ -110,7 +111,7 @@ private:
     void comment(qsizetype end);
     void instruction(qsizetype end);
     bool cdata(qsizetype end);
-    void declaration(QByteArrayView body);
+    bool declaration(QByteArrayView body);
     void useEncoding(QByteArrayView name);
 
     QByteArrayView tagName() const;
@@ -123,6 +124,7 @@ private:
     void open(QByteArrayView qualifiedName, qint64 at);
     void close(QByteArrayView qualifiedName, qint64 at);
     [[noreturn]] void damaged(const QString &what, qsizetype at) const;
+    void declarationFault(const QString &what, qsizetype at);
     [[noreturn]] void truncated() const;
     [[noreturn]] void tooLong(const QString &what, qsizetype at) const;
 
@@ -141,6 +143,7 @@ private:
     std::vector<XmlAttribute> m_attributes;
     QByteArray m_names;                  // of the open elements, qualified, one after another
     std::vector<qsizetype> m_nameStarts; // where each open element's name begins in m_names
+    QString m_declarationFault;          // thrown once the root element has been handed out
     bool m_rootSeen = false;
     bool m_rootClosed = false;
 };

@@ -696,9 +696,20 @@ void TestMzmlReader::badInput_data()
         QTest::addRow("XML version %s", version)
             << true << Replace("version=\"1.0\" encoding", "version=\"" + QByteArray(version) + "\" encoding")
             << u"Points"_s << 1 << QString();
+    // A damaged declaration in an export is a damaged export; in other XML, no export at all.
     QTest::newRow("declaration after the start")
         << true << Mutation([](QByteArray &d) { d.prepend("\n"); }) << u"Open"_s << 0
-        << u"an XML declaration that does not begin the document at byte 1"_s;
+        << u"the document is damaged: an XML declaration that does not begin the document at byte 1."_s;
+    QTest::newRow("declaration after a comment") << false << Mutation([](QByteArray &d) { d.prepend("<!-- -->"); })
+                                                 << u"Open"_s << 0 << u"does not begin the document at byte 8."_s;
+    for (const char *version : {"1.", "1.x", "2.0"})
+        QTest::addRow("XML version %s", version)
+            << (version[2] == 'x')
+            << Replace("version=\"1.0\" encoding", "version=\"" + QByteArray(version) + "\" encoding") << u"Open"_s << 0
+            << u"the document is damaged: a malformed XML declaration at byte 0."_s;
+    QTest::newRow("declaration after the start, not mzML")
+        << true << Whole("\n<?xml version=\"1.0\"?><html/>") << u"Open"_s << 0
+        << u"It is not an mzML export, which is what this program reads: make one"_s;
     // Names by XML's rules beyond ASCII, in either encoding that holds the
     // character: those at the edges of its ranges, first in an element's or
     // an attribute's name and after the first.

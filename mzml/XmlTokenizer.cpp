@@ -861,9 +861,12 @@ void XmlTokenizer::declarationFault(const QString &what, qsizetype at)
     damaged(what, at);
 }
 
+// Where the source says the bytes end now, rather than where they stopped
+// coming: a file cut while it is read ends before the bytes already read.
 void XmlTokenizer::truncated() const
 {
-    throw MzmlFault{u"the document is truncated: it ends at byte %1"_s.arg(offsetOf(m_size))};
+    const qint64 end = m_source ? m_source->end() : -1;
+    throw MzmlFault{u"the document is truncated: it ends at byte %1"_s.arg(end >= 0 ? end : offsetOf(m_size))};
 }
 
 // The markup at at is longer than TextLimit.

@@ -1,3 +1,4 @@
+#include "convert/ConversionProgress.h"
 #include "convert/DateValue.h"
 #include "convert/Errors.h"
 #include "examples/DemoAcquisition.h"
@@ -7,6 +8,7 @@
 #include "mzml/MzmlDocument.h"
 #include "mzml/MzmlFault.h"
 #include "mzml/XmlTokenizer.h"
+#include "tests/fake/ScopedReplacement.h"
 #include "tests/fake/TestFiles.h"
 #include "tests/mzml/MzmlWriter.h"
 #include "tests/mzml/ReadAcquisition.h"
@@ -508,7 +510,9 @@ void TestMzmlReader::badInput_data()
 {
     QTest::addColumn<bool>("indexed");
     QTest::addColumn<Mutation>("mutation");
-    QTest::addColumn<QString>("operation"); // Open, CreationDate, Count, Filter, StartTime, Points, Points from 1
+    // Open, CreationDate, Count, Filter, StartTime, Points, Points from 1; Count while cut to N (the file cut
+    // once the first bytes are read), Points after cut to N (cut after Count)
+    QTest::addColumn<QString>("operation");
     QTest::addColumn<int>("spectrum");
     QTest::addColumn<QString>("failure"); // empty: reads like the unchanged acquisition
 
@@ -666,6 +670,14 @@ void TestMzmlReader::badInput_data()
     QTest::newRow("cut after the spectrum list")
         << true << Mutation([](QByteArray &d) { d.truncate(d.indexOf("</spectrumList>") + 15); }) << u"Points"_s << 1
         << u"the document is truncated: it ends at byte "_s;
+    // A file cut while it is read ends where it ends now, not where the reader stood.
+    const Mutation longComment = Replace("</spectrum>\n", "</spectrum>\n<!--" + QByteArray(2 << 20, 'x') + "-->\n");
+    QTest::newRow("cut to nothing while read")
+        << false << longComment << u"Count while cut to 0"_s << 0 << u"the document is truncated: it ends at byte 0."_s;
+    QTest::newRow("cut in the head while read") << true << longComment << u"Count while cut to 2000"_s << 0
+                                                << u"the document is truncated: it ends at byte 2000."_s;
+    QTest::newRow("cut after the spectra were found")
+        << false << none << u"Points after cut to 2000"_s << 1 << u"the document is truncated: it ends at byte 2000."_s;
     QTest::newRow("end tags out of order") << false << Replace("</run>\n</mzML>", "</mzML>\n</run>") << u"Count"_s << 0
                                            << u"the end tag </mzML> at byte "_s;
     QTest::newRow("content after the root element") << true << Mutation([](QByteArray &d) { d += "<mzML/>\n"; })
@@ -840,9 +852,23 @@ void TestMzmlReader::badInput()
             document->FileHeader()->CreationDate();
         const std::unique_ptr<DetectorChannel> detector = document->Detector(0, 1);
         const std::unique_ptr<SpectrumCollection> spectra = detector->Spectra(0);
+        const QRegularExpressionMatch cut = QRegularExpression(u"(while|after) cut to (\\d+)"_s).match(operation);
+        const auto cutFile = [&] { QFile::resize(path, cut.captured(2).toLongLong()); };
         if (operation == u"Count")
             spectra->Count();
-        else if (operation == u"Filter")
+        else if (cut.captured(1) == u"while") {
+            bool done = false;
+            ScopedReplacement<void(const ConversionProgress &)> cutOnce(ReportProgress,
+                                                                        [&](const ConversionProgress &) {
+                                                                            if (!std::exchange(done, true))
+                                                                                cutFile();
+                                                                        });
+            spectra->Count();
+        } else if (cut.captured(1) == u"after") {
+            spectra->Count();
+            cutFile();
+            spectra->Item(spectrum)->Points();
+        } else if (operation == u"Filter")
             detector->Filters()->ScanNumber(spectrum)->Text();
         else if (operation == u"StartTime")
             spectra->StartTime(spectrum);

@@ -30,18 +30,22 @@ bool IsSpace(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-// What each byte may be in a name: 1 anywhere, 2 after its first byte
-// only, 3 the first byte of a character beyond ASCII, looked at only when met.
+// What each byte may be in a name: NameByte after its first character,
+// NameByte | NameStartByte anywhere, BeyondAscii the first byte of a
+// character beyond ASCII, which is decoded only when met.
+constexpr quint8 NameByte = 1;
+constexpr quint8 NameStartByte = 2;
+constexpr quint8 BeyondAscii = 4;
 constexpr std::array<quint8, 256> MakeNameBytes()
 {
     std::array<quint8, 256> bytes{};
     for (size_t c = 0; c < bytes.size(); ++c) {
         if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':')
-            bytes[c] = 1;
+            bytes[c] = NameByte | NameStartByte;
         else if ((c >= '0' && c <= '9') || c == '.' || c == '-')
-            bytes[c] = 2;
+            bytes[c] = NameByte;
         else if (c >= 0x80)
-            bytes[c] = 3;
+            bytes[c] = BeyondAscii;
     }
     return bytes;
 }
@@ -720,36 +724,41 @@ QByteArrayView XmlTokenizer::tagName() const
 }
 
 // The index after the name that begins at from; from itself when none does.
+// ASCII goes by the table; a character beyond it is left to restOfName.
 qsizetype XmlTokenizer::name(qsizetype from, qsizetype end) const
 {
-    qsizetype at = from;
+    if (from >= end)
+        return from;
+    if (!(NameBytes[uchar(m_data[from])] & NameStartByte))
+        return NameBytes[uchar(m_data[from])] == BeyondAscii ? restOfName(from, from, end) : from;
+    qsizetype at = from + 1;
+    while (at < end && (NameBytes[uchar(m_data[at])] & NameByte))
+        ++at;
+    return at < end && NameBytes[uchar(m_data[at])] == BeyondAscii ? restOfName(from, at, end) : at;
+}
+
+// The index after the name that begins at from, checked up to at, where a
+// character beyond ASCII stands: each such character is decoded and held to
+// XML's ranges. Out of line, so that names of ASCII alone stay quick.
+Q_NEVER_INLINE qsizetype XmlTokenizer::restOfName(qsizetype from, qsizetype at, qsizetype end) const
+{
     while (at < end) {
         const quint8 kind = NameBytes[uchar(m_data[at])];
-        if (kind == 1 || (kind == 2 && at > from)) {
+        if (kind != BeyondAscii) {
+            if (!(kind & (at == from ? NameStartByte : NameByte)))
+                break;
             ++at;
             continue;
         }
-        if (kind != 3)
+        char32_t value = uchar(m_data[at]);
+        const int length = m_encoding == TextEncoding::Utf8   ? Utf8Character(m_data + at, end - at, value)
+                         : m_encoding == TextEncoding::Latin1 ? 1
+                                                              : 0;
+        if (length == 0 || !(at == from ? IsNameStartCharacter(value) : IsNameCharacter(value)))
             break;
-        const qsizetype after = nameCharacter(at, end, at == from);
-        if (after == at)
-            break;
-        at = after;
+        at += length;
     }
     return at;
-}
-
-// The index after the character beyond ASCII at at when it may stand
-// there in a name (first: begin it); at itself otherwise.
-qsizetype XmlTokenizer::nameCharacter(qsizetype at, qsizetype end, bool first) const
-{
-    char32_t value = uchar(m_data[at]);
-    int length = 1;
-    if (m_encoding == TextEncoding::Utf8)
-        length = Utf8Character(m_data + at, end - at, value);
-    if (length == 0 || !(first ? IsNameStartCharacter(value) : IsNameCharacter(value)))
-        return at;
-    return at + length;
 }
 
 qsizetype XmlTokenizer::space(qsizetype from, qsizetype end) const

@@ -116,7 +116,7 @@ private:
 
     QByteArrayView tagName() const;
     qsizetype name(qsizetype from, qsizetype end) const;
-    qsizetype nameCharacter(qsizetype at, qsizetype end, bool first) const;
+    qsizetype restOfName(qsizetype from, qsizetype at, qsizetype end) const;
     qsizetype space(qsizetype from, qsizetype end) const;
     qsizetype reference(qsizetype at, qsizetype limit) const;
     qsizetype character(qsizetype at, qsizetype limit) const;

@@ -227,28 +227,23 @@ QByteArray WithAsciiElementNames(const QByteArray &document)
 {
     QXmlStreamReader declaration(document);
     declaration.readNext();
-    const QString encoding = declaration.documentEncoding().toString().toLower();
-    if (!encoding.isEmpty() && encoding != u"utf-8" && encoding != u"utf8")
+    if (!QStringList{{}, u"utf-8"_s, u"utf8"_s}.contains(declaration.documentEncoding().toString().toLower()))
         return document;
+    static const QRegularExpression tag(u"</?([^ \\t\\r\\n/>=<!?]*[\\x{80}-\\x{FF}][^ \\t\\r\\n/>=<!?]*)"_s);
     QByteArray result;
     qsizetype copied = 0;
-    for (qsizetype at = document.indexOf('<'); at >= 0; at = document.indexOf('<', at + 1)) {
-        const qsizetype start = at + (document.mid(at + 1, 1) == "/" ? 2 : 1);
-        qsizetype end = start;
-        while (end < document.size() && !QByteArrayView(" \t\r\n/>=<!?").contains(document[end]))
-            ++end;
-        const QByteArray bytes = document.mid(start, end - start);
+    for (const QRegularExpressionMatch &match : tag.globalMatch(QString::fromLatin1(document))) {
+        const QByteArray bytes = document.sliced(match.capturedStart(1), match.capturedLength(1));
         const QString name = QString::fromUtf8(bytes);
-        if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; }) || name.toUtf8() != bytes
-            || !NameExpression().match(name).hasMatch())
+        if (name.toUtf8() != bytes || !NameExpression().match(name).hasMatch())
             continue;
         QString stand;
         for (const char32_t c : name.toUcs4())
             stand += c < 0x80 ? QString(QChar(c)) : u"_%1_"_s.arg(uint(c), 0, 16);
-        result += document.sliced(copied, start - copied) + stand.toLatin1();
-        copied = end;
+        result += document.sliced(copied, match.capturedStart(1) - copied) + stand.toLatin1();
+        copied = match.capturedEnd(1);
     }
-    return copied == 0 ? document : result + document.sliced(copied);
+    return result + document.sliced(copied);
 }
 
 // XML 1.0 reads a document of any version 1.x as its own; Qt's reader

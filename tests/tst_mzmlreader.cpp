@@ -738,6 +738,9 @@ void TestMzmlReader::badInput_data()
     nameRows({0xC0, 0xFF, 0x37F, 0x200C, 0x10000}, true, true);
     nameRows({0xB7, 0x300, 0x203F}, false, true);
     nameRows({0xA0, 0xD7, 0xF7, 0x37E, 0x2000, 0x3000, 0xFDD0, 0xF0000}, false, false);
+    QTest::newRow("U+00D7 an instruction's target, ISO-8859-1")
+        << false << Latin1(Replace("<scan>", "<scan><?\xd7 x?>")) << u"Count"_s << 0
+        << u"a malformed processing instruction at byte "_s;
     QTest::newRow("bytes beyond the US-ASCII declared")
         << true << Replace("encoding=\"utf-8\"", "encoding=\"US-ASCII\"") << u"Open"_s << 0
         << u"the byte 0xc2, which is not US-ASCII as the document declares, at byte "_s;

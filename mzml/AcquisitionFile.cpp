@@ -147,6 +147,7 @@ public:
         ReportProgress(m_progress);
         return read;
     }
+    qint64 end() const override { return m_source->end(); }
 
 private:
     std::unique_ptr<ByteSource> m_source;

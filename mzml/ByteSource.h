@@ -10,6 +10,9 @@ public:
     virtual ~ByteSource() = default;
     // Up to size bytes into data; 0 at the end. Throws MzmlFault or Error.
     virtual qint64 read(char *data, qint64 size) = 0;
+    // The document offset where the bytes end now; -1 when the source cannot
+    // tell. A file may have been cut since it was read this far.
+    virtual qint64 end() const { return -1; }
 };
 
 // The bytes of a file from its current position on.
@@ -18,6 +21,7 @@ class FileSource : public ByteSource
 public:
     explicit FileSource(QFile &file) : m_file(file) {}
     qint64 read(char *data, qint64 size) override;
+    qint64 end() const override { return m_file.size(); }
 
 private:
     QFile &m_file;

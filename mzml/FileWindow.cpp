@@ -23,10 +23,11 @@ qint64 ReadAt(QFile &file, qint64 from, char *data, qint64 size)
     return total;
 }
 
-// The file changed since the spectra were found: it ends sooner.
-MzmlFault EndsBefore(qint64 to)
+// The file changed since the spectra were found: it ends sooner, where it
+// ends now. Asked under the file's mutex.
+MzmlFault Truncated(const QFile &file)
 {
-    return MzmlFault{u"the document is truncated: it ends before byte %1"_s.arg(to)};
+    return MzmlFault{u"the document is truncated: it ends at byte %1"_s.arg(file.size())};
 }
 
 } // namespace
@@ -42,13 +43,13 @@ QByteArrayView FileWindow::bytes(qint64 from, qint64 to)
         try {
             const std::lock_guard lock(m_mutex);
             read = ReadAt(m_file, from, m_buffer.data(), size);
+            if (read < to - from)
+                throw Truncated(m_file);
         } catch (...) {
             m_buffer.truncate(0);
             throw;
         }
         m_buffer.truncate(read);
-        if (read < to - from)
-            throw EndsBefore(to);
     }
     return QByteArrayView(m_buffer).sliced(from - m_start, to - from);
 }
@@ -58,6 +59,6 @@ QByteArray ReadRange(QFile &file, std::mutex &mutex, qint64 from, qint64 to)
     QByteArray bytes(to - from, Qt::Uninitialized);
     const std::lock_guard lock(mutex);
     if (ReadAt(file, from, bytes.data(), bytes.size()) < bytes.size())
-        throw EndsBefore(to);
+        throw Truncated(file);
     return bytes;
 }

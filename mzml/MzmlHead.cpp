@@ -28,7 +28,7 @@ public:
             }
         } catch (const HeadComplete &) {
         } catch (const MzmlFault &fault) {
-            if (m_inMzml)
+            if (m_mzmlRoot)
                 throw;
             throw NotMzmlFault{{u"not an mzML acquisition (%1)"_s.arg(fault.what)}};
         }
@@ -45,6 +45,8 @@ private:
         const XmlToken &root = *token;
         m_head.encoding = m_tokenizer.declaredEncoding();
         m_head.textEncoding = m_tokenizer.encoding();
+        // A document of mzML's root element is an export, damaged or not.
+        m_mzmlRoot = root.name == "indexedmzML" || root.name == "mzML";
         if (root.name == "indexedmzML") {
             bool found = false;
             ReadChildren(m_tokenizer, [&](const XmlToken &child) {
@@ -54,7 +56,7 @@ private:
                 }
             });
             if (!found)
-                throw MzmlFault{u"its root element <indexedmzML> holds no <mzML>"_s};
+                throw NotMzmlFault{{u"not an mzML acquisition (its root element <indexedmzML> holds no <mzML>)"_s}};
         } else if (root.name == "mzML") {
             readMzml();
         } else {
@@ -64,7 +66,6 @@ private:
 
     void readMzml()
     {
-        m_inMzml = true;
         ReadChildren(m_tokenizer, [&](const XmlToken &child) {
             if (child.name == "fileDescription")
                 readFileDescription();
@@ -168,7 +169,7 @@ private:
     MzmlHead m_head;
     std::vector<MzmlSample> m_samples;
     QString m_sampleRef;
-    bool m_inMzml = false;
+    bool m_mzmlRoot = false;
     bool m_runSeen = false;
     bool m_sourceFileSeen = false;
 };

@@ -29,7 +29,8 @@ struct MzmlHead
 };
 
 // The fault of content that is not an mzML document: whatever stops the
-// reading before its mzML element begins. Its text says "not an mzML
+// reading before its root element shows to be mzML's (mzML or
+// indexedmzML), and an indexedmzML without mzML. Its text says "not an mzML
 // acquisition" and why.
 struct NotMzmlFault : MzmlFault
 {
@@ -44,6 +45,8 @@ using SpectrumReader = std::function<void(XmlTokenizer &, const MzmlHead &)>;
 // one, every spectrum of that list goes to it and the document is read to
 // its end. The spectra are the spectrum children of mzML/run/spectrumList
 // (inside indexedmzML or not) and nothing else. Throws NotMzmlFault for
-// what stops the reading before the mzML element begins (a document type
-// declaration among it), MzmlFault for what is wrong after.
+// what stops the reading before the root element (a document type
+// declaration among it) or in another root element, MzmlFault for what is
+// wrong in a document of mzML's root element (a misplaced or malformed XML
+// declaration among it).
 MzmlHead ReadMzml(ByteSource &source, const SpectrumReader &spectrum = {});

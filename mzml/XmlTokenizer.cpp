@@ -12,46 +12,86 @@ namespace {
 
 // Bytes read at a time: the file passes through a window of this size.
 constexpr qsizetype ChunkSize = 1 << 20;
-// How far past a character its check may look: the longest reference taken.
+// How far past a character its check may look: the longest entity reference
+// taken. A character reference may be longer: its digits are read as they come.
 constexpr qsizetype Lookahead = 64;
 // The longest element name taken; mzML's are a few dozen bytes.
 constexpr qsizetype NameLimit = 4 << 10;
 // Up to this many attributes, repeats are found by comparing each pair.
 constexpr size_t PairwiseAttributes = 16;
 
+bool IsDigit(char c, bool hex)
+{
+    return (c >= '0' && c <= '9') || (hex && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')));
+}
+
 bool IsSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-// What each byte may be in a name: 1 anywhere, 2 after its first byte only.
+// What each byte may be in a name: NameByte after its first character,
+// NameByte | NameStartByte anywhere, BeyondAscii the first byte of a
+// character beyond ASCII, which is decoded only when met.
+constexpr quint8 NameByte = 1;
+constexpr quint8 NameStartByte = 2;
+constexpr quint8 BeyondAscii = 4;
 constexpr std::array<quint8, 256> MakeNameBytes()
 {
     std::array<quint8, 256> bytes{};
     for (size_t c = 0; c < bytes.size(); ++c) {
-        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 0x80)
-            bytes[c] = 1;
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':')
+            bytes[c] = NameByte | NameStartByte;
         else if ((c >= '0' && c <= '9') || c == '.' || c == '-')
-            bytes[c] = 2;
+            bytes[c] = NameByte;
+        else if (c >= 0x80)
+            bytes[c] = BeyondAscii;
     }
     return bytes;
 }
 constexpr std::array<quint8, 256> NameBytes = MakeNameBytes();
 
-bool IsNameStart(uchar c)
+// XML 1.0 (fifth edition): NameStartChar beyond ASCII.
+bool IsNameStartCharacter(char32_t c)
 {
-    return NameBytes[c] == 1;
+    return (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF)
+        || (c >= 0x370 && c <= 0x37D) || (c >= 0x37F && c <= 0x1FFF) || (c >= 0x200C && c <= 0x200D)
+        || (c >= 0x2070 && c <= 0x218F) || (c >= 0x2C00 && c <= 0x2FEF) || (c >= 0x3001 && c <= 0xD7FF)
+        || (c >= 0xF900 && c <= 0xFDCF) || (c >= 0xFDF0 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0xEFFFF);
 }
 
-bool IsNameChar(uchar c)
+// NameChar beyond ASCII.
+bool IsNameCharacter(char32_t c)
 {
-    return NameBytes[c] != 0;
+    return IsNameStartCharacter(c) || c == 0xB7 || (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
 }
 
 bool IsXmlCharacter(char32_t c)
 {
     return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD)
         || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// The length of the character that the UTF-8 bytes at data (size of them
+// at hand) begin with, its value in value; 0 when they begin no character
+// that XML allows.
+int Utf8Character(const char *data, qsizetype size, char32_t &value)
+{
+    const uchar c = uchar(data[0]);
+    if (c < 0x80) {
+        value = c;
+        return 1;
+    }
+    const int length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
+    value = length == 4 ? c & 0x07 : length == 3 ? c & 0x0F : c & 0x1F;
+    bool valid = length > 0 && length <= size && c < 0xF5;
+    for (int k = 1; valid && k < length; ++k) {
+        const uchar next = uchar(data[k]);
+        valid = (next & 0xC0) == 0x80;
+        value = value << 6 | (next & 0x3F);
+    }
+    static constexpr char32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
+    return valid && value >= shortest[length] && IsXmlCharacter(value) ? length : 0;
 }
 
 QByteArrayView LocalPart(QByteArrayView name)
@@ -89,6 +129,13 @@ bool HasTextStop(const char *data)
     return HasSpecialByte(data) || hasByte('<') || hasByte('&') || hasByte(']');
 }
 
+// "1." and digits: XML 1.0 reads a document of any version 1.x as its own.
+bool IsVersion1(QByteArrayView version)
+{
+    return version.size() > 2 && version.startsWith("1.")
+        && std::all_of(version.begin() + 2, version.end(), [](char c) { return IsDigit(c, false); });
+}
+
 // A qualified name as namespaces allow it: no colon first, last or twice.
 bool IsQualified(QByteArrayView name)
 {
@@ -123,8 +170,10 @@ char32_t ReferencedCharacter(QByteArrayView reference)
     if (body.startsWith('#')) {
         const bool hex = body.size() > 1 && body[1] == 'x';
         const QByteArrayView digits = body.sliced(hex ? 2 : 1);
-        if (digits.isEmpty() || digits.size() > 8)
+        if (digits.isEmpty())
             return 0;
+        // Any number of digits, leading zeros among them: the value stops
+        // growing once it stands for no character, so that it cannot wrap.
         char32_t value = 0;
         for (const char c : digits) {
             int digit = -1;
@@ -136,7 +185,8 @@ char32_t ReferencedCharacter(QByteArrayView reference)
                 digit = c - 'A' + 10;
             if (digit < 0)
                 return 0;
-            value = value * (hex ? 16 : 10) + char32_t(digit);
+            if (value <= 0x10FFFF)
+                value = value * (hex ? 16 : 10) + char32_t(digit);
         }
         return IsXmlCharacter(value) ? value : 0;
     }
@@ -149,6 +199,15 @@ char32_t ReferencedCharacter(QByteArrayView reference)
         if (body == entity.name)
             return entity.character;
     return 0;
+}
+
+// A fault that names where it is: "the document is damaged: what at byte n",
+// or, when what names its byte already, "...: what".
+MzmlFault Damaged(const QString &what, qint64 offset)
+{
+    if (what.contains(u" at byte "_s))
+        return MzmlFault{u"the document is damaged: %1"_s.arg(what)};
+    return MzmlFault{u"the document is damaged: %1 at byte %2"_s.arg(what).arg(offset)};
 }
 
 // Resolves the references in text, which the tokenizer has checked; with
@@ -213,6 +272,8 @@ XmlTokenizer::XmlTokenizer(ByteSource *source, QByteArrayView bytes, qint64 offs
 
 const XmlToken &XmlTokenizer::next()
 {
+    if (m_rootSeen && !m_declarationFault.isEmpty())
+        throw MzmlFault{m_declarationFault};
     m_attributes.clear();
     for (;;) {
         if (m_pos >= m_size && !fill()) {
@@ -312,6 +373,10 @@ bool XmlTokenizer::text()
         ensure(Lookahead + 1); // so that the text before the lookahead is not empty
         const qsizetype limit = m_atEnd ? m_size : m_size - Lookahead;
         m_pos = checkedText(m_pos, limit);
+        if (m_pos < limit && m_data[m_pos] == '&') {
+            fill(); // a character reference runs on past the bytes at hand
+            continue;
+        }
         if (m_pos < limit || m_atEnd)
             return false;
     }
@@ -333,9 +398,12 @@ qsizetype XmlTokenizer::checkedText(qsizetype at, qsizetype limit)
             return at;
         if (outside && !IsSpace(c))
             damaged(m_rootClosed ? u"content after the root element"_s : u"text outside the root element"_s, at);
-        if (c == '&')
-            at = reference(at, m_size);
-        else if (c == ']' && QByteArrayView(m_data + at, m_size - at).startsWith("]]>"))
+        if (c == '&') {
+            const qsizetype after = reference(at, m_size);
+            if (after < 0)
+                return at; // text() reads on
+            at = after;
+        } else if (c == ']' && QByteArrayView(m_data + at, m_size - at).startsWith("]]>"))
             damaged(u"\"]]>\" in text"_s, at);
         else
             at = character(at, m_size);
@@ -383,7 +451,7 @@ qsizetype XmlTokenizer::markupEnd(qsizetype bodyStart, QByteArrayView terminator
         const bool complete = found >= 0 && (terminator != "--" || found + 2 < bytes.size());
         const qsizetype length = complete ? found + terminator.size() : bytes.size();
         if (length > TextLimit)
-            tooLong(what);
+            tooLong(what, m_pos);
         if (complete)
             return length;
         if (found < 0)
@@ -425,7 +493,7 @@ qsizetype XmlTokenizer::tagEnd()
             }
         }
         if (at > TextLimit)
-            tooLong(u"tag <%1>"_s.arg(Shown(LocalPart(tagName()))));
+            tooLong(u"tag <%1>"_s.arg(Shown(LocalPart(tagName()))), m_pos);
         if (m_pos + at < m_size)
             return at;
         if (!fill())
@@ -556,23 +624,26 @@ void XmlTokenizer::comment(qsizetype end)
 
 void XmlTokenizer::instruction(qsizetype end)
 {
+    // Characters first: a byte that is none must not pass for the end of the target.
+    checkCharacters(m_pos + 2, m_pos + end - 2);
     const qsizetype targetEnd = name(m_pos + 2, m_pos + end - 2);
     const QByteArrayView target(m_data + m_pos + 2, targetEnd - m_pos - 2);
     if (target.isEmpty() || (targetEnd < m_pos + end - 2 && !IsSpace(m_data[targetEnd])))
         damaged(u"a malformed processing instruction"_s, m_pos);
-    checkCharacters(m_pos + 2, m_pos + end - 2);
     if (target.compare("xml", Qt::CaseInsensitive) == 0) {
         const bool first = m_scope == Scope::Document && offsetOf(m_pos) == m_documentStart && target == "xml";
         if (!first)
-            damaged(u"an XML declaration that does not begin the document"_s, m_pos);
-        declaration(QByteArrayView(m_data + targetEnd, m_pos + end - 2 - targetEnd));
+            declarationFault(u"an XML declaration that does not begin the document"_s, m_pos);
+        else if (!declaration(QByteArrayView(m_data + targetEnd, m_pos + end - 2 - targetEnd)))
+            declarationFault(u"a malformed XML declaration"_s, m_pos);
     }
     m_pos += end;
 }
 
 bool XmlTokenizer::cdata(qsizetype end)
 {
-    if (m_nameStarts.empty())
+    // A run of content stands inside an element of the document it is taken from.
+    if (m_scope == Scope::Document && m_nameStarts.empty())
         damaged(u"a CDATA section outside the root element"_s, m_pos);
     const qsizetype start = m_pos;
     checkCharacters(start + 9, start + end - 3);
@@ -591,8 +662,8 @@ bool XmlTokenizer::cdata(qsizetype end)
 
 // The pseudo-attributes of the XML declaration, in their order: version,
 // then maybe encoding and standalone. The encoding decides how names and
-// values read.
-void XmlTokenizer::declaration(QByteArrayView body)
+// values read. False when the declaration is malformed.
+bool XmlTokenizer::declaration(QByteArrayView body)
 {
     static constexpr QByteArrayView order[] = {"version", "encoding", "standalone"};
     m_declaredEncoding = u""_s;
@@ -604,7 +675,7 @@ void XmlTokenizer::declaration(QByteArrayView body)
         if (nameStart == body.size())
             break;
         qsizetype nameEnd = nameStart;
-        while (nameEnd < body.size() && IsNameChar(uchar(body[nameEnd])))
+        while (nameEnd < body.size() && NameBytes[uchar(body[nameEnd])] != 0)
             ++nameEnd;
         const QByteArrayView name = body.sliced(nameStart, nameEnd - nameStart);
         while (next < std::size(order) && order[next] != name)
@@ -618,25 +689,26 @@ void XmlTokenizer::declaration(QByteArrayView body)
         const qsizetype close = quote < body.size() ? body.indexOf(body[quote], quote + 1) : -1;
         if (nameStart == at || next == std::size(order) || !equals || close < 0
             || (body[quote] != '"' && body[quote] != '\'') || (next == 0 && at > 0) || (next > 0 && at == 0))
-            damaged(u"a malformed XML declaration"_s, m_pos);
+            return false;
         const QByteArrayView value = body.sliced(quote + 1, close - quote - 1);
-        if ((next == 0 && value != "1.0") || (next == 2 && value != "yes" && value != "no"))
-            damaged(u"a malformed XML declaration"_s, m_pos);
+        if ((next == 0 && !IsVersion1(value)) || (next == 2 && value != "yes" && value != "no"))
+            return false;
         if (next == 1)
             useEncoding(value);
         ++next;
         at = close + 1;
     }
-    if (next == 0)
-        damaged(u"a malformed XML declaration"_s, m_pos);
+    return next > 0;
 }
 
 void XmlTokenizer::useEncoding(QByteArrayView name)
 {
     m_declaredEncoding = QString::fromLatin1(name);
     const QString lower = m_declaredEncoding.toLower();
-    if (lower == u"utf-8" || lower == u"utf8" || lower == u"us-ascii" || lower == u"ascii")
+    if (lower == u"utf-8" || lower == u"utf8")
         m_encoding = TextEncoding::Utf8;
+    else if (lower == u"us-ascii" || lower == u"ascii")
+        m_encoding = TextEncoding::Ascii;
     else if (lower == u"iso-8859-1" || lower == u"iso8859-1" || lower == u"latin1" || lower == u"latin-1")
         m_encoding = TextEncoding::Latin1;
     else
@@ -652,13 +724,40 @@ QByteArrayView XmlTokenizer::tagName() const
 }
 
 // The index after the name that begins at from; from itself when none does.
+// ASCII goes by the table; a character beyond it is left to restOfName.
 qsizetype XmlTokenizer::name(qsizetype from, qsizetype end) const
 {
-    if (from >= end || !IsNameStart(uchar(m_data[from])))
+    if (from >= end)
         return from;
+    if (!(NameBytes[uchar(m_data[from])] & NameStartByte))
+        return NameBytes[uchar(m_data[from])] == BeyondAscii ? restOfName(from, from, end) : from;
     qsizetype at = from + 1;
-    while (at < end && IsNameChar(uchar(m_data[at])))
+    while (at < end && (NameBytes[uchar(m_data[at])] & NameByte))
         ++at;
+    return at < end && NameBytes[uchar(m_data[at])] == BeyondAscii ? restOfName(from, at, end) : at;
+}
+
+// The index after the name that begins at from, checked up to at, where a
+// character beyond ASCII stands: each such character is decoded and held to
+// XML's ranges. Out of line, so that names of ASCII alone stay quick.
+Q_NEVER_INLINE qsizetype XmlTokenizer::restOfName(qsizetype from, qsizetype at, qsizetype end) const
+{
+    while (at < end) {
+        const quint8 kind = NameBytes[uchar(m_data[at])];
+        if (kind != BeyondAscii) {
+            if (!(kind & (at == from ? NameStartByte : NameByte)))
+                break;
+            ++at;
+            continue;
+        }
+        char32_t value = uchar(m_data[at]);
+        const int length = m_encoding == TextEncoding::Utf8   ? Utf8Character(m_data + at, end - at, value)
+                         : m_encoding == TextEncoding::Latin1 ? 1
+                                                              : 0;
+        if (length == 0 || !(at == from ? IsNameStartCharacter(value) : IsNameCharacter(value)))
+            break;
+        at += length;
+    }
     return at;
 }
 
@@ -672,13 +771,23 @@ qsizetype XmlTokenizer::space(qsizetype from, qsizetype end) const
 // Checks the reference that begins at "&" at; returns the index after its ";".
 qsizetype XmlTokenizer::reference(qsizetype at, qsizetype limit) const
 {
-    const QByteArrayView rest(m_data + at, qMin(limit - at, Lookahead));
-    const qsizetype semicolon = rest.indexOf(';');
-    if (semicolon < 2 || ReferencedCharacter(rest.first(semicolon + 1)) == 0)
-        damaged(u"the reference \"%1\" stands for no character"_s.arg(
-                    Shown(semicolon < 0 ? rest.first(qMin<qsizetype>(rest.size(), 12)) : rest.first(semicolon + 1))),
-                at);
-    return at + semicolon + 1;
+    qsizetype end = at + 1; // of its ";"
+    if (end < limit && m_data[end] == '#') {
+        const bool hex = end + 1 < limit && m_data[end + 1] == 'x';
+        for (end += hex ? 2 : 1; end < limit && IsDigit(m_data[end], hex);)
+            ++end;
+        if (end - at > TextLimit)
+            tooLong(u"character reference"_s, at);
+        if (end == limit && limit == m_size && !m_atEnd)
+            return -1;
+    } else {
+        const qsizetype semicolon = QByteArrayView(m_data + at, qMin(limit - at, Lookahead)).indexOf(';');
+        end = semicolon < 0 ? qMin(limit, at + 11) : at + semicolon;
+    }
+    const QByteArrayView written(m_data + at, qMin(end + 1, limit) - at);
+    if (end == limit || m_data[end] != ';' || ReferencedCharacter(written) == 0)
+        damaged(u"the reference \"%1\" stands for no character"_s.arg(Shown(written)), at);
+    return end + 1;
 }
 
 // Checks the character that begins at at; returns the index after it.
@@ -694,16 +803,11 @@ qsizetype XmlTokenizer::character(qsizetype at, qsizetype limit) const
     }
     if (m_encoding == TextEncoding::Latin1)
         return at + 1;
-    const int length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
-    char32_t value = length == 4 ? c & 0x07 : length == 3 ? c & 0x0F : c & 0x1F;
-    bool valid = length > 0 && at + length <= limit && c < 0xF5;
-    for (int k = 1; valid && k < length; ++k) {
-        const uchar next = uchar(m_data[at + k]);
-        valid = (next & 0xC0) == 0x80;
-        value = value << 6 | (next & 0x3F);
-    }
-    static constexpr char32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (!valid || value < shortest[length] || !IsXmlCharacter(value))
+    if (m_encoding == TextEncoding::Ascii)
+        damaged(u"the byte 0x%1, which is not US-ASCII as the document declares,"_s.arg(int(c), 2, 16), at);
+    char32_t value;
+    const int length = Utf8Character(m_data + at, limit - at, value);
+    if (length == 0)
         damaged(u"bytes that are not a character in UTF-8"_s, at);
     return at + length;
 }
@@ -748,23 +852,35 @@ void XmlTokenizer::close(QByteArrayView qualifiedName, qint64 at)
     m_rootClosed = m_scope == Scope::Document && m_nameStarts.empty();
 }
 
-// A fault that names where it is: "the document is damaged: what at byte n",
-// or, when what names its byte already, "...: what".
 void XmlTokenizer::damaged(const QString &what, qsizetype at) const
 {
-    if (what.contains(u" at byte "_s))
-        throw MzmlFault{u"the document is damaged: %1"_s.arg(what)};
-    throw MzmlFault{u"the document is damaged: %1 at byte %2"_s.arg(what).arg(offsetOf(at))};
+    throw Damaged(what, offsetOf(at));
 }
 
+// A fault of the XML declaration. Before the root element it waits until
+// that element has been handed out, so that a reader can tell a damaged
+// document of its own kind from content of another kind.
+void XmlTokenizer::declarationFault(const QString &what, qsizetype at)
+{
+    if (m_scope == Scope::Document && !m_rootSeen) {
+        if (m_declarationFault.isEmpty())
+            m_declarationFault = Damaged(what, offsetOf(at)).what;
+        return;
+    }
+    damaged(what, at);
+}
+
+// Where the source says the bytes end now, rather than where they stopped
+// coming: a file cut while it is read ends before the bytes already read.
 void XmlTokenizer::truncated() const
 {
-    throw MzmlFault{u"the document is truncated: it ends at byte %1"_s.arg(offsetOf(m_size))};
+    const qint64 end = m_source ? m_source->end() : -1;
+    throw MzmlFault{u"the document is truncated: it ends at byte %1"_s.arg(end >= 0 ? end : offsetOf(m_size))};
 }
 
-// The markup under way is longer than TextLimit.
-void XmlTokenizer::tooLong(const QString &what) const
+// The markup at at is longer than TextLimit.
+void XmlTokenizer::tooLong(const QString &what, qsizetype at) const
 {
     throw MzmlFault{u"the %1 at byte %2 is longer than %3 MiB, more than this reader takes"_s.arg(
-        what, QString::number(offsetOf(m_pos)), QString::number(TextLimit >> 20))};
+        what, QString::number(offsetOf(at)), QString::number(TextLimit >> 20))};
 }

@@ -17,7 +17,7 @@ constexpr qint64 TextLimit = qint64(4) << 20;
 constexpr int DepthLimit = 256;
 
 // The encodings whose markup is ASCII, the only ones the reader takes.
-enum class TextEncoding { Utf8, Latin1 };
+enum class TextEncoding { Utf8, Latin1, Ascii };
 
 struct XmlAttribute
 {
@@ -67,7 +67,8 @@ public:
     XmlTokenizer(QByteArrayView bytes, qint64 offset, Scope scope, TextEncoding encoding);
 
     // The next token; End once the input is through. The views it holds are
-    // valid until the next call.
+    // valid until the next call. A fault of the XML declaration before the
+    // root element comes from the call after the one that hands out the root.
     const XmlToken &next();
     // The token last returned.
     const XmlToken &current() const { return m_token; }
@@ -110,11 +111,12 @@ private:
     void comment(qsizetype end);
     void instruction(qsizetype end);
     bool cdata(qsizetype end);
-    void declaration(QByteArrayView body);
+    bool declaration(QByteArrayView body);
     void useEncoding(QByteArrayView name);
 
     QByteArrayView tagName() const;
     qsizetype name(qsizetype from, qsizetype end) const;
+    qsizetype restOfName(qsizetype from, qsizetype at, qsizetype end) const;
     qsizetype space(qsizetype from, qsizetype end) const;
     qsizetype reference(qsizetype at, qsizetype limit) const;
     qsizetype character(qsizetype at, qsizetype limit) const;
@@ -122,8 +124,9 @@ private:
     void open(QByteArrayView qualifiedName, qint64 at);
     void close(QByteArrayView qualifiedName, qint64 at);
     [[noreturn]] void damaged(const QString &what, qsizetype at) const;
+    void declarationFault(const QString &what, qsizetype at);
     [[noreturn]] void truncated() const;
-    [[noreturn]] void tooLong(const QString &what) const;
+    [[noreturn]] void tooLong(const QString &what, qsizetype at) const;
 
     ByteSource *m_source; // null: the bytes are all in memory
     Scope m_scope;
@@ -140,6 +143,7 @@ private:
     std::vector<XmlAttribute> m_attributes;
     QByteArray m_names;                  // of the open elements, qualified, one after another
     std::vector<qsizetype> m_nameStarts; // where each open element's name begins in m_names
+    QString m_declarationFault;          // thrown once the root element has been handed out
     bool m_rootSeen = false;
     bool m_rootClosed = false;
 };

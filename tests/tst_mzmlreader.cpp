@@ -1,3 +1,4 @@
+#include "convert/ConversionProgress.h"
 #include "convert/DateValue.h"
 #include "convert/Errors.h"
 #include "examples/DemoAcquisition.h"
@@ -7,6 +8,7 @@
 #include "mzml/MzmlDocument.h"
 #include "mzml/MzmlFault.h"
 #include "mzml/XmlTokenizer.h"
+#include "tests/fake/ScopedReplacement.h"
 #include "tests/fake/TestFiles.h"
 #include "tests/mzml/MzmlWriter.h"
 #include "tests/mzml/ReadAcquisition.h"
@@ -199,6 +201,15 @@ Mutation Gzip(Mutation damage = [](QByteArray &) {})
     return [damage](QByteArray &document) {
         document = Gzipped(document);
         damage(document);
+    };
+}
+
+// The document in ISO-8859-1, as it declares, then changed.
+Mutation Latin1(Mutation change)
+{
+    return [change](QByteArray &document) {
+        document = QString::fromUtf8(document).toLatin1().replace("encoding=\"utf-8\"", "encoding=\"ISO-8859-1\"");
+        change(document);
     };
 }
 
@@ -499,7 +510,9 @@ void TestMzmlReader::badInput_data()
 {
     QTest::addColumn<bool>("indexed");
     QTest::addColumn<Mutation>("mutation");
-    QTest::addColumn<QString>("operation"); // Open, CreationDate, Count, Filter, StartTime, Points, Points from 1
+    // Open, CreationDate, Count, Filter, StartTime, Points, Points from 1; Count while cut to N (the file cut
+    // once the first bytes are read), Points after cut to N (cut after Count)
+    QTest::addColumn<QString>("operation");
     QTest::addColumn<int>("spectrum");
     QTest::addColumn<QString>("failure"); // empty: reads like the unchanged acquisition
 
@@ -648,9 +661,23 @@ void TestMzmlReader::badInput_data()
         << u"the document is damaged: \"--\" inside a comment at byte "_s;
     QTest::newRow("ignored section around a spectrum") << true << aroundSecond("<![IGNORE[", "]]>") << u"Count"_s << 0
                                                        << u"a marked section other than CDATA at byte "_s;
+    // A spectrum's arrays are read again on their own, as content.
+    QTest::newRow("content after a spectrum's arrays")
+        << false
+        << Replace("</binaryDataArrayList>\n</spectrum>",
+                   "</binaryDataArrayList><![CDATA[ ]]>&#32;<!-- c --><?pi x?>\n</spectrum>")
+        << u"Points"_s << 1 << QString();
     QTest::newRow("cut after the spectrum list")
         << true << Mutation([](QByteArray &d) { d.truncate(d.indexOf("</spectrumList>") + 15); }) << u"Points"_s << 1
         << u"the document is truncated: it ends at byte "_s;
+    // A file cut while it is read ends where it ends now, not where the reader stood.
+    const Mutation longComment = Replace("</spectrum>\n", "</spectrum>\n<!--" + QByteArray(2 << 20, 'x') + "-->\n");
+    QTest::newRow("cut to nothing while read")
+        << false << longComment << u"Count while cut to 0"_s << 0 << u"the document is truncated: it ends at byte 0."_s;
+    QTest::newRow("cut in the head while read") << true << longComment << u"Count while cut to 2000"_s << 0
+                                                << u"the document is truncated: it ends at byte 2000."_s;
+    QTest::newRow("cut after the spectra were found")
+        << false << none << u"Points after cut to 2000"_s << 1 << u"the document is truncated: it ends at byte 2000."_s;
     QTest::newRow("end tags out of order") << false << Replace("</run>\n</mzML>", "</mzML>\n</run>") << u"Count"_s << 0
                                            << u"the end tag </mzML> at byte "_s;
     QTest::newRow("content after the root element") << true << Mutation([](QByteArray &d) { d += "<mzML/>\n"; })
@@ -665,9 +692,63 @@ void TestMzmlReader::badInput_data()
     QTest::newRow("undefined reference in the head")
         << true << Replace("<sample ", "<sample n=\"&nbsp;\" ") << u"Open"_s << 0
         << u"the reference \"&nbsp;\" stands for no character at byte "_s;
+    // A character reference may have any number of digits; its value is bounded.
+    QTest::newRow("references with leading zeros") << false << Mutation([](QByteArray &d) {
+        Replace("QC-3", "&#000000081;C-3")(d);
+        Replace("<binary>eJ", "<binary>&#x0000065;&#" + QByteArray(100, '0') + "74;")(d);
+    }) << u"Points"_s << 1 << QString();
+    QTest::newRow("reference that wraps to a character")
+        << true << Replace("QC-3", "&#x100000051;C-3") << u"Open"_s << 0
+        << u"the reference \"&#x100000051;\" stands for no character at byte "_s;
+    QTest::newRow("reference beyond the limit")
+        << false << Replace("<binary>eJ", "<binary>&#" + QByteArray(TextLimit, '0') + "101;J") << u"Count"_s << 0
+        << u"the character reference at byte "_s;
+    // Any version 1.x reads as XML 1.0 does. A damaged declaration in an
+    // export is a damaged export; in other XML, no export at all.
+    for (const auto &[version, read] :
+         {std::pair{"1.1", true}, {"1.23", true}, {"1.", false}, {"1.x", false}, {"2.0", false}})
+        QTest::addRow("XML version %s", version)
+            << read << Replace("version=\"1.0\" encoding", "version=\"" + QByteArray(version) + "\" encoding")
+            << u"Open"_s << 0
+            << (read ? QString() : u"the document is damaged: a malformed XML declaration at byte 0."_s);
     QTest::newRow("declaration after the start")
         << true << Mutation([](QByteArray &d) { d.prepend("\n"); }) << u"Open"_s << 0
-        << u"an XML declaration that does not begin the document at byte 1"_s;
+        << u"the document is damaged: an XML declaration that does not begin the document at byte 1."_s;
+    QTest::newRow("declaration after the start, not mzML")
+        << true << Whole("\n<?xml version=\"1.0\"?><html/>") << u"Open"_s << 0
+        << u"It is not an mzML export, which is what this program reads: make one"_s;
+    // Names by XML's rules beyond ASCII, in either encoding that holds the
+    // character: those at the edges of its ranges, first in a name and after.
+    const auto nameRows = [](std::initializer_list<char32_t> characters, bool first, bool after) {
+        for (const char32_t character : characters)
+            for (const bool latin1 : {false, true}) {
+                const QString text = QString::fromUcs4(&character, 1);
+                const QByteArray c = latin1 ? text.toLatin1() : text.toUtf8();
+                const QByteArray tags[] = {'<' + c + "a/>", "<a " + c + "b=\"1\"/>", "<a" + c + "/>",
+                                           "<a b" + c + "=\"1\"/>"};
+                for (int i = 0; i < 4 && (!latin1 || character <= 0xFF); ++i) {
+                    const Mutation insert = Replace("<scan>", "<scan>" + tags[i]);
+                    QTest::addRow("U+%04X %s a%s name, %s", uint(character), i < 2 ? "first in" : "after the first in",
+                                  i % 2 ? "n attribute" : "n element", latin1 ? "ISO-8859-1" : "UTF-8")
+                        << false << (latin1 ? Latin1(insert) : insert) << u"Count"_s << 0
+                        << ((i < 2 ? first : after) ? QString() : u"the document is damaged: "_s);
+                }
+            }
+    };
+    nameRows({0xC0, 0xFF, 0x37F, 0x200C, 0x10000}, true, true);
+    nameRows({0xB7, 0x300, 0x203F}, false, true);
+    nameRows({0xA0, 0xD7, 0xF7, 0x37E, 0x2000, 0x3000, 0xFDD0, 0xF0000}, false, false);
+    QTest::newRow("U+00D7 an instruction's target, ISO-8859-1")
+        << false << Latin1(Replace("<scan>", "<scan><?\xd7 x?>")) << u"Count"_s << 0
+        << u"a malformed processing instruction at byte "_s;
+    QTest::newRow("bytes beyond the US-ASCII declared")
+        << true << Replace("encoding=\"utf-8\"", "encoding=\"US-ASCII\"") << u"Open"_s << 0
+        << u"the byte 0xc2, which is not US-ASCII as the document declares, at byte "_s;
+    QTest::newRow("bytes beyond the ASCII declared, in a spectrum") << false << Mutation([](QByteArray &d) {
+        Replace("encoding=\"utf-8\"", "encoding=\"ascii\"")(d);
+        Replace("\xc2\xb5", "&#181;")(d);
+        Replace("+ c ESI SIM", "+ c \xc3\xa9 SIM")(d);
+    }) << u"Count"_s << 0 << u"the byte 0xc3, which is not US-ASCII as the document declares, at byte "_s;
     QTest::newRow("bytes that are not UTF-8")
         << false << Replace("+ c ESI SIM", "+ c \xff SIM") << u"Count"_s << 0 << u"not a character in UTF-8 at byte "_s;
     // The spectra are those of mzML/run/spectrumList and nothing else.
@@ -759,9 +840,19 @@ void TestMzmlReader::badInput()
             document->FileHeader()->CreationDate();
         const std::unique_ptr<DetectorChannel> detector = document->Detector(0, 1);
         const std::unique_ptr<SpectrumCollection> spectra = detector->Spectra(0);
+        const QRegularExpressionMatch cut = QRegularExpression(u"(while|after) cut to (\\d+)"_s).match(operation);
+        const auto cutFile = [&] { QFile::resize(path, cut.captured(2).toLongLong()); };
         if (operation == u"Count")
             spectra->Count();
-        else if (operation == u"Filter")
+        else if (cut.captured(1) == u"while") {
+            const ScopedReplacement<void(const ConversionProgress &)> cutting(ReportProgress,
+                                                                              [&](const auto &) { cutFile(); });
+            spectra->Count();
+        } else if (cut.captured(1) == u"after") {
+            spectra->Count();
+            cutFile();
+            spectra->Item(spectrum)->Points();
+        } else if (operation == u"Filter")
             detector->Filters()->ScanNumber(spectrum)->Text();
         else if (operation == u"StartTime")
             spectra->StartTime(spectrum);
@@ -938,7 +1029,8 @@ void TestMzmlReader::tokenizerIgnoresHowBytesArrive()
 {
     // Markup that a search for the next ">" would cut short, then the tokens
     // of a document whatever pieces its bytes come in.
-    const QByteArray tricky = "<z><!-- a - b > --><![CDATA[ ]] > ]]><?pi ? > ?><a b='>' c=\"/\"/><x:y/><x:y></x:y></z>";
+    const QByteArray tricky = "<z><!-- a - b > --><![CDATA[ ]] > ]]><?pi ? > ?><a b='>' c=\"/\"/><x:y/><x:y></x:y>&#x"
+                            + QByteArray(100, '0') + "41;</z>";
     QRandomGenerator random(5);
     // Hands out the document in pieces of random size.
     class Pieces : public ByteSource
@@ -979,7 +1071,7 @@ void TestMzmlReader::tokenizerIgnoresHowBytesArrive()
         return seen;
     };
     QCOMPARE(tokens(tricky, 1), QStringList({u"0 0-3 0 z"_s, u"1 48-64 1 a b=> c=/"_s, u"1 64-70 1 y"_s,
-                                             u"0 70-75 1 y"_s, u"2 75-81 1 y"_s, u"2 81-85 0 z"_s}));
+                                             u"0 70-75 1 y"_s, u"2 75-81 1 y"_s, u"2 187-191 0 z"_s}));
     QByteArray document = ContentOf(QStringLiteral(QUORVANE_SOURCE_DIR "/examples/demo.raw"));
     document.insert(document.indexOf("<run "), tricky);
     const QStringList whole = tokens(document, int(document.size()));

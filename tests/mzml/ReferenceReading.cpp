@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <QXmlStreamReader>
 
+#include <algorithm>
 #include <optional>
 
 using namespace Qt::Literals::StringLiterals;
@@ -206,11 +207,55 @@ std::vector<FakeSpectrum> ReadSpectra(const QString &path)
     return read;
 }
 
-// A name as XML allows it, as far as its ASCII goes.
+// A name as XML 1.0 (fifth edition) allows it: NameStartChar, then NameChar.
 const QRegularExpression &NameExpression()
 {
-    static const QRegularExpression name(u"^[A-Za-z_:\\x{80}-\\x{10FFFF}][-A-Za-z0-9._:\\x{80}-\\x{10FFFF}]*$"_s);
+    static const QString start =
+        u":A-Z_a-z\\x{C0}-\\x{D6}\\x{D8}-\\x{F6}\\x{F8}-\\x{2FF}\\x{370}-\\x{37D}\\x{37F}-\\x{1FFF}"
+        u"\\x{200C}-\\x{200D}\\x{2070}-\\x{218F}\\x{2C00}-\\x{2FEF}\\x{3001}-\\x{D7FF}"
+        u"\\x{F900}-\\x{FDCF}\\x{FDF0}-\\x{FFFD}\\x{10000}-\\x{EFFFF}"_s;
+    static const QRegularExpression name(u"^[%1][%1\\-.0-9\\x{B7}\\x{300}-\\x{36F}\\x{203F}-\\x{2040}]*$"_s.arg(start));
     return name;
+}
+
+// Qt's reader holds element names to the rules of XML before its fifth
+// edition, which refuse characters that the fifth allows (U+037F, U+200C,
+// U+10000, ...). In a UTF-8 document, an element name beyond ASCII that
+// NameExpression allows reaches Qt with each such character written "_hex_":
+// its local part stays, and its end tag changes alike.
+QByteArray WithAsciiElementNames(const QByteArray &document)
+{
+    QXmlStreamReader declaration(document);
+    declaration.readNext();
+    if (!QStringList{{}, u"utf-8"_s, u"utf8"_s}.contains(declaration.documentEncoding().toString().toLower()))
+        return document;
+    static const QRegularExpression tag(u"</?([^ \\t\\r\\n/>=<!?]*[\\x{80}-\\x{FF}][^ \\t\\r\\n/>=<!?]*)"_s);
+    QByteArray result;
+    qsizetype copied = 0;
+    for (const QRegularExpressionMatch &match : tag.globalMatch(QString::fromLatin1(document))) {
+        const QByteArray bytes = document.sliced(match.capturedStart(1), match.capturedLength(1));
+        const QString name = QString::fromUtf8(bytes);
+        if (name.toUtf8() != bytes || !NameExpression().match(name).hasMatch())
+            continue;
+        QString stand;
+        for (const char32_t c : name.toUcs4())
+            stand += c < 0x80 ? QString(QChar(c)) : u"_%1_"_s.arg(uint(c), 0, 16);
+        result += document.sliced(copied, match.capturedStart(1) - copied) + stand.toLatin1();
+        copied = match.capturedEnd(1);
+    }
+    return result + document.sliced(copied);
+}
+
+// XML 1.0 reads a document of any version 1.x as its own; Qt's reader
+// refuses every version but 1.0.
+QByteArray AsVersion10(QByteArray document)
+{
+    static const QRegularExpression version(
+        u"^(\\x{EF}\\x{BB}\\x{BF})?<\\?xml[ \\t\\r\\n]+version[ \\t\\r\\n]*=[ \\t\\r\\n]*([\"'])(1\\.[0-9]+)\\2"_s);
+    const QRegularExpressionMatch match = version.match(QString::fromLatin1(document.first(qMin(document.size(), 64))));
+    if (match.hasMatch())
+        document.replace(match.capturedStart(3), match.capturedLength(3), "1.0");
+    return document;
 }
 
 // Refusals by design: the reference parser takes what the reader must not
@@ -241,26 +286,40 @@ QString DisagreementWithReference(const QString &path)
     if (refusal && RefusedByDesign(document, *refusal))
         return {};
     // The reference: Qt's reader over the whole document, then the spectra by the same rules.
-    QXmlStreamReader xml(document);
+    const QByteArray given = WithAsciiElementNames(AsVersion10(document));
+    QXmlStreamReader xml(given);
     xml.setNamespaceProcessing(false);
     QString referenceRefusal;
+    QString encoding;
     while (!xml.atEnd() && referenceRefusal.isEmpty()) {
-        // Qt's reader takes ASCII in names that XML does not allow.
-        if (xml.readNext() == QXmlStreamReader::StartElement) {
-            QStringList names = {xml.qualifiedName().toString()};
+        // Qt's reader takes characters in names that XML does not allow.
+        const QXmlStreamReader::TokenType token = xml.readNext();
+        if (token == QXmlStreamReader::StartDocument)
+            encoding = xml.documentEncoding().toString();
+        QStringList names;
+        if (token == QXmlStreamReader::ProcessingInstruction)
+            names << xml.processingInstructionTarget().toString();
+        if (token == QXmlStreamReader::StartElement) {
+            names << xml.qualifiedName().toString();
             for (const QXmlStreamAttribute &attribute : xml.attributes())
                 names << attribute.qualifiedName().toString();
-            for (const QString &name : names)
-                if (!NameExpression().match(name).hasMatch())
-                    referenceRefusal = u"the name %1"_s.arg(name);
         }
+        for (const QString &name : names)
+            if (!NameExpression().match(name).hasMatch())
+                referenceRefusal = u"the name %1"_s.arg(name);
     }
     if (xml.hasError())
         referenceRefusal = xml.errorString();
+    // Qt's reader turns bytes beyond US-ASCII into replacement characters.
+    if (referenceRefusal.isEmpty()
+        && (encoding.compare(u"US-ASCII", Qt::CaseInsensitive) == 0
+            || encoding.compare(u"ASCII", Qt::CaseInsensitive) == 0)
+        && std::any_of(document.begin(), document.end(), [](char c) { return uchar(c) >= 0x80; }))
+        referenceRefusal = u"a byte beyond the US-ASCII declared"_s;
     std::vector<FakeSpectrum> spectra;
     if (referenceRefusal.isEmpty()) {
         try {
-            spectra = Reference(document).read();
+            spectra = Reference(given).read();
         } catch (const MzmlFault &fault) {
             referenceRefusal = fault.what;
         }

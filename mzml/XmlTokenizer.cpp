@@ -768,7 +768,9 @@ qsizetype XmlTokenizer::space(qsizetype from, qsizetype end) const
     return from;
 }
 
-// Checks the reference that begins at "&" at; returns the index after its ";".
+// Checks the reference that begins at "&" at; returns the index after its
+// ";", or -1 when a character reference's digits run on to the end of the
+// bytes at hand and more are to come.
 qsizetype XmlTokenizer::reference(qsizetype at, qsizetype limit) const
 {
     qsizetype end = at + 1; // of its ";"

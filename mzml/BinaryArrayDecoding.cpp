@@ -182,7 +182,7 @@ ArrayEncoding EncodingOfArray(const ParamSet &params, const QString &arrayName)
             hasCompression = true;
         } else if (param.name.contains(u"compression"_s, Qt::CaseInsensitive)) {
             throw ArrayFault(arrayName, u"uses the compression %1 (%2), which this reader does not decode"_s.arg(
-                                            param.accession, param.name));
+                                            ShownValue(param.accession), ShownValue(param.name)));
         } else {
             for (const Term &term : UnsupportedDataTypes)
                 if (param.accession == QStringView(term.accession))

@@ -89,7 +89,7 @@ public:
                 return DateValueOfDateTime(wallClock.date(), wallClock.time());
             const QDateTime stamp = QDateTime::fromString(text, Qt::ISODateWithMs);
             if (!stamp.isValid())
-                throw MzmlFault{u"the run's startTimeStamp \"%1\" is not a date and time"_s.arg(text)};
+                throw MzmlFault{u"the run's startTimeStamp \"%1\" is not a date and time"_s.arg(ShownValue(text))};
             const QDateTime local = stamp.toLocalTime();
             return DateValueOfDateTime(local.date(), local.time());
         });

@@ -14,6 +14,19 @@ struct MzmlFault
     qint64 spectrum = 0;
 };
 
+// A value from the file as a message quotes it: at most about 100
+// characters, then "...", so that no file can make a message of any size.
+inline QString ShownValue(const QString &value)
+{
+    using namespace Qt::Literals::StringLiterals;
+    constexpr qsizetype Longest = 100;
+    if (value.size() <= Longest)
+        return value;
+    // A character of two code units stays whole or goes.
+    const qsizetype cut = value.at(Longest - 1).isHighSurrogate() ? Longest - 1 : Longest;
+    return value.first(cut) + u"..."_s;
+}
+
 // The fault of a document that ends before its spectrum list does.
 inline MzmlFault TruncatedDocument()
 {

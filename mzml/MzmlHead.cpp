@@ -1,5 +1,6 @@
 #include "mzml/MzmlHead.h"
 
+#include "mzml/MzmlFault.h"
 #include "mzml/SourceFolder.h"
 
 #include <algorithm>
@@ -58,7 +59,7 @@ private:
         } else if (root.name == "mzML") {
             readMzml();
         } else {
-            throw MzmlFault{u"its root element is <%1>"_s.arg(QString::fromUtf8(root.name))};
+            throw MzmlFault{u"its root element is <%1>"_s.arg(ShownValue(QString::fromUtf8(root.name)))};
         }
     }
 
@@ -104,7 +105,8 @@ private:
             ReadChildren(m_tokenizer, [&](const XmlToken &param) {
                 if (param.name == "referenceableParamGroupRef")
                     throw MzmlFault{
-                        u"the parameter group \"%1\" refers to another group, which mzML does not allow"_s.arg(id)};
+                        u"the parameter group \"%1\" refers to another group, which mzML does not allow"_s.arg(
+                            ShownValue(id))};
                 ReadParam(m_tokenizer, m_head.groups, group.params);
             });
             group.terms = SpectrumTerms::Of(group.params);
@@ -145,7 +147,7 @@ private:
         ReadChildren(m_tokenizer, [&](const XmlToken &child) {
             if (child.name != "spectrum")
                 throw MzmlFault{u"the spectrum list holds an element <%1> at byte %2, which is not a spectrum"_s.arg(
-                    QString::fromUtf8(child.name), QString::number(child.start))};
+                    ShownValue(QString::fromUtf8(child.name)), QString::number(child.start))};
             if (!m_spectrum)
                 throw HeadComplete{};
             m_spectrum(m_tokenizer, m_head);

@@ -118,7 +118,8 @@ const ParamGroup &ReferencedGroup(const XmlTokenizer &tokenizer, const ParamGrou
     const QString ref = tokenizer.attributeValue("ref");
     const auto group = groups.constFind(ref);
     if (group == groups.constEnd())
-        throw MzmlFault{u"it refers to the parameter group \"%1\", which the document does not define"_s.arg(ref)};
+        throw MzmlFault{
+            u"it refers to the parameter group \"%1\", which the document does not define"_s.arg(ShownValue(ref))};
     return *group;
 }
 

@@ -87,7 +87,7 @@ qint64 DeclaredLength(const XmlTokenizer &tokenizer, QByteArrayView attribute)
     bool ok = false;
     const qint64 length = text.toLongLong(&ok);
     if (!ok || length < 0)
-        throw MzmlFault{u"its %1 \"%2\" is not a length"_s.arg(QString::fromLatin1(attribute), text)};
+        throw MzmlFault{u"its %1 \"%2\" is not a length"_s.arg(QString::fromLatin1(attribute), ShownValue(text))};
     return length;
 }
 
@@ -128,7 +128,7 @@ double StartTimeInMinutes(const std::optional<CvParam> &startTime)
     else
         value = text.toDouble(&ok);
     if (!ok || !std::isfinite(value))
-        throw MzmlFault{u"its scan start time \"%1\" is not a number"_s.arg(startTime->value)};
+        throw MzmlFault{u"its scan start time \"%1\" is not a number"_s.arg(ShownValue(startTime->value))};
     const QString &unit = startTime->unitAccession;
     if (unit == u"UO:0000031")
         return value;
@@ -138,5 +138,5 @@ double StartTimeInMinutes(const std::optional<CvParam> &startTime)
         return value / 60000.0;
     throw MzmlFault{unit.isEmpty() ? u"its scan start time names no unit"_s
                                    : u"its scan start time is in the unit %1, which is not minutes, seconds or "
-                                     u"milliseconds"_s.arg(unit)};
+                                     u"milliseconds"_s.arg(ShownValue(unit))};
 }

@@ -587,6 +587,19 @@ void TestMzmlReader::badInput_data()
                                          << u"spectrum 1: its scan start time is in the unit UO:0000032"_s;
     QTest::newRow("start time not a number") << true << Replace("value=\"0.5\"", "value=\"half\"") << u"StartTime"_s
                                              << 1 << u"scan start time \"half\" is not a number"_s;
+    // A value from the file is quoted in a message up to about 100 characters.
+    const QByteArray long99 = QByteArray(99, 'h');
+    QTest::newRow("start time of any length quoted short")
+        << true << Replace("value=\"0.5\"", "value=\"" + long99 + "\xf0\x9f\x98\x80" + QByteArray(3 << 20, 'h') + '"')
+        << u"StartTime"_s << 1
+        << u"spectrum 1: its scan start time \""_s + QString::fromLatin1(long99) + u"...\" is not a number."_s;
+    QTest::newRow("declared length of any length quoted short")
+        << true << Replace("defaultArrayLength=\"3\"", "defaultArrayLength=\"" + QByteArray(5000, '-') + '"')
+        << u"Points"_s << 1
+        << u"spectrum 1: its defaultArrayLength \""_s + QString(100, u'-') + u"...\" is not a length."_s;
+    QTest::newRow("undefined group of a long name quoted short")
+        << true << Replace("<scan>", "<scan><referenceableParamGroupRef ref=\"" + QByteArray(5000, 'x') + "\"/>")
+        << u"Count"_s << 0 << u"parameter group \""_s + QString(100, u'x') + u"...\", which"_s;
     QTest::newRow("no spectrum 5") << true << none << u"Points"_s << 5 << u"there is no spectrum 5"_s;
     QTest::newRow("no spectrum 0") << false << none << u"Filter"_s << 0 << u"there is no spectrum 0"_s;
     // A stale or lying index: the scan takes over and every spectrum reads as written.

@@ -2,6 +2,7 @@
 
 #include "mzml/Base64Decoder.h"
 #include "mzml/MzmlFault.h"
+#include "mzml/MzmlParams.h"
 
 #include <QtEndian>
 
@@ -19,16 +20,16 @@ namespace {
 
 struct Term
 {
-    const char16_t *accession;
+    QByteArrayView accession;
     const char16_t *name;
 };
 
 // Terms of the vocabulary that an array may carry but that are not decoded
 // here; naming them gives a clearer fault than "no data type".
 constexpr Term UnsupportedDataTypes[] = {
-    {u"MS:1000519", u"32-bit integer"},
-    {u"MS:1000522", u"64-bit integer"},
-    {u"MS:1001479", u"null-terminated ASCII string"},
+    {"MS:1000519", u"32-bit integer"},
+    {"MS:1000522", u"64-bit integer"},
+    {"MS:1001479", u"null-terminated ASCII string"},
 };
 
 // The numpress decoders may look a few bytes past the end of a damaged
@@ -40,28 +41,54 @@ MzmlFault ArrayFault(const QString &arrayName, const QString &what)
     return MzmlFault{u"the %1 %2"_s.arg(arrayName, what)};
 }
 
-bool ApplyCompression(const CvParam &param, ArrayEncoding &encoding)
+bool ApplyCompression(QByteArrayView accession, ArrayTerms &terms)
 {
-    static const struct
+    static constexpr struct
     {
-        const char16_t *accession;
+        QByteArrayView accession;
         bool zlib;
         Numpress numpress;
     } compressions[] = {
-        {u"MS:1000576", false, Numpress::None},   {u"MS:1000574", true, Numpress::None},
-        {u"MS:1002312", false, Numpress::Linear}, {u"MS:1002313", false, Numpress::Pic},
-        {u"MS:1002314", false, Numpress::Slof},   {u"MS:1002746", true, Numpress::Linear},
-        {u"MS:1002747", true, Numpress::Pic},     {u"MS:1002748", true, Numpress::Slof},
+        {"MS:1000576", false, Numpress::None},   {"MS:1000574", true, Numpress::None},
+        {"MS:1002312", false, Numpress::Linear}, {"MS:1002313", false, Numpress::Pic},
+        {"MS:1002314", false, Numpress::Slof},   {"MS:1002746", true, Numpress::Linear},
+        {"MS:1002747", true, Numpress::Pic},     {"MS:1002748", true, Numpress::Slof},
     };
     for (const auto &compression : compressions) {
-        if (param.accession == QStringView(compression.accession)) {
-            encoding.zlib = encoding.zlib || compression.zlib;
-            if (compression.numpress != Numpress::None)
-                encoding.numpress = compression.numpress;
+        if (accession == compression.accession) {
+            terms.zlib = terms.zlib || compression.zlib;
+            if (terms.numpress == Numpress::None)
+                terms.numpress = compression.numpress;
+            terms.compressed = true;
             return true;
         }
     }
     return false;
+}
+
+// Adds the cvParam of the accession; name makes its name, only when it is asked for.
+template <typename MakeName>
+void AddTerm(ArrayTerms &terms, QByteArrayView accession, MakeName &&name)
+{
+    terms.masses = terms.masses || accession == "MS:1000514";
+    terms.intensities = terms.intensities || accession == "MS:1000515";
+    if (accession == "MS:1000521" || accession == "MS:1000523") {
+        if (!terms.precision)
+            terms.precision = accession == "MS:1000521" ? Precision::Float32 : Precision::Float64;
+        return;
+    }
+    if (ApplyCompression(accession, terms))
+        return;
+    const QString text = name();
+    if (text.contains(u"compression"_s, Qt::CaseInsensitive)) {
+        if (terms.unknownCompression.isEmpty())
+            terms.unknownCompression = u"%1 (%2)"_s.arg(ShownValue(QString::fromUtf8(accession)), ShownValue(text));
+        return;
+    }
+    for (const Term &type : UnsupportedDataTypes)
+        if (accession == type.accession && terms.unsupportedDataType.isEmpty())
+            terms.unsupportedDataType =
+                u"%1 (%2)"_s.arg(QLatin1StringView(type.accession), QString::fromUtf16(type.name));
 }
 
 // One decompressor for each thread that decodes: it is costly to set up.
@@ -168,38 +195,47 @@ size_t ExpectedBytes(const ArrayEncoding &encoding, qint64 declaredLength)
 
 } // namespace
 
-ArrayEncoding EncodingOfArray(const ParamSet &params, const QString &arrayName)
+void ArrayTerms::addCvParam(const XmlTokenizer &tokenizer)
 {
-    ArrayEncoding encoding;
-    bool hasPrecision = false;
-    bool hasCompression = false;
-    const Term *unsupportedType = nullptr;
-    for (const CvParam &param : params.cvParams) {
-        if (param.accession == u"MS:1000521" || param.accession == u"MS:1000523") {
-            encoding.precision = param.accession == u"MS:1000521" ? Precision::Float32 : Precision::Float64;
-            hasPrecision = true;
-        } else if (ApplyCompression(param, encoding)) {
-            hasCompression = true;
-        } else if (param.name.contains(u"compression"_s, Qt::CaseInsensitive)) {
-            throw ArrayFault(arrayName, u"uses the compression %1 (%2), which this reader does not decode"_s.arg(
-                                            ShownValue(param.accession), ShownValue(param.name)));
-        } else {
-            for (const Term &term : UnsupportedDataTypes)
-                if (param.accession == QStringView(term.accession))
-                    unsupportedType = &term;
-        }
-    }
+    AddTerm(*this, AttributeText(tokenizer, "accession"), [&] { return tokenizer.attributeValue("name"); });
+}
+
+void ArrayTerms::addCvParam(const CvParam &param)
+{
+    AddTerm(*this, param.accession.toUtf8(), [&] { return param.name; });
+}
+
+void ArrayTerms::add(const ArrayTerms &group)
+{
+    masses = masses || group.masses;
+    intensities = intensities || group.intensities;
+    if (!precision)
+        precision = group.precision;
+    compressed = compressed || group.compressed;
+    zlib = zlib || group.zlib;
+    if (numpress == Numpress::None)
+        numpress = group.numpress;
+    if (unknownCompression.isEmpty())
+        unknownCompression = group.unknownCompression;
+    if (unsupportedDataType.isEmpty())
+        unsupportedDataType = group.unsupportedDataType;
+}
+
+ArrayEncoding EncodingOfArray(const ArrayTerms &terms, const QString &arrayName)
+{
+    if (!terms.unknownCompression.isEmpty())
+        throw ArrayFault(arrayName,
+                         u"uses the compression %1, which this reader does not decode"_s.arg(terms.unknownCompression));
     // Numpress gives numbers of its own, whatever data type the array names.
-    if (unsupportedType && encoding.numpress == Numpress::None)
+    if (!terms.unsupportedDataType.isEmpty() && terms.numpress == Numpress::None)
         throw ArrayFault(
-            arrayName, u"holds values of type %1 (%2), which this reader does not decode"_s.arg(
-                           QString::fromUtf16(unsupportedType->accession), QString::fromUtf16(unsupportedType->name)));
-    if (!hasCompression)
+            arrayName, u"holds values of type %1, which this reader does not decode"_s.arg(terms.unsupportedDataType));
+    if (!terms.compressed)
         throw ArrayFault(arrayName, u"names no compression (MS:1000576 for none, MS:1000574 for zlib, "
                                     u"or a numpress term)"_s);
-    if (!hasPrecision && encoding.numpress == Numpress::None)
+    if (!terms.precision && terms.numpress == Numpress::None)
         throw ArrayFault(arrayName, u"names no binary data type (MS:1000521 or MS:1000523)"_s);
-    return encoding;
+    return {terms.precision.value_or(Precision::Float64), terms.zlib, terms.numpress};
 }
 
 std::vector<double> DecodeBinaryArray(QByteArrayView base64, const ArrayEncoding &encoding, qint64 declaredLength,

@@ -104,17 +104,16 @@ class MzmlSampleInfo : public SampleInfoRecord
 public:
     explicit MzmlSampleInfo(SharedFile file) : m_file(std::move(file)) {}
 
-    QString Comment() override { return userParam(u"Comment"); }
-    QString InstrumentMethod() override { return userParam(u"Instrument Method"); }
+    QString Comment() override { return userParam(SampleText::Comment); }
+    QString InstrumentMethod() override { return userParam(SampleText::InstrumentMethod); }
     QString DataPath() override
     {
         return m_file->reading([this] {
-            const std::optional<QString> recorded =
-                sample() ? sample()->params.userParamValue(u"Data Path") : std::nullopt;
+            const std::optional<QString> recorded = sample() ? sample()->texts[SampleText::DataPath] : std::nullopt;
             return recorded.value_or(m_file->head.sourceFolder);
         });
     }
-    QString Position() override { return userParam(u"Position"); }
+    QString Position() override { return userParam(SampleText::Position); }
     QString SampleName() override
     {
         return m_file->reading([this] { return sample() ? sample()->name : QString(); });
@@ -123,16 +122,15 @@ public:
     {
         if (index != 1 && index != 2)
             throw Error(ErrorNumber::InvalidArgument, u"There is no user text %1."_s.arg(index));
-        return userParam(index == 1 ? u"User Text 1" : u"User Text 2");
+        return userParam(index == 1 ? SampleText::UserText1 : SampleText::UserText2);
     }
 
 private:
     const std::optional<MzmlSample> &sample() const { return m_file->head.sample; }
 
-    QString userParam(QStringView name)
+    QString userParam(SampleText text)
     {
-        return m_file->reading(
-            [&] { return sample() ? sample()->params.userParamValue(name).value_or(QString()) : QString(); });
+        return m_file->reading([&] { return sample() ? sample()->texts[text].value_or(QString()) : QString(); });
     }
 
     SharedFile m_file;

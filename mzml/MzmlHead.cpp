@@ -107,9 +107,8 @@ private:
                     throw MzmlFault{
                         u"the parameter group \"%1\" refers to another group, which mzML does not allow"_s.arg(
                             ShownValue(id))};
-                ReadParam(m_tokenizer, m_head.groups, group.params);
+                group.addParam(m_tokenizer);
             });
-            group.terms = SpectrumTerms::Of(group.params);
             m_head.groups.insert(id, std::move(group));
         });
     }
@@ -120,7 +119,9 @@ private:
             if (child.name != "sample")
                 return;
             MzmlSample sample{m_tokenizer.attributeValue("id"), m_tokenizer.attributeValue("name"), {}};
-            sample.params = ReadParams(m_tokenizer, m_head.groups);
+            ReadChildren(m_tokenizer, [&](const XmlToken &) {
+                ReadParam(m_tokenizer, m_head.groups, sample.texts, &ParamGroup::sample);
+            });
             m_samples.push_back(std::move(sample));
         });
     }

@@ -14,7 +14,7 @@ struct MzmlSample
 {
     QString id;
     QString name;
-    ParamSet params;
+    SampleTexts texts;
 };
 
 // What the document says before its first spectrum.

@@ -50,22 +50,23 @@ void ReadArray(XmlTokenizer &tokenizer, const ParamGroups &groups, qint64 defaul
 {
     const qint64 declared =
         tokenizer.attribute("arrayLength").isNull() ? defaultLength : DeclaredLength(tokenizer, "arrayLength");
-    ParamSet params;
+    ArrayTerms terms;
     BinaryText text;
     ReadChildren(tokenizer, [&](const XmlToken &child) {
-        if (ReadParam(tokenizer, groups, params) || child.name != "binary" || child.kind != XmlToken::Kind::StartTag)
+        if (ReadParam(tokenizer, groups, terms, &ParamGroup::array) || child.name != "binary"
+            || child.kind != XmlToken::Kind::StartTag)
             return;
         for (const XmlToken *token = &tokenizer.next(); token->kind == XmlToken::Kind::Text; token = &tokenizer.next())
             text.add(*token);
     });
-    const bool isMasses = params.cvParam(u"MS:1000514") != nullptr;
-    if (!isMasses && params.cvParam(u"MS:1000515") == nullptr)
+    const bool isMasses = terms.masses;
+    if (!isMasses && !terms.intensities)
         return; // another kind of array: not needed
     const QString &name = isMasses ? MassArray : IntensityArray;
     std::optional<std::vector<double>> &target = isMasses ? arrays.masses : arrays.intensities;
     if (target)
         throw MzmlFault{u"it has two %1s"_s.arg(name)};
-    target = DecodeBinaryArray(text.view(), EncodingOfArray(params, name), declared, name);
+    target = DecodeBinaryArray(text.view(), EncodingOfArray(terms, name), declared, name);
 }
 
 } // namespace

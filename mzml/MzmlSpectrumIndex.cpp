@@ -84,12 +84,8 @@ private:
     // A fault of the markup names its byte; one of a parameter, the spectrum.
     void addParam(const XmlTokenizer &tokenizer, const MzmlHead &head, SpectrumTerms &terms)
     {
-        const QByteArrayView name = tokenizer.current().name;
         try {
-            if (name == "cvParam")
-                terms.addCvParam(tokenizer);
-            else if (name == "referenceableParamGroupRef")
-                terms.add(ReferencedGroup(tokenizer, head.groups).terms);
+            ReadParam(tokenizer, head.groups, terms, &ParamGroup::spectrum);
         } catch (MzmlFault &fault) {
             fault.spectrum = qint64(m_index.entries.size()) + 1;
             throw;

@@ -123,6 +123,13 @@ void TestMemory::conversionMemoryStaysFlat_data()
                              + "</referenceableParamGroup></referenceableParamGroupList>\n"},
          {"<userParam name=\"Comment\"", QByteArray("<referenceableParamGroupRef ref=\"g\"/>").repeated(5000)}})
                                                     << true;
+    // A group of 20,000 parameters that each of 100 samples refers to.
+    QTest::newRow("group referred to by every sample") << WithInserted(
+        {{"<sampleList", "<referenceableParamGroupList count=\"1\"><referenceableParamGroup id=\"g\">"
+                             + QByteArray("<cvParam accession=\"MS:1000511\" value=\"1\"/>").repeated(20000)
+                             + "</referenceableParamGroup></referenceableParamGroupList>\n"},
+         {"<sample ", QByteArray("<sample id=\"s\"><referenceableParamGroupRef ref=\"g\"/></sample>").repeated(100)}})
+                                                       << true;
 }
 
 void TestMemory::conversionMemoryStaysFlat()

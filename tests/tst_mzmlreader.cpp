@@ -6,6 +6,7 @@
 #include "mzml/DecompressedCopy.h"
 #include "mzml/MzmlDocument.h"
 #include "mzml/MzmlFault.h"
+#include "mzml/MzmlParams.h"
 #include "mzml/XmlTokenizer.h"
 #include "tests/fake/TestFiles.h"
 #include "tests/mzml/MzmlWriter.h"
@@ -56,6 +57,8 @@ private Q_SLOTS:
     void creationDate();
     void badInput_data();
     void badInput();
+    void groupsAreReadOnce_data();
+    void groupsAreReadOnce();
     void damageNeverCrashes_data();
     void damageNeverCrashes();
     void randomArraysNeverCrash_data();
@@ -357,6 +360,13 @@ void TestMzmlReader::mapsSampleAndSpectrum_data()
         << QByteArray("<referenceableParamGroupList count=\"1\"><referenceableParamGroup id=\"g\">"
                       "<userParam name=\"Comment\" value=\"grouped\"/></referenceableParamGroup>"
                       "</referenceableParamGroupList><sampleList count=\"1\"><sample id=\"a\" name=\"n\">"
+                      "<referenceableParamGroupRef ref=\"g\"/></sample></sampleList>")
+        << QByteArray() << QByteArray() << QByteArray() << u"n"_s << u"grouped"_s << QString() << 0.0 << QString();
+    QTest::newRow("a group's text in the place of the reference")
+        << QByteArray("<referenceableParamGroupList count=\"1\"><referenceableParamGroup id=\"g\">"
+                      "<userParam name=\"Comment\" value=\"grouped\"/></referenceableParamGroup>"
+                      "</referenceableParamGroupList><sampleList count=\"1\"><sample id=\"a\" name=\"n\">"
+                      "<referenceableParamGroupRef ref=\"g\"/><userParam name=\"Comment\" value=\"own\"/>"
                       "<referenceableParamGroupRef ref=\"g\"/></sample></sampleList>")
         << QByteArray() << QByteArray() << QByteArray() << u"n"_s << u"grouped"_s << QString() << 0.0 << QString();
     // Without a filter string, the start of one for the same kind of scan.
@@ -806,6 +816,56 @@ void TestMzmlReader::badInput()
     } else {
         QVERIFY2(description.startsWith(u'"' + path + u'"'), qPrintable(description));
     }
+}
+
+void TestMzmlReader::groupsAreReadOnce_data()
+{
+    QTest::addColumn<Mutation>("mutation");
+    // Each group ends in 2,000 parameters that mean nothing to the reader;
+    // the arrays of every spectrum refer to a group already.
+    const QByteArray filler =
+        QByteArray("<cvParam cvRef=\"MS\" accession=\"MS:1000795\" name=\"no combination\"/>").repeated(2000);
+    const auto grown = [filler](Mutation references) {
+        return Mutation([=](QByteArray &d) {
+            d.replace("</referenceableParamGroup>", QByteArray(filler + "</referenceableParamGroup>"));
+            references(d);
+        });
+    };
+    QTest::newRow("both arrays of every spectrum") << grown([](QByteArray &) {});
+    QTest::newRow("every sample") << grown(Replace(
+        "<sample id=\"sample1\"",
+        QByteArray("<sample id=\"other\"><referenceableParamGroupRef ref=\"sampleTexts\"/></sample>\n").repeated(200)
+            + "<sample id=\"sample1\""));
+    QTest::newRow("every spectrum and its scan") << grown([](QByteArray &d) {
+        const QByteArray ref = "<referenceableParamGroupRef ref=\"masses\"/>\n";
+        d.replace("<scanList ", QByteArray(ref + "<scanList "));
+        d.replace("<scan>\n", QByteArray("<scan>\n" + ref));
+    });
+}
+
+// A group's parameters are taken in once, where it is defined, however
+// often it is referred to: the work stays in proportion to the file.
+void TestMzmlReader::groupsAreReadOnce()
+{
+    QFETCH(Mutation, mutation);
+    FakeAcquisition a = TestAcquisition();
+    for (int n = 0; n < 100; ++n)
+        a.spectra.push_back(Generated(u"+ p ESI Full ms"_s, n, 3));
+    const QString path = m_dir.filePath(u"grouped.raw"_s);
+    const ArrayEncoding zlib64{Precision::Float64, true, Numpress::None};
+    WriteMzml(path, a, MzmlLayout{true, zlib64, zlib64, TimeUnit::Minutes, true});
+    QByteArray content = ContentOf(path);
+    mutation(content);
+    write(u"grouped.raw"_s, content);
+    qint64 params = 0;
+    for (const QByteArray tag : {"<cvParam ", "<userParam ", "<referenceableParamGroupRef "})
+        params += content.count(tag);
+
+    const qint64 before = ParametersVisited();
+    const QString difference = DifferenceOfFile(path, a);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    // Opening reads the head, the index the whole document again.
+    QCOMPARE_LE(ParametersVisited() - before, 2 * params);
 }
 
 void TestMzmlReader::damageNeverCrashes_data()

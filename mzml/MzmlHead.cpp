@@ -17,7 +17,10 @@ struct HeadComplete
 class MzmlReader
 {
 public:
-    MzmlReader(XmlTokenizer &tokenizer, const SpectrumReader &spectrum) : m_tokenizer(tokenizer), m_spectrum(spectrum)
+    // Without a head, reads one up to the first spectrum; with one, reads
+    // the spectra with it.
+    MzmlReader(XmlTokenizer &tokenizer, const MzmlHead *head, const SpectrumReader &spectrum)
+        : m_tokenizer(tokenizer), m_known(head), m_spectrum(spectrum)
     {
     }
 
@@ -25,7 +28,7 @@ public:
     {
         try {
             readRoot();
-            while (m_spectrum && m_tokenizer.next().kind != XmlToken::Kind::End) {
+            while (m_known && m_tokenizer.next().kind != XmlToken::Kind::End) {
             }
         } catch (const HeadComplete &) {
         } catch (const MzmlFault &fault) {
@@ -67,6 +70,8 @@ private:
     {
         m_inMzml = true;
         ReadChildren(m_tokenizer, [&](const XmlToken &child) {
+            if (m_known && child.name != "run")
+                return;
             if (child.name == "fileDescription")
                 readFileDescription();
             else if (child.name == "referenceableParamGroupList")
@@ -149,9 +154,9 @@ private:
             if (child.name != "spectrum")
                 throw MzmlFault{u"the spectrum list holds an element <%1> at byte %2, which is not a spectrum"_s.arg(
                     ShownValue(QString::fromUtf8(child.name)), QString::number(child.start))};
-            if (!m_spectrum)
+            if (!m_known)
                 throw HeadComplete{};
-            m_spectrum(m_tokenizer, m_head);
+            m_spectrum(m_tokenizer, *m_known);
         });
     }
 
@@ -167,6 +172,7 @@ private:
     }
 
     XmlTokenizer &m_tokenizer;
+    const MzmlHead *m_known;
     const SpectrumReader &m_spectrum;
     MzmlHead m_head;
     std::vector<MzmlSample> m_samples;
@@ -178,8 +184,14 @@ private:
 
 } // namespace
 
-MzmlHead ReadMzml(ByteSource &source, const SpectrumReader &spectrum)
+MzmlHead ReadMzml(ByteSource &source)
 {
     XmlTokenizer tokenizer(source, 0, XmlTokenizer::Scope::Document);
-    return MzmlReader(tokenizer, spectrum).read();
+    return MzmlReader(tokenizer, nullptr, {}).read();
+}
+
+void ReadMzml(ByteSource &source, const MzmlHead &head, const SpectrumReader &spectrum)
+{
+    XmlTokenizer tokenizer(source, 0, XmlTokenizer::Scope::Document);
+    MzmlReader(tokenizer, &head, spectrum).read();
 }

@@ -109,9 +109,9 @@ private:
 
 } // namespace
 
-SpectrumIndex BuildSpectrumIndex(ByteSource &source)
+SpectrumIndex BuildSpectrumIndex(ByteSource &source, const MzmlHead &head)
 {
     IndexBuilder builder;
-    ReadMzml(source, [&](XmlTokenizer &tokenizer, const MzmlHead &head) { builder.add(tokenizer, head); });
+    ReadMzml(source, head, [&](XmlTokenizer &tokenizer, const MzmlHead &known) { builder.add(tokenizer, known); });
     return builder.take();
 }

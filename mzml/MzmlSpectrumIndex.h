@@ -30,7 +30,8 @@ struct SpectrumIndex
     const QString &filterOf(const SpectrumEntry &entry) const { return filters[size_t(entry.filter)]; }
 };
 
-// Reads the whole document from source in one pass: every spectrum of the
-// run's list, and every rule of the markup to the document's end. Throws
-// MzmlFault; a fault in a spectrum's parameters names the spectrum.
-SpectrumIndex BuildSpectrumIndex(ByteSource &source);
+// Reads the whole document, whose head is known, from source in one pass:
+// every spectrum of the run's list, and every rule of the markup to the
+// document's end. Throws MzmlFault; a fault in a spectrum's parameters names
+// the spectrum.
+SpectrumIndex BuildSpectrumIndex(ByteSource &source, const MzmlHead &head);

@@ -114,23 +114,37 @@ SpectrumPoints DecodeSpectrumPoints(QByteArrayView arrays, qint64 offset, qint64
     return {std::move(*decoded.masses), std::move(*decoded.intensities)};
 }
 
+namespace {
+
+// The value of a start time; nothing when it is not a finite number. What
+// QString::toDouble takes, a plus sign before it and the minus sign U+2212
+// too, without a detour through it: it takes a long while over a long text.
+std::optional<double> StartTimeValue(const QString &value)
+{
+    QStringView text = QStringView(value).trimmed();
+    if (text.size() > 1 && text.front() == u'+' && text[1] != u'-' && text[1] != u'+' && text[1] != u'\u2212')
+        text = text.sliced(1);
+    QByteArray latin1 = text.toLatin1();
+    if (text.contains(u'\u2212'))
+        latin1 = text.toString().replace(u'\u2212', u'-').toLatin1();
+    double number = 0;
+    const auto [end, error] = std::from_chars(latin1.data(), latin1.data() + latin1.size(), number);
+    if (latin1.isEmpty() || error != std::errc() || end != latin1.data() + latin1.size() || !std::isfinite(number))
+        return std::nullopt;
+    return number;
+}
+
+} // namespace
+
 double StartTimeInMinutes(const std::optional<CvParam> &startTime)
 {
     if (!startTime)
         return 0;
-    bool ok = false;
-    const QString text = startTime->value.trimmed();
-    double value = 0;
-    // Plain decimals, as exports write them, without a detour through QString's parser.
-    const QByteArray latin1 = text.toLatin1();
-    const auto [end, error] = std::from_chars(latin1.data(), latin1.data() + latin1.size(), value);
-    if (error == std::errc() && end == latin1.data() + latin1.size() && !text.isEmpty() && text.front() != u'+')
-        ok = true;
-    else
-        value = text.toDouble(&ok);
-    if (!ok || !std::isfinite(value))
+    const std::optional<double> parsed = StartTimeValue(startTime->value);
+    if (!parsed)
         throw MzmlFault{u"its scan start time \"%1\" is not a number"_s.arg(ShownValue(startTime->value))};
     const QString &unit = startTime->unitAccession;
+    const double value = *parsed;
     if (unit == u"UO:0000031")
         return value;
     if (unit == u"UO:0000010")

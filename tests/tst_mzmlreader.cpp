@@ -356,6 +356,17 @@ void TestMzmlReader::mapsSampleAndSpectrum_data()
         << QString();
     QTest::newRow("start time only of the first scan") << QByteArray() << QByteArray() << time << QByteArray()
                                                        << QString() << QString() << QString() << 0.0 << QString();
+    QTest::newRow("start time with a plus sign")
+        << QByteArray() << QByteArray() << QByteArray()
+        << QByteArray("<cvParam accession=\"MS:1000016\" value=\" +7.5\" unitAccession=\"UO:0000031\"/>") << QString()
+        << QString() << QString() << 7.5 << QString();
+    QTest::newRow("start time with the minus sign U+2212")
+        << QByteArray() << QByteArray() << QByteArray()
+        << QByteArray("<cvParam accession=\"MS:1000016\" value=\"\xe2\x88\x92"
+                      "7.5e\xe2\x88\x92"
+                      "1\" "
+                      "unitAccession=\"UO:0000031\"/>")
+        << QString() << QString() << QString() << -0.75 << QString();
     QTest::newRow("sample texts through a group")
         << QByteArray("<referenceableParamGroupList count=\"1\"><referenceableParamGroup id=\"g\">"
                       "<userParam name=\"Comment\" value=\"grouped\"/></referenceableParamGroup>"

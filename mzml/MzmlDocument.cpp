@@ -4,10 +4,12 @@
 #include "convert/Errors.h"
 #include "mzml/AcquisitionFile.h"
 #include "mzml/DecodeAhead.h"
+#include "mzml/FileWindow.h"
 #include "mzml/MzmlFault.h"
 #include "mzml/MzmlSpectrum.h"
 #include "mzml/MzmlSpectrumIndex.h"
 
+#include <mutex>
 #include <optional>
 
 using namespace Qt::Literals::StringLiterals;
@@ -24,6 +26,7 @@ Error NoAcquisitionOpen()
 struct MzmlFile : AcquisitionFile
 {
     std::optional<SpectrumIndex> spectra;
+    std::mutex spectraFileMutex;        // every read of the spectra's file, on any thread, holds it
     std::unique_ptr<DecodeAhead> ahead; // last: it reads the file and the index
 
     // Stops the decoding ahead before the file (and any copy) goes.
@@ -172,8 +175,8 @@ public:
         return m_file->reading(
             [this] {
                 if (!m_file->ahead)
-                    m_file->ahead =
-                        std::make_unique<DecodeAhead>(m_file->spectraFile(), m_file->head, *m_file->spectra);
+                    m_file->ahead = std::make_unique<DecodeAhead>(m_file->spectraFile(), m_file->spectraFileMutex,
+                                                                  m_file->head, *m_file->spectra);
                 return m_file->ahead->Points(m_n);
             },
             m_n);
@@ -200,9 +203,14 @@ public:
     double StartTime(qint32 n) override
     {
         const SpectrumEntry &entry = m_file->spectrum(n);
-        if (entry.startTimeFault >= 0)
-            throw m_file->error(MzmlFault{m_file->spectra->faults[size_t(entry.startTimeFault)], n});
-        return entry.startTime;
+        if (!entry.startTimeFault)
+            return entry.startTime;
+        return m_file->reading(
+            [&]() -> double {
+                SharedFileSource source(m_file->spectraFile(), m_file->spectraFileMutex, entry.offset);
+                throw SpectrumEntryFault(source, entry.offset, m_file->head, EntryFault::StartTime);
+            },
+            n);
     }
 
 private:

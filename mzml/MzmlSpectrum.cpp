@@ -71,11 +71,11 @@ void ReadArray(XmlTokenizer &tokenizer, const ParamGroups &groups, qint64 defaul
 
 } // namespace
 
-qint64 DeclaredLength(const XmlTokenizer &tokenizer, QByteArrayView attribute)
+std::optional<qint64> ValidLength(const XmlTokenizer &tokenizer, QByteArrayView attribute)
 {
     const QByteArrayView raw = tokenizer.attribute(attribute);
     if (raw.isNull())
-        throw MzmlFault{u"it has no %1"_s.arg(QString::fromLatin1(attribute))};
+        return std::nullopt;
     // Plain digits, as every export writes them, need no text.
     if (!raw.isEmpty() && raw.size() <= 18
         && std::all_of(raw.begin(), raw.end(), [](char c) { return c >= '0' && c <= '9'; })) {
@@ -84,12 +84,22 @@ qint64 DeclaredLength(const XmlTokenizer &tokenizer, QByteArrayView attribute)
             length = length * 10 + (c - '0');
         return length;
     }
-    const QString text = tokenizer.value(raw);
     bool ok = false;
-    const qint64 length = text.toLongLong(&ok);
+    const qint64 length = tokenizer.value(raw).toLongLong(&ok);
     if (!ok || length < 0)
-        throw MzmlFault{u"its %1 \"%2\" is not a length"_s.arg(QString::fromLatin1(attribute), ShownValue(text))};
+        return std::nullopt;
     return length;
+}
+
+qint64 DeclaredLength(const XmlTokenizer &tokenizer, QByteArrayView attribute)
+{
+    if (const std::optional<qint64> length = ValidLength(tokenizer, attribute))
+        return *length;
+    const QByteArrayView raw = tokenizer.attribute(attribute);
+    if (raw.isNull())
+        throw MzmlFault{u"it has no %1"_s.arg(QString::fromLatin1(attribute))};
+    throw MzmlFault{
+        u"its %1 \"%2\" is not a length"_s.arg(QString::fromLatin1(attribute), ShownValue(tokenizer.value(raw)))};
 }
 
 SpectrumPoints DecodeSpectrumPoints(QByteArrayView arrays, qint64 offset, qint64 declaredLength, const MzmlHead &head)
@@ -134,23 +144,39 @@ std::optional<double> StartTimeValue(const QString &value)
     return number;
 }
 
+// What a value in the unit is divided by to give minutes; nothing for a
+// unit other than minutes, seconds or milliseconds.
+std::optional<double> MinutesDivisor(const QString &unit)
+{
+    if (unit == u"UO:0000031")
+        return 1.0;
+    if (unit == u"UO:0000010")
+        return 60.0;
+    if (unit == u"UO:0000028")
+        return 60000.0;
+    return std::nullopt;
+}
+
 } // namespace
+
+std::optional<double> ValidStartTime(const std::optional<CvParam> &startTime)
+{
+    if (!startTime)
+        return 0.0;
+    const std::optional<double> value = StartTimeValue(startTime->value);
+    const std::optional<double> divisor = value ? MinutesDivisor(startTime->unitAccession) : std::nullopt;
+    if (!divisor)
+        return std::nullopt;
+    return *value / *divisor;
+}
 
 double StartTimeInMinutes(const std::optional<CvParam> &startTime)
 {
-    if (!startTime)
-        return 0;
-    const std::optional<double> parsed = StartTimeValue(startTime->value);
-    if (!parsed)
+    if (const std::optional<double> minutes = ValidStartTime(startTime))
+        return *minutes;
+    if (!StartTimeValue(startTime->value))
         throw MzmlFault{u"its scan start time \"%1\" is not a number"_s.arg(ShownValue(startTime->value))};
     const QString &unit = startTime->unitAccession;
-    const double value = *parsed;
-    if (unit == u"UO:0000031")
-        return value;
-    if (unit == u"UO:0000010")
-        return value / 60.0;
-    if (unit == u"UO:0000028")
-        return value / 60000.0;
     throw MzmlFault{unit.isEmpty() ? u"its scan start time names no unit"_s
                                    : u"its scan start time is in the unit %1, which is not minutes, seconds or "
                                      u"milliseconds"_s.arg(ShownValue(unit))};

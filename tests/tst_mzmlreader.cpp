@@ -606,6 +606,16 @@ void TestMzmlReader::badInput_data()
                                   << u"spectrum 1: it has no m/z array"_s;
     QTest::newRow("start time in hours") << true << Replace("UO:0000031", "UO:0000032") << u"StartTime"_s << 1
                                          << u"spectrum 1: its scan start time is in the unit UO:0000032"_s;
+    // The index marks a fault; its text is read again where it stands.
+    QTest::newRow("start time in hours, compressed")
+        << true << Mutation([](QByteArray &d) { d = Gzipped(d.replace("UO:0000031", "UO:0000032")); }) << u"StartTime"_s
+        << 2 << u"spectrum 2: its scan start time is in the unit UO:0000032"_s;
+    QTest::newRow("start time in hours through a group") << false << Mutation([](QByteArray &d) {
+        Replace("<sampleList", "<referenceableParamGroupList count=\"1\"><referenceableParamGroup id=\"t\">"
+                               "<cvParam accession=\"MS:1000016\" value=\"2\" unitAccession=\"UO:0000032\"/>"
+                               "</referenceableParamGroup></referenceableParamGroupList>\n<sampleList")(d);
+        d.replace("<scan>\n", "<scan>\n<referenceableParamGroupRef ref=\"t\"/>");
+    }) << u"StartTime"_s << 3 << u"spectrum 3: its scan start time is in the unit UO:0000032"_s;
     QTest::newRow("start time not a number") << true << Replace("value=\"0.5\"", "value=\"half\"") << u"StartTime"_s
                                              << 1 << u"scan start time \"half\" is not a number"_s;
     // A value from the file is quoted in a message up to about 100 characters.

@@ -53,7 +53,8 @@ ArrayEncoding EncodingOfArray(const ArrayTerms &terms, const QString &arrayName)
 
 // Decodes base64 text into exactly declaredLength numbers, or throws
 // MzmlFault. Memory is taken only as the data prove it: a declared length
-// alone allocates nothing, and compressed data may not inflate beyond what
-// the declared length allows.
+// alone allocates nothing, a zlib stream is refused before it is inflated
+// when its bytes cannot give the declared values at deflate's largest
+// ratio, and none inflates beyond what the declared length allows.
 std::vector<double> DecodeBinaryArray(QByteArrayView base64, const ArrayEncoding &encoding, qint64 declaredLength,
                                       const QString &arrayName);

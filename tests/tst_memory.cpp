@@ -108,6 +108,20 @@ WriteAcquisition WithInserted(std::vector<std::pair<QByteArray, QByteArray>> ins
     };
 }
 
+// The example's first m/z array 64 MiB of zeros, deflated, whose spectrum
+// declares 100 million values, 800 MB: refused before anything is inflated
+// or allocated.
+void WriteZlibBomb(const QString &path)
+{
+    WithInserted({})(path);
+    QByteArray content = ContentOf(path);
+    const qsizetype binary = content.indexOf("<binary>") + 8;
+    content.replace(binary, content.indexOf("</binary>", binary) - binary,
+                    qCompress(QByteArray(64 << 20, '\0')).mid(4).toBase64());
+    content.replace("defaultArrayLength=\"2\"", "defaultArrayLength=\"100000000\"");
+    QVERIFY(WriteBytes(path, content));
+}
+
 } // namespace
 
 class TestMemory : public QObject
@@ -137,6 +151,7 @@ void TestMemory::conversionMemoryStaysFlat_data()
                              + "</referenceableParamGroup></referenceableParamGroupList>\n"},
          {"<userParam name=\"Comment\"", QByteArray("<referenceableParamGroupRef ref=\"g\"/>").repeated(5000)}})
                                                     << true;
+    QTest::newRow("zlib bomb declaring more than it can hold") << WriteAcquisition(WriteZlibBomb) << false;
     QTest::newRow("start time in hours in every spectrum") << WriteAcquisition(WriteStartTimesInHours) << false;
     // A group of 20,000 parameters that each of 100 samples refers to.
     QTest::newRow("group referred to by every sample") << WithInserted(

@@ -566,7 +566,27 @@ void TestMzmlReader::badInput_data()
                                       << u"the m/z array holds 3 values where the spectrum declares 4"_s;
     QTest::newRow("absurd declared length")
         << true << Replace("defaultArrayLength=\"3\"", "defaultArrayLength=\"9223372036854775807\"") << u"Points"_s << 1
-        << u"holds 3 values where the spectrum declares 9223372036854775807"_s;
+        << u"spectrum 1: the m/z array is damaged: its 23 bytes of zlib data cannot hold the 9223372036854775807 "
+           u"values declared."_s;
+    // What a zlib stream can give is known before it is inflated: deflate
+    // makes at most 1,032 bytes of one.
+    const auto intensitiesDeclare = [](QByteArray length, QByteArray bomb) {
+        return Mutation([=](QByteArray &d) {
+            const qsizetype second = d.indexOf("<binaryDataArray ", d.indexOf("<binaryDataArray ") + 1);
+            d.insert(second + 17, "arrayLength=\"" + length + "\" ");
+            ReplaceBinary(1, bomb)(d);
+        });
+    };
+    QTest::newRow("zlib bomb declaring more than it can hold")
+        << true << intensitiesDeclare("1000000000000000", ZlibBomb()) << u"Points"_s << 1
+        << u"bytes of zlib data cannot hold the 1000000000000000 values declared."_s;
+    QTest::newRow("zlib stream at deflate's largest ratio")
+        << true << intensitiesDeclare(QByteArray::number(8 << 20), ZlibBomb()) << u"Points"_s << 1
+        << u"spectrum 1: its m/z array holds 3 values and its intensity array 8388608."_s;
+    QTest::newRow("numpress with zlib declaring more than it can hold") << true << Mutation([](QByteArray &d) {
+        Replace("MS:1000574\" name=\"zlib compression", "MS:1002746\" name=\"numpress and zlib")(d);
+        Replace("defaultArrayLength=\"3\"", "defaultArrayLength=\"100000000\"")(d);
+    }) << u"Points"_s << 1 << u"the m/z array is damaged: its 23 bytes of zlib data cannot hold the 100000000 values"_s;
     QTest::newRow("arrays of different lengths") << false << Mutation([](QByteArray &d) {
         const qsizetype second = d.indexOf("<binaryDataArray ", d.indexOf("<binaryDataArray ") + 1);
         d.insert(second + 17, "arrayLength=\"2\" ");

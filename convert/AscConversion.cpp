@@ -45,10 +45,12 @@ QString InjectionTime(const QString &creationDateTime)
 }
 
 // A start time of -0 is no time before the injection: it is written without
-// a sign.
-double StartSeconds(double minutes)
+// a sign. A failure names spectrum n of the acquisition at rawPath.
+double StartSeconds(double minutes, const QString &rawPath, qint32 n)
 {
-    const double seconds = CheckedFinite(minutes * 60, "a start time");
+    const double seconds = minutes * 60;
+    if (!std::isfinite(seconds))
+        FailOverflow("a start time", rawPath, n);
     return seconds == 0 ? 0.0 : seconds;
 }
 
@@ -101,15 +103,16 @@ inline bool IsWritable(double value)
 
 // Makes every check that a point's line needs. On a failure the points are
 // cut before the failing one, so that the lines before it can still be
-// written, and the failure is thrown.
-void CheckPoints(SpectrumPoints &points, double scaling)
+// written, and the failure, naming spectrum n of the acquisition at
+// rawPath, is thrown.
+void CheckPoints(SpectrumPoints &points, double scaling, const QString &rawPath, qint32 n)
 {
     const std::vector<double> &masses = points.masses;
     const std::vector<double> &intensities = points.intensities;
     if (intensities.size() != masses.size()) {
-        const Error mismatch(
-            ErrorNumber::InvalidFileFormat,
-            u"The spectrum holds %1 masses but %2 intensities."_s.arg(masses.size()).arg(intensities.size()));
+        const Error mismatch =
+            FileError(ErrorNumber::InvalidFileFormat, rawPath,
+                      u"it holds %1 masses but %2 intensities"_s.arg(masses.size()).arg(intensities.size()), n);
         points = {};
         throw mismatch;
     }
@@ -128,7 +131,7 @@ void CheckPoints(SpectrumPoints &points, double scaling)
     points.intensities.resize(j);
     if (scaling == 0)
         throw Error(ErrorNumber::DivisionByZero, u"Division by zero: the scaling factor is 0."_s);
-    FailOverflow(IsWritable(intensity / scaling) ? "a mass" : "a scaled intensity");
+    FailOverflow(IsWritable(intensity / scaling) ? "a mass" : "a scaled intensity", rawPath, n);
 }
 
 // The text of spectrum blocks, formatted straight into the output's buffer:
@@ -335,6 +338,7 @@ public:
 
     void Open(const QString &rawPath)
     {
+        m_path = rawPath;
         m_document->Open(rawPath);
         m_open = true;
         m_detector = m_document->Detector(0, 1);
@@ -361,6 +365,8 @@ public:
     }
 
     SpectrumCollection &Spectra() { return *m_spectra; }
+    // The path it was opened with, which a failure of a spectrum names.
+    const QString &Path() const { return m_path; }
 
 private:
     // Declared in the order of taking: released in the reverse order.
@@ -369,6 +375,7 @@ private:
     std::unique_ptr<SpectrumCollection> m_spectra;
     bool m_open = false;
     qint32 m_lastCount = 0;
+    QString m_path;
 };
 
 bool HoldsSpectraOfKind(Acquisition &acquisition, QStringView searchText)
@@ -383,10 +390,10 @@ bool HoldsSpectraOfKind(Acquisition &acquisition, QStringView searchText)
 
 void WriteSpectrum(Acquisition &acquisition, SpectrumBlockThread &blocks, double scaling, qint32 n)
 {
-    SpectrumBlock block{StartSeconds(acquisition.Spectra().StartTime(n)), {}, {}};
+    SpectrumBlock block{StartSeconds(acquisition.Spectra().StartTime(n), acquisition.Path(), n), {}, {}};
     try {
         block.points = acquisition.Spectra().Item(n)->Points();
-        CheckPoints(block.points, scaling);
+        CheckPoints(block.points, scaling, acquisition.Path(), n);
     } catch (...) {
         // The start time is written before the points are fetched.
         blocks.Push(std::move(block));

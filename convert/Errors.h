@@ -70,11 +70,29 @@ inline Error CaughtFailure()
     }
 }
 
+// A failure of the file at path as the user is told of it: "path": what.
+// For spectrum n > 0: "path", spectrum n: what.
+inline Error FileError(ErrorNumber number, const QString &path, const QString &what, qint64 spectrum = 0)
+{
+    using namespace Qt::Literals::StringLiterals;
+    const QString where =
+        spectrum > 0 ? u"\"%1\", spectrum %2"_s.arg(path, QString::number(spectrum)) : u"\"%1\""_s.arg(path);
+    return Error(number, u"%1: %2."_s.arg(where, what));
+}
+
 // Fails with an overflow in the named calculation.
 [[noreturn]] inline void FailOverflow(const char *what)
 {
     using namespace Qt::Literals::StringLiterals;
     throw Error(ErrorNumber::Overflow, u"Overflow in %1."_s.arg(QLatin1StringView(what)));
+}
+
+// Fails with an overflow in the named calculation for spectrum n of the
+// acquisition at path, named as every fault of a spectrum is.
+[[noreturn]] inline void FailOverflow(const char *what, const QString &path, qint64 spectrum)
+{
+    using namespace Qt::Literals::StringLiterals;
+    throw FileError(ErrorNumber::Overflow, path, u"Overflow in %1"_s.arg(QLatin1StringView(what)), spectrum);
 }
 
 // A number the program goes on with must be one: C++ arithmetic continues

@@ -227,7 +227,7 @@ SpectrumIndex AcquisitionFile::readSpectra()
 {
     std::unique_ptr<QTemporaryFile> decompressed = compressed ? CreateDecompressedCopy(path) : nullptr;
     ReportingSource source(content(decompressed.get()), file);
-    SpectrumIndex index = BuildSpectrumIndex(source);
+    SpectrumIndex index = BuildSpectrumIndex(source, head);
     if (decompressed && !decompressed->flush())
         throw FileError(ErrorNumber::DeviceIO, path,
                         u"its decompressed copy cannot be written: %1"_s.arg(decompressed->errorString()));

@@ -2,6 +2,7 @@
 
 #include "mzml/Base64Decoder.h"
 #include "mzml/MzmlFault.h"
+#include "mzml/MzmlParams.h"
 
 #include <QtEndian>
 
@@ -19,16 +20,16 @@ namespace {
 
 struct Term
 {
-    const char16_t *accession;
+    QByteArrayView accession;
     const char16_t *name;
 };
 
 // Terms of the vocabulary that an array may carry but that are not decoded
 // here; naming them gives a clearer fault than "no data type".
 constexpr Term UnsupportedDataTypes[] = {
-    {u"MS:1000519", u"32-bit integer"},
-    {u"MS:1000522", u"64-bit integer"},
-    {u"MS:1001479", u"null-terminated ASCII string"},
+    {"MS:1000519", u"32-bit integer"},
+    {"MS:1000522", u"64-bit integer"},
+    {"MS:1001479", u"null-terminated ASCII string"},
 };
 
 // The numpress decoders may look a few bytes past the end of a damaged
@@ -40,28 +41,54 @@ MzmlFault ArrayFault(const QString &arrayName, const QString &what)
     return MzmlFault{u"the %1 %2"_s.arg(arrayName, what)};
 }
 
-bool ApplyCompression(const CvParam &param, ArrayEncoding &encoding)
+bool ApplyCompression(QByteArrayView accession, ArrayTerms &terms)
 {
-    static const struct
+    static constexpr struct
     {
-        const char16_t *accession;
+        QByteArrayView accession;
         bool zlib;
         Numpress numpress;
     } compressions[] = {
-        {u"MS:1000576", false, Numpress::None},   {u"MS:1000574", true, Numpress::None},
-        {u"MS:1002312", false, Numpress::Linear}, {u"MS:1002313", false, Numpress::Pic},
-        {u"MS:1002314", false, Numpress::Slof},   {u"MS:1002746", true, Numpress::Linear},
-        {u"MS:1002747", true, Numpress::Pic},     {u"MS:1002748", true, Numpress::Slof},
+        {"MS:1000576", false, Numpress::None},   {"MS:1000574", true, Numpress::None},
+        {"MS:1002312", false, Numpress::Linear}, {"MS:1002313", false, Numpress::Pic},
+        {"MS:1002314", false, Numpress::Slof},   {"MS:1002746", true, Numpress::Linear},
+        {"MS:1002747", true, Numpress::Pic},     {"MS:1002748", true, Numpress::Slof},
     };
     for (const auto &compression : compressions) {
-        if (param.accession == QStringView(compression.accession)) {
-            encoding.zlib = encoding.zlib || compression.zlib;
-            if (compression.numpress != Numpress::None)
-                encoding.numpress = compression.numpress;
+        if (accession == compression.accession) {
+            terms.zlib = terms.zlib || compression.zlib;
+            if (terms.numpress == Numpress::None)
+                terms.numpress = compression.numpress;
+            terms.compressed = true;
             return true;
         }
     }
     return false;
+}
+
+// Adds the cvParam of the accession; name makes its name, only when it is asked for.
+template <typename MakeName>
+void AddTerm(ArrayTerms &terms, QByteArrayView accession, MakeName &&name)
+{
+    terms.masses = terms.masses || accession == "MS:1000514";
+    terms.intensities = terms.intensities || accession == "MS:1000515";
+    if (accession == "MS:1000521" || accession == "MS:1000523") {
+        if (!terms.precision)
+            terms.precision = accession == "MS:1000521" ? Precision::Float32 : Precision::Float64;
+        return;
+    }
+    if (ApplyCompression(accession, terms))
+        return;
+    const QString text = name();
+    if (text.contains(u"compression"_s, Qt::CaseInsensitive)) {
+        if (terms.unknownCompression.isEmpty())
+            terms.unknownCompression = u"%1 (%2)"_s.arg(ShownValue(QString::fromUtf8(accession)), ShownValue(text));
+        return;
+    }
+    for (const Term &type : UnsupportedDataTypes)
+        if (accession == type.accession && terms.unsupportedDataType.isEmpty())
+            terms.unsupportedDataType =
+                u"%1 (%2)"_s.arg(QLatin1StringView(type.accession), QString::fromUtf16(type.name));
 }
 
 // One decompressor for each thread that decodes: it is costly to set up.
@@ -74,17 +101,57 @@ libdeflate_decompressor &Decompressor(const QString &arrayName)
     return *decompressor;
 }
 
-// Inflates the zlib stream in one call into a buffer of the expected size
-// (0: not known). The buffer starts no larger than the input's size bears
-// out and grows only when the data fill it, up to the limit.
-std::vector<unsigned char> Inflate(const std::vector<unsigned char> &input, size_t expected, size_t limit,
+// The most bytes that deflate makes of one byte of zlib data: a match of
+// 258 bytes costs it two bits at the least.
+constexpr size_t DeflateRatio = 1032;
+
+// Inflates the zlib stream into the size bytes at output, and no further:
+// a stream that would give more fails there. Returns the bytes it gave.
+size_t InflateInto(const std::vector<unsigned char> &input, unsigned char *output, size_t size,
+                   const QString &arrayName)
+{
+    size_t produced = 0;
+    const libdeflate_result result =
+        libdeflate_zlib_decompress(&Decompressor(arrayName), input.data(), input.size(), output, size, &produced);
+    if (result == LIBDEFLATE_INSUFFICIENT_SPACE)
+        throw ArrayFault(arrayName, u"inflates beyond its declared length"_s);
+    if (result != LIBDEFLATE_SUCCESS)
+        throw ArrayFault(arrayName, u"holds a damaged zlib stream"_s);
+    return produced;
+}
+
+// Inflates the zlib stream into at most size bytes, the exact size of what
+// is declared.
+std::vector<unsigned char> InflateExactly(const std::vector<unsigned char> &input, size_t size,
+                                          const QString &arrayName)
+{
+    std::vector<unsigned char> output(size);
+    output.resize(InflateInto(input, output.data(), size, arrayName));
+    return output;
+}
+
+// Inflates 64-bit floats in the machine's byte order straight into the
+// values: a large array is held once, not as bytes and then as numbers.
+std::vector<double> InflateDoubles(const std::vector<unsigned char> &input, qint64 declaredLength,
                                    const QString &arrayName)
+{
+    std::vector<double> values(static_cast<size_t>(declaredLength));
+    const size_t size = values.size() * sizeof(double);
+    const size_t produced = InflateInto(input, reinterpret_cast<unsigned char *>(values.data()), size, arrayName);
+    if (produced % sizeof(double) != 0)
+        throw ArrayFault(arrayName, u"holds %1 bytes, which is not a whole number of 64-bit values"_s.arg(produced));
+    values.resize(produced / sizeof(double));
+    return values;
+}
+
+// Inflates a zlib stream whose size is not known, up to the limit. The
+// buffer starts no larger than the input's size bears out and grows only
+// when the data fill it.
+std::vector<unsigned char> Inflate(const std::vector<unsigned char> &input, size_t limit, const QString &arrayName)
 {
     // One byte beyond the limit tells a stream that is too long from one that fills it.
     const size_t ceiling = limit + 1;
     size_t capacity = std::min(ceiling, std::max<size_t>(4096, input.size() * 4));
-    if (expected > 0 && expected < capacity)
-        capacity = expected;
     std::vector<unsigned char> output;
     for (;;) {
         output.resize(capacity);
@@ -99,10 +166,8 @@ std::vector<unsigned char> Inflate(const std::vector<unsigned char> &input, size
             throw ArrayFault(arrayName, u"holds a damaged zlib stream"_s);
         if (capacity == ceiling)
             throw ArrayFault(arrayName, u"inflates beyond its declared length"_s);
-        // The data filled the buffer: they bear out twice as much, or the
-        // expected size when that lies between.
-        const size_t grown = capacity > ceiling / 2 ? ceiling : capacity * 2;
-        capacity = expected > capacity && expected < grown ? expected : grown;
+        // The data filled the buffer: they bear out twice as much.
+        capacity = capacity > ceiling / 2 ? ceiling : capacity * 2;
     }
 }
 
@@ -144,62 +209,89 @@ std::vector<double> DecodeFloats(const unsigned char *bytes, size_t size, const 
     return values;
 }
 
-// The bytes that declaredLength values take at most: for numpress 5 each,
-// otherwise the width of the data type. Absurd lengths are cut to what a
-// size_t holds with room to spare.
+// The bytes of one value: for numpress 5 at most, otherwise the width of
+// the data type.
+size_t ValueBytes(const ArrayEncoding &encoding)
+{
+    return encoding.numpress != Numpress::None ? 5 : encoding.precision == Precision::Float32 ? 4 : 8;
+}
+
+// The bytes that declaredLength values take at most. Absurd lengths are
+// cut to what a size_t holds with room to spare.
 size_t DeclaredBytes(const ArrayEncoding &encoding, qint64 declaredLength)
 {
-    const size_t width = encoding.numpress != Numpress::None ? 5 : encoding.precision == Precision::Float32 ? 4 : 8;
-    return std::min(size_t(declaredLength), std::numeric_limits<size_t>::max() / 16) * width;
+    return std::min(size_t(declaredLength), std::numeric_limits<size_t>::max() / 16) * ValueBytes(encoding);
 }
 
-// The most bytes that declaredLength values may take in the encoding.
-size_t ByteLimit(const ArrayEncoding &encoding, qint64 declaredLength)
+// Refuses, before anything is inflated, an array whose declared values
+// take more bytes than its compressed bytes can give at deflate's largest
+// ratio: the document is damaged, and believing it would inflate a stream
+// made to fill the memory. A numpress value takes half a byte at the least.
+void RefuseLengthBeyondData(size_t compressed, const ArrayEncoding &encoding, qint64 declaredLength,
+                            const QString &arrayName)
 {
-    return 16 + DeclaredBytes(encoding, declaredLength);
+    const quint64 most = (quint64(compressed) + 1) * DeflateRatio;
+    const quint64 declared = quint64(declaredLength);
+    const bool borne =
+        encoding.numpress != Numpress::None ? declared / 2 <= most : declared <= most / ValueBytes(encoding);
+    if (!borne)
+        throw ArrayFault(arrayName,
+                         u"is damaged: its %1 bytes of zlib data cannot hold the %2 values declared"_s.arg(compressed)
+                             .arg(declaredLength));
 }
 
-// The bytes that declaredLength values take exactly; 0 (not known) for
-// numpress, whose values vary in width.
-size_t ExpectedBytes(const ArrayEncoding &encoding, qint64 declaredLength)
+// The values, when there are as many as declared.
+std::vector<double> CheckedLength(std::vector<double> values, qint64 declaredLength, const QString &arrayName)
 {
-    return encoding.numpress != Numpress::None ? 0 : DeclaredBytes(encoding, declaredLength);
+    if (qint64(values.size()) != declaredLength)
+        throw ArrayFault(arrayName,
+                         u"holds %1 values where the spectrum declares %2"_s.arg(values.size()).arg(declaredLength));
+    return values;
 }
 
 } // namespace
 
-ArrayEncoding EncodingOfArray(const ParamSet &params, const QString &arrayName)
+void ArrayTerms::addCvParam(const XmlTokenizer &tokenizer)
 {
-    ArrayEncoding encoding;
-    bool hasPrecision = false;
-    bool hasCompression = false;
-    const Term *unsupportedType = nullptr;
-    for (const CvParam &param : params.cvParams) {
-        if (param.accession == u"MS:1000521" || param.accession == u"MS:1000523") {
-            encoding.precision = param.accession == u"MS:1000521" ? Precision::Float32 : Precision::Float64;
-            hasPrecision = true;
-        } else if (ApplyCompression(param, encoding)) {
-            hasCompression = true;
-        } else if (param.name.contains(u"compression"_s, Qt::CaseInsensitive)) {
-            throw ArrayFault(arrayName, u"uses the compression %1 (%2), which this reader does not decode"_s.arg(
-                                            param.accession, param.name));
-        } else {
-            for (const Term &term : UnsupportedDataTypes)
-                if (param.accession == QStringView(term.accession))
-                    unsupportedType = &term;
-        }
-    }
+    AddTerm(*this, AttributeText(tokenizer, "accession"), [&] { return tokenizer.attributeValue("name"); });
+}
+
+void ArrayTerms::addCvParam(const CvParam &param)
+{
+    AddTerm(*this, param.accession.toUtf8(), [&] { return param.name; });
+}
+
+void ArrayTerms::add(const ArrayTerms &group)
+{
+    masses = masses || group.masses;
+    intensities = intensities || group.intensities;
+    if (!precision)
+        precision = group.precision;
+    compressed = compressed || group.compressed;
+    zlib = zlib || group.zlib;
+    if (numpress == Numpress::None)
+        numpress = group.numpress;
+    if (unknownCompression.isEmpty())
+        unknownCompression = group.unknownCompression;
+    if (unsupportedDataType.isEmpty())
+        unsupportedDataType = group.unsupportedDataType;
+}
+
+ArrayEncoding EncodingOfArray(const ArrayTerms &terms, const QString &arrayName)
+{
+    if (!terms.unknownCompression.isEmpty())
+        throw ArrayFault(arrayName,
+                         u"uses the compression %1, which this reader does not decode"_s.arg(terms.unknownCompression));
     // Numpress gives numbers of its own, whatever data type the array names.
-    if (unsupportedType && encoding.numpress == Numpress::None)
+    if (!terms.unsupportedDataType.isEmpty() && terms.numpress == Numpress::None)
         throw ArrayFault(
-            arrayName, u"holds values of type %1 (%2), which this reader does not decode"_s.arg(
-                           QString::fromUtf16(unsupportedType->accession), QString::fromUtf16(unsupportedType->name)));
-    if (!hasCompression)
+            arrayName, u"holds values of type %1, which this reader does not decode"_s.arg(terms.unsupportedDataType));
+    if (!terms.compressed)
         throw ArrayFault(arrayName, u"names no compression (MS:1000576 for none, MS:1000574 for zlib, "
                                     u"or a numpress term)"_s);
-    if (!hasPrecision && encoding.numpress == Numpress::None)
+    if (!terms.precision && terms.numpress == Numpress::None)
         throw ArrayFault(arrayName, u"names no binary data type (MS:1000521 or MS:1000523)"_s);
-    return encoding;
+    return {terms.precision.value_or(Precision::Float64), terms.zlib, terms.numpress};
 }
 
 std::vector<double> DecodeBinaryArray(QByteArrayView base64, const ArrayEncoding &encoding, qint64 declaredLength,
@@ -208,8 +300,17 @@ std::vector<double> DecodeBinaryArray(QByteArrayView base64, const ArrayEncoding
     std::vector<unsigned char> bytes;
     if (!DecodeBase64(base64, bytes))
         throw ArrayFault(arrayName, u"is not valid base64"_s);
-    if (encoding.zlib && !bytes.empty())
-        bytes = Inflate(bytes, ExpectedBytes(encoding, declaredLength), ByteLimit(encoding, declaredLength), arrayName);
+    if (encoding.zlib && !bytes.empty()) {
+        RefuseLengthBeyondData(bytes.size(), encoding, declaredLength, arrayName);
+        if (encoding.numpress != Numpress::None) {
+            // The 16 bytes of a numpress header, and what the values take at most.
+            bytes = Inflate(bytes, 16 + DeclaredBytes(encoding, declaredLength), arrayName);
+        } else if (encoding.precision == Precision::Float64 && Q_BYTE_ORDER == Q_LITTLE_ENDIAN) {
+            return CheckedLength(InflateDoubles(bytes, declaredLength, arrayName), declaredLength, arrayName);
+        } else {
+            bytes = InflateExactly(bytes, DeclaredBytes(encoding, declaredLength), arrayName);
+        }
+    }
     const size_t size = bytes.size();
     std::vector<double> values;
     if (encoding.numpress != Numpress::None) {
@@ -220,8 +321,5 @@ std::vector<double> DecodeBinaryArray(QByteArrayView base64, const ArrayEncoding
     } else {
         values = DecodeFloats<double>(bytes.data(), size, arrayName);
     }
-    if (qint64(values.size()) != declaredLength)
-        throw ArrayFault(arrayName,
-                         u"holds %1 values where the spectrum declares %2"_s.arg(values.size()).arg(declaredLength));
-    return values;
+    return CheckedLength(std::move(values), declaredLength, arrayName);
 }

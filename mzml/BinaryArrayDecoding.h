@@ -3,12 +3,15 @@
 // The binary arrays of an mzML spectrum: how they are encoded, and their
 // decoding from base64 text into numbers.
 
-#include "mzml/MzmlParams.h"
+#include "mzml/XmlTokenizer.h"
 
 #include <QByteArrayView>
 #include <QString>
 
+#include <optional>
 #include <vector>
+
+struct CvParam;
 
 enum class Precision { Float32, Float64 };
 enum class Numpress { None, Linear, Pic, Slof };
@@ -20,14 +23,38 @@ struct ArrayEncoding
     Numpress numpress = Numpress::None;
 };
 
-// The encoding that the array's parameters name. arrayName ("m/z array")
-// words the faults: a missing or unknown data type or compression, named by
-// its accession.
-ArrayEncoding EncodingOfArray(const ParamSet &params, const QString &arrayName);
+// What a binaryDataArray's cvParams say of it: its kind and its encoding.
+// The first term of each kind counts, as elsewhere, so that the terms of a
+// group, derived once, add up with the array's own in any order; the
+// parameters themselves are not kept.
+struct ArrayTerms
+{
+    bool masses = false;      // MS:1000514, m/z array
+    bool intensities = false; // MS:1000515, intensity array
+    std::optional<Precision> precision;
+    bool compressed = false; // a compression is named
+    bool zlib = false;
+    Numpress numpress = Numpress::None;
+    QString unknownCompression;  // the first compression not decoded: its accession and name
+    QString unsupportedDataType; // the first data type not decoded: its accession and name
+
+    // Adds the cvParam on whose tag the tokenizer stands.
+    void addCvParam(const XmlTokenizer &tokenizer);
+    void addCvParam(const CvParam &param);
+    void addUserParam(const XmlTokenizer &) {}
+    // Adds the terms of a group.
+    void add(const ArrayTerms &group);
+};
+
+// The encoding that the array's terms name. arrayName ("m/z array") words
+// the faults: a missing or unknown data type or compression, named by its
+// accession.
+ArrayEncoding EncodingOfArray(const ArrayTerms &terms, const QString &arrayName);
 
 // Decodes base64 text into exactly declaredLength numbers, or throws
 // MzmlFault. Memory is taken only as the data prove it: a declared length
-// alone allocates nothing, and compressed data may not inflate beyond what
-// the declared length allows.
+// alone allocates nothing, a zlib stream is refused before it is inflated
+// when its bytes cannot give the declared values at deflate's largest
+// ratio, and none inflates beyond what the declared length allows.
 std::vector<double> DecodeBinaryArray(QByteArrayView base64, const ArrayEncoding &encoding, qint64 declaredLength,
                                       const QString &arrayName);

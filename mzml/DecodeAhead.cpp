@@ -2,6 +2,7 @@
 
 #include "mzml/MzmlFault.h"
 #include "mzml/MzmlSpectrum.h"
+#include "mzml/MzmlSpectrumIndex.h"
 
 #include <algorithm>
 
@@ -29,8 +30,8 @@ size_t BytesOf(const SpectrumPoints &points)
 
 } // namespace
 
-DecodeAhead::DecodeAhead(QFile &file, const MzmlHead &head, const SpectrumIndex &index)
-    : m_file(file), m_head(head), m_index(index), m_asked(index.filters.size(), false)
+DecodeAhead::DecodeAhead(QFile &file, std::mutex &fileMutex, const MzmlHead &head, const SpectrumIndex &index)
+    : m_file(file), m_head(head), m_index(index), m_fileMutex(fileMutex), m_asked(index.filters.size(), false)
 {
 }
 
@@ -175,8 +176,10 @@ void DecodeAhead::Decode(Slot &slot, std::unique_lock<std::mutex> &lock, bool on
 SpectrumPoints DecodeAhead::Read(qint32 n, bool onWorker)
 {
     const SpectrumEntry &entry = m_index.entries[size_t(n) - 1];
-    if (entry.declaredLength < 0)
-        throw MzmlFault{m_index.faults[size_t(-1 - entry.declaredLength)]};
+    if (entry.declaredLength < 0) {
+        SharedFileSource source(m_file, m_fileMutex, entry.offset);
+        throw SpectrumEntryFault(source, entry.offset, m_head, EntryFault::DeclaredLength);
+    }
     if (onWorker) {
         const QByteArray bytes = ReadRange(m_file, m_fileMutex, entry.arraysStart, entry.arraysEnd);
         return DecodeSpectrumPoints(bytes, entry.arraysStart, entry.declaredLength, m_head);

@@ -26,9 +26,9 @@
 class DecodeAhead
 {
 public:
-    // The file is read under this object's lock from now on; file, head and
-    // index must outlive it.
-    DecodeAhead(QFile &file, const MzmlHead &head, const SpectrumIndex &index);
+    // The file is read under fileMutex, as every other reader of it must;
+    // file, fileMutex, head and index must outlive this object.
+    DecodeAhead(QFile &file, std::mutex &fileMutex, const MzmlHead &head, const SpectrumIndex &index);
     // Stops and joins the worker; what it decoded is dropped.
     ~DecodeAhead();
     DecodeAhead(const DecodeAhead &) = delete;
@@ -62,7 +62,7 @@ private:
     QFile &m_file;
     const MzmlHead &m_head;
     const SpectrumIndex &m_index;
-    std::mutex m_fileMutex;
+    std::mutex &m_fileMutex;
     FileWindow m_window{m_file, m_fileMutex}; // the caller's reads
     std::mutex m_mutex;                       // guards everything below
     std::condition_variable m_work;           // a slot waits for the worker, or the stop

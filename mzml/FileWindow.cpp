@@ -62,3 +62,11 @@ QByteArray ReadRange(QFile &file, std::mutex &mutex, qint64 from, qint64 to)
         throw Truncated(file);
     return bytes;
 }
+
+qint64 SharedFileSource::read(char *data, qint64 size)
+{
+    const std::lock_guard lock(m_mutex);
+    const qint64 read = ReadAt(m_file, m_offset, data, size);
+    m_offset += read;
+    return read;
+}

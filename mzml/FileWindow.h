@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mzml/ByteSource.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QFile>
@@ -28,3 +30,17 @@ private:
 // The bytes from offset from up to to, read at once under mutex. Throws
 // MzmlFault when the file ends before to.
 QByteArray ReadRange(QFile &file, std::mutex &mutex, qint64 from, qint64 to);
+
+// The bytes of a file from an offset on, each piece read under mutex: others
+// share the file's position.
+class SharedFileSource : public ByteSource
+{
+public:
+    SharedFileSource(QFile &file, std::mutex &mutex, qint64 offset) : m_file(file), m_mutex(mutex), m_offset(offset) {}
+    qint64 read(char *data, qint64 size) override;
+
+private:
+    QFile &m_file;
+    std::mutex &m_mutex;
+    qint64 m_offset;
+};

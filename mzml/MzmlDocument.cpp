@@ -4,10 +4,12 @@
 #include "convert/Errors.h"
 #include "mzml/AcquisitionFile.h"
 #include "mzml/DecodeAhead.h"
+#include "mzml/FileWindow.h"
 #include "mzml/MzmlFault.h"
 #include "mzml/MzmlSpectrum.h"
 #include "mzml/MzmlSpectrumIndex.h"
 
+#include <mutex>
 #include <optional>
 
 using namespace Qt::Literals::StringLiterals;
@@ -24,6 +26,7 @@ Error NoAcquisitionOpen()
 struct MzmlFile : AcquisitionFile
 {
     std::optional<SpectrumIndex> spectra;
+    std::mutex spectraFileMutex;        // every read of the spectra's file, on any thread, holds it
     std::unique_ptr<DecodeAhead> ahead; // last: it reads the file and the index
 
     // Stops the decoding ahead before the file (and any copy) goes.
@@ -89,7 +92,7 @@ public:
                 return DateValueOfDateTime(wallClock.date(), wallClock.time());
             const QDateTime stamp = QDateTime::fromString(text, Qt::ISODateWithMs);
             if (!stamp.isValid())
-                throw MzmlFault{u"the run's startTimeStamp \"%1\" is not a date and time"_s.arg(text)};
+                throw MzmlFault{u"the run's startTimeStamp \"%1\" is not a date and time"_s.arg(ShownValue(text))};
             const QDateTime local = stamp.toLocalTime();
             return DateValueOfDateTime(local.date(), local.time());
         });
@@ -104,17 +107,16 @@ class MzmlSampleInfo : public SampleInfoRecord
 public:
     explicit MzmlSampleInfo(SharedFile file) : m_file(std::move(file)) {}
 
-    QString Comment() override { return userParam(u"Comment"); }
-    QString InstrumentMethod() override { return userParam(u"Instrument Method"); }
+    QString Comment() override { return userParam(SampleText::Comment); }
+    QString InstrumentMethod() override { return userParam(SampleText::InstrumentMethod); }
     QString DataPath() override
     {
         return m_file->reading([this] {
-            const std::optional<QString> recorded =
-                sample() ? sample()->params.userParamValue(u"Data Path") : std::nullopt;
+            const std::optional<QString> recorded = sample() ? sample()->texts[SampleText::DataPath] : std::nullopt;
             return recorded.value_or(m_file->head.sourceFolder);
         });
     }
-    QString Position() override { return userParam(u"Position"); }
+    QString Position() override { return userParam(SampleText::Position); }
     QString SampleName() override
     {
         return m_file->reading([this] { return sample() ? sample()->name : QString(); });
@@ -123,16 +125,15 @@ public:
     {
         if (index != 1 && index != 2)
             throw Error(ErrorNumber::InvalidArgument, u"There is no user text %1."_s.arg(index));
-        return userParam(index == 1 ? u"User Text 1" : u"User Text 2");
+        return userParam(index == 1 ? SampleText::UserText1 : SampleText::UserText2);
     }
 
 private:
     const std::optional<MzmlSample> &sample() const { return m_file->head.sample; }
 
-    QString userParam(QStringView name)
+    QString userParam(SampleText text)
     {
-        return m_file->reading(
-            [&] { return sample() ? sample()->params.userParamValue(name).value_or(QString()) : QString(); });
+        return m_file->reading([&] { return sample() ? sample()->texts[text].value_or(QString()) : QString(); });
     }
 
     SharedFile m_file;
@@ -174,8 +175,8 @@ public:
         return m_file->reading(
             [this] {
                 if (!m_file->ahead)
-                    m_file->ahead =
-                        std::make_unique<DecodeAhead>(m_file->spectraFile(), m_file->head, *m_file->spectra);
+                    m_file->ahead = std::make_unique<DecodeAhead>(m_file->spectraFile(), m_file->spectraFileMutex,
+                                                                  m_file->head, *m_file->spectra);
                 return m_file->ahead->Points(m_n);
             },
             m_n);
@@ -202,9 +203,14 @@ public:
     double StartTime(qint32 n) override
     {
         const SpectrumEntry &entry = m_file->spectrum(n);
-        if (entry.startTimeFault >= 0)
-            throw m_file->error(MzmlFault{m_file->spectra->faults[size_t(entry.startTimeFault)], n});
-        return entry.startTime;
+        if (!entry.startTimeFault)
+            return entry.startTime;
+        return m_file->reading(
+            [&]() -> double {
+                SharedFileSource source(m_file->spectraFile(), m_file->spectraFileMutex, entry.offset);
+                throw SpectrumEntryFault(source, entry.offset, m_file->head, EntryFault::StartTime);
+            },
+            n);
     }
 
 private:

@@ -14,18 +14,21 @@ struct MzmlFault
     qint64 spectrum = 0;
 };
 
+// A value from the file as a message quotes it: at most about 100
+// characters, then "...", so that no file can make a message of any size.
+inline QString ShownValue(const QString &value)
+{
+    using namespace Qt::Literals::StringLiterals;
+    constexpr qsizetype Longest = 100;
+    if (value.size() <= Longest)
+        return value;
+    // A character of two code units stays whole or goes.
+    const qsizetype cut = value.at(Longest - 1).isHighSurrogate() ? Longest - 1 : Longest;
+    return value.first(cut) + u"..."_s;
+}
+
 // The fault of a document that ends before its spectrum list does.
 inline MzmlFault TruncatedDocument()
 {
     return MzmlFault{QStringLiteral("the document is truncated")};
-}
-
-// A failure of the file at path as the user is told of it: "path": what.
-// For spectrum n > 0: "path", spectrum n: what.
-inline Error FileError(ErrorNumber number, const QString &path, const QString &what, qint64 spectrum = 0)
-{
-    using namespace Qt::Literals::StringLiterals;
-    const QString where =
-        spectrum > 0 ? u"\"%1\", spectrum %2"_s.arg(path, QString::number(spectrum)) : u"\"%1\""_s.arg(path);
-    return Error(number, u"%1: %2."_s.arg(where, what));
 }

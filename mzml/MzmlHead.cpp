@@ -1,5 +1,6 @@
 #include "mzml/MzmlHead.h"
 
+#include "mzml/MzmlFault.h"
 #include "mzml/SourceFolder.h"
 
 #include <algorithm>
@@ -16,7 +17,10 @@ struct HeadComplete
 class MzmlReader
 {
 public:
-    MzmlReader(XmlTokenizer &tokenizer, const SpectrumReader &spectrum) : m_tokenizer(tokenizer), m_spectrum(spectrum)
+    // Without a head, reads one up to the first spectrum; with one, reads
+    // the spectra with it.
+    MzmlReader(XmlTokenizer &tokenizer, const MzmlHead *head, const SpectrumReader &spectrum)
+        : m_tokenizer(tokenizer), m_known(head), m_spectrum(spectrum)
     {
     }
 
@@ -24,7 +28,7 @@ public:
     {
         try {
             readRoot();
-            while (m_spectrum && m_tokenizer.next().kind != XmlToken::Kind::End) {
+            while (m_known && m_tokenizer.next().kind != XmlToken::Kind::End) {
             }
         } catch (const HeadComplete &) {
         } catch (const MzmlFault &fault) {
@@ -60,13 +64,15 @@ private:
         } else if (root.name == "mzML") {
             readMzml();
         } else {
-            throw MzmlFault{u"its root element is <%1>"_s.arg(QString::fromUtf8(root.name))};
+            throw MzmlFault{u"its root element is <%1>"_s.arg(ShownValue(QString::fromUtf8(root.name)))};
         }
     }
 
     void readMzml()
     {
         ReadChildren(m_tokenizer, [&](const XmlToken &child) {
+            if (m_known && child.name != "run")
+                return;
             if (child.name == "fileDescription")
                 readFileDescription();
             else if (child.name == "referenceableParamGroupList")
@@ -105,10 +111,10 @@ private:
             ReadChildren(m_tokenizer, [&](const XmlToken &param) {
                 if (param.name == "referenceableParamGroupRef")
                     throw MzmlFault{
-                        u"the parameter group \"%1\" refers to another group, which mzML does not allow"_s.arg(id)};
-                ReadParam(m_tokenizer, m_head.groups, group.params);
+                        u"the parameter group \"%1\" refers to another group, which mzML does not allow"_s.arg(
+                            ShownValue(id))};
+                group.addParam(m_tokenizer);
             });
-            group.terms = SpectrumTerms::Of(group.params);
             m_head.groups.insert(id, std::move(group));
         });
     }
@@ -119,7 +125,9 @@ private:
             if (child.name != "sample")
                 return;
             MzmlSample sample{m_tokenizer.attributeValue("id"), m_tokenizer.attributeValue("name"), {}};
-            sample.params = ReadParams(m_tokenizer, m_head.groups);
+            ReadChildren(m_tokenizer, [&](const XmlToken &) {
+                ReadParam(m_tokenizer, m_head.groups, sample.texts, &ParamGroup::sample);
+            });
             m_samples.push_back(std::move(sample));
         });
     }
@@ -146,10 +154,10 @@ private:
         ReadChildren(m_tokenizer, [&](const XmlToken &child) {
             if (child.name != "spectrum")
                 throw MzmlFault{u"the spectrum list holds an element <%1> at byte %2, which is not a spectrum"_s.arg(
-                    QString::fromUtf8(child.name), QString::number(child.start))};
-            if (!m_spectrum)
+                    ShownValue(QString::fromUtf8(child.name)), QString::number(child.start))};
+            if (!m_known)
                 throw HeadComplete{};
-            m_spectrum(m_tokenizer, m_head);
+            m_spectrum(m_tokenizer, *m_known);
         });
     }
 
@@ -165,6 +173,7 @@ private:
     }
 
     XmlTokenizer &m_tokenizer;
+    const MzmlHead *m_known;
     const SpectrumReader &m_spectrum;
     MzmlHead m_head;
     std::vector<MzmlSample> m_samples;
@@ -176,8 +185,14 @@ private:
 
 } // namespace
 
-MzmlHead ReadMzml(ByteSource &source, const SpectrumReader &spectrum)
+MzmlHead ReadMzml(ByteSource &source)
 {
     XmlTokenizer tokenizer(source, 0, XmlTokenizer::Scope::Document);
-    return MzmlReader(tokenizer, spectrum).read();
+    return MzmlReader(tokenizer, nullptr, {}).read();
+}
+
+void ReadMzml(ByteSource &source, const MzmlHead &head, const SpectrumReader &spectrum)
+{
+    XmlTokenizer tokenizer(source, 0, XmlTokenizer::Scope::Document);
+    MzmlReader(tokenizer, &head, spectrum).read();
 }

@@ -14,7 +14,7 @@ struct MzmlSample
 {
     QString id;
     QString name;
-    ParamSet params;
+    SampleTexts texts;
 };
 
 // What the document says before its first spectrum.
@@ -36,17 +36,22 @@ struct NotMzmlFault : MzmlFault
 {
 };
 
-// Reads one spectrum: the tokenizer stands on its start (or empty) tag; the
-// head is read as far as the spectrum. What it leaves unread is passed over.
+// Reads one spectrum: the tokenizer stands on its start (or empty) tag.
+// What it leaves unread is passed over.
 using SpectrumReader = std::function<void(XmlTokenizer &, const MzmlHead &)>;
 
-// Reads the document that source holds from its start. Without a spectrum
-// reader, up to the first spectrum of the run's list and no further; with
-// one, every spectrum of that list goes to it and the document is read to
-// its end. The spectra are the spectrum children of mzML/run/spectrumList
-// (inside indexedmzML or not) and nothing else. Throws NotMzmlFault for
-// what stops the reading before the root element (a document type
-// declaration among it) or in another root element, MzmlFault for what is
-// wrong in a document of mzML's root element (a misplaced or malformed XML
-// declaration among it).
-MzmlHead ReadMzml(ByteSource &source, const SpectrumReader &spectrum = {});
+// Reads the document that source holds from its start up to the first
+// spectrum of the run's list and no further. Throws NotMzmlFault for what
+// stops the reading before the root element (a document type declaration
+// among it) or in another root element, MzmlFault for what is wrong in a
+// document of mzML's root element (a misplaced or malformed XML declaration
+// among it).
+MzmlHead ReadMzml(ByteSource &source);
+
+// Reads the whole document again, whose head ReadMzml gave: every rule of
+// the markup to its end, and every spectrum of the run's list to spectrum
+// with that head. The spectra are the spectrum children of
+// mzML/run/spectrumList (inside indexedmzML or not) and nothing else. What
+// the head holds is passed over, not taken in a second time. Throws as
+// ReadMzml does.
+void ReadMzml(ByteSource &source, const MzmlHead &head, const SpectrumReader &spectrum);

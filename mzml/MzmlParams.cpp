@@ -2,34 +2,13 @@
 
 #include "mzml/MzmlFault.h"
 
+#include <atomic>
+
 using namespace Qt::Literals::StringLiterals;
 
-const CvParam *ParamSet::cvParam(QStringView accession) const
-{
-    for (const CvParam &param : cvParams)
-        if (param.accession == accession)
-            return &param;
-    return nullptr;
-}
-
-std::optional<QString> ParamSet::userParamValue(QStringView name) const
-{
-    for (const UserParam &param : userParams)
-        if (param.name == name)
-            return param.value;
-    return std::nullopt;
-}
-
-void ParamSet::appendGroup(const QString &id, const ParamSet &group)
-{
-    if (m_groups.contains(id))
-        return;
-    m_groups.insert(id);
-    cvParams.insert(cvParams.end(), group.cvParams.begin(), group.cvParams.end());
-    userParams.insert(userParams.end(), group.userParams.begin(), group.userParams.end());
-}
-
 namespace {
+
+std::atomic<qint64> Visited{0};
 
 // The term of the accession, for SpectrumTerms; Other for the rest.
 enum class Term { Filter, StartTime, MsLevel, Sim, Ms1, Other };
@@ -74,13 +53,17 @@ void Add(SpectrumTerms &terms, Term term, MakeParam &&param)
     }
 }
 
-CvParam CvParamOf(const XmlTokenizer &tokenizer)
-{
-    return {tokenizer.attributeValue("accession"), tokenizer.attributeValue("name"), tokenizer.attributeValue("value"),
-            tokenizer.attributeValue("unitAccession")};
-}
-
 } // namespace
+
+QByteArray AttributeText(const XmlTokenizer &tokenizer, QByteArrayView name)
+{
+    const QByteArrayView raw = tokenizer.attribute(name);
+    // References, tabs and line breaks read otherwise than they are written.
+    for (const char c : raw)
+        if (c == '&' || c == '\t' || c == '\n' || c == '\r')
+            return tokenizer.value(raw).toUtf8();
+    return raw.toByteArray();
+}
 
 void SpectrumTerms::addCvParam(const XmlTokenizer &tokenizer)
 {
@@ -91,6 +74,11 @@ void SpectrumTerms::addCvParam(const XmlTokenizer &tokenizer)
             // The name is not asked for: no text is made for it.
             return CvParam{{}, {}, tokenizer.attributeValue("value"), tokenizer.attributeValue("unitAccession")};
         });
+}
+
+void SpectrumTerms::addCvParam(const CvParam &param)
+{
+    Add(*this, TermOf(param.accession.toUtf8()), [&] { return param; });
 }
 
 void SpectrumTerms::add(const SpectrumTerms &group)
@@ -105,12 +93,43 @@ void SpectrumTerms::add(const SpectrumTerms &group)
     ms1 = ms1 || group.ms1;
 }
 
-SpectrumTerms SpectrumTerms::Of(const ParamSet &params)
+void SampleTexts::addUserParam(const XmlTokenizer &tokenizer)
 {
-    SpectrumTerms terms;
-    for (const CvParam &param : params.cvParams)
-        Add(terms, TermOf(param.accession.toUtf8()), [&] { return param; });
-    return terms;
+    static constexpr QByteArrayView names[] = {"Comment",   "Instrument Method", "Position",
+                                               "Data Path", "User Text 1",       "User Text 2"};
+    const QByteArray name = AttributeText(tokenizer, "name");
+    for (size_t i = 0; i < std::size(names); ++i)
+        if (name == names[i] && !(*this)[SampleText(i)])
+            m_texts.emplace_back(SampleText(i), tokenizer.attributeValue("value"));
+}
+
+void SampleTexts::add(const SampleTexts &group)
+{
+    for (const auto &[text, value] : group.m_texts)
+        if (!(*this)[text])
+            m_texts.emplace_back(text, value);
+}
+
+std::optional<QString> SampleTexts::operator[](SampleText text) const
+{
+    for (const auto &[named, value] : m_texts)
+        if (named == text)
+            return value;
+    return std::nullopt;
+}
+
+void ParamGroup::addParam(const XmlTokenizer &tokenizer)
+{
+    const QByteArrayView name = tokenizer.current().name;
+    if (name == "cvParam") {
+        spectrum.addCvParam(tokenizer);
+        array.addCvParam(tokenizer);
+    } else if (name == "userParam") {
+        sample.addUserParam(tokenizer);
+    } else {
+        return;
+    }
+    VisitParameter();
 }
 
 const ParamGroup &ReferencedGroup(const XmlTokenizer &tokenizer, const ParamGroups &groups)
@@ -118,28 +137,17 @@ const ParamGroup &ReferencedGroup(const XmlTokenizer &tokenizer, const ParamGrou
     const QString ref = tokenizer.attributeValue("ref");
     const auto group = groups.constFind(ref);
     if (group == groups.constEnd())
-        throw MzmlFault{u"it refers to the parameter group \"%1\", which the document does not define"_s.arg(ref)};
+        throw MzmlFault{
+            u"it refers to the parameter group \"%1\", which the document does not define"_s.arg(ShownValue(ref))};
     return *group;
 }
 
-bool ReadParam(XmlTokenizer &tokenizer, const ParamGroups &groups, ParamSet &params)
+qint64 ParametersVisited()
 {
-    const QByteArrayView name = tokenizer.current().name;
-    if (name == "cvParam") {
-        params.cvParams.push_back(CvParamOf(tokenizer));
-    } else if (name == "userParam") {
-        params.userParams.push_back({tokenizer.attributeValue("name"), tokenizer.attributeValue("value")});
-    } else if (name == "referenceableParamGroupRef") {
-        params.appendGroup(tokenizer.attributeValue("ref"), ReferencedGroup(tokenizer, groups).params);
-    } else {
-        return false;
-    }
-    return true;
+    return Visited.load(std::memory_order_relaxed);
 }
 
-ParamSet ReadParams(XmlTokenizer &tokenizer, const ParamGroups &groups)
+void VisitParameter()
 {
-    ParamSet params;
-    ReadChildren(tokenizer, [&](const XmlToken &) { ReadParam(tokenizer, groups, params); });
-    return params;
+    Visited.fetch_add(1, std::memory_order_relaxed);
 }

@@ -1,16 +1,22 @@
 #pragma once
 
-// The controlled-vocabulary and user parameters that mzML attaches to its
-// elements. Parameters reached through a referenceableParamGroupRef count
-// like the element's own, in the place of the first reference to the group.
+// What the controlled-vocabulary and user parameters that mzML attaches to
+// its elements mean to the reader: the few terms it asks for. Parameters
+// reached through a referenceableParamGroupRef count like the element's own,
+// in the place of the reference. A group's meaning is derived once, where
+// the group is defined, and each reference adds that meaning: a group of
+// any size that every spectrum refers to costs a reference no more than one
+// parameter. The first parameter of each kind counts, so a group referred
+// to twice counts once.
 
+#include "mzml/BinaryArrayDecoding.h"
 #include "mzml/XmlTokenizer.h"
 
 #include <QHash>
-#include <QSet>
 #include <QString>
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 struct CvParam
@@ -21,31 +27,9 @@ struct CvParam
     QString unitAccession;
 };
 
-struct UserParam
-{
-    QString name;
-    QString value;
-};
-
-struct ParamSet
-{
-    std::vector<CvParam> cvParams;
-    std::vector<UserParam> userParams;
-
-    const CvParam *cvParam(QStringView accession) const;
-    std::optional<QString> userParamValue(QStringView name) const;
-    // Adds the group's parameters unless they are in already: a repeated
-    // reference repeats what the first gave, and copies of a large group
-    // would multiply the memory that its one definition takes.
-    void appendGroup(const QString &id, const ParamSet &group);
-
-private:
-    QSet<QString> m_groups; // the ids of the groups added
-};
-
 // What a spectrum or its first scan says that the conversion asks for; the
-// first parameter of each kind counts, as ParamSet::cvParam finds it. Kept
-// apart from ParamSet so that reading a spectrum makes no text it does not need.
+// first parameter of each kind counts. No text is made for a parameter
+// that is not one of these.
 struct SpectrumTerms
 {
     std::optional<QString> filter;    // MS:1000512, filter string
@@ -56,15 +40,42 @@ struct SpectrumTerms
 
     // Adds the cvParam on whose tag the tokenizer stands.
     void addCvParam(const XmlTokenizer &tokenizer);
+    void addCvParam(const CvParam &param);
+    void addUserParam(const XmlTokenizer &) {}
     // Adds the terms of a group: the first of each kind still counts.
     void add(const SpectrumTerms &group);
-    static SpectrumTerms Of(const ParamSet &params);
 };
 
+// The userParams of a sample that the conversion reads.
+enum class SampleText { Comment, InstrumentMethod, Position, DataPath, UserText1, UserText2 };
+
+// What a sample's userParams hold of the texts the conversion reads: the
+// value of the first userParam named exactly so, as stored.
+class SampleTexts
+{
+public:
+    void addCvParam(const XmlTokenizer &) {}
+    // Adds the userParam on whose tag the tokenizer stands.
+    void addUserParam(const XmlTokenizer &tokenizer);
+    // Adds the texts of a group: the first of each name still counts.
+    void add(const SampleTexts &group);
+    std::optional<QString> operator[](SampleText text) const;
+
+private:
+    // Only those named: most elements and groups name none.
+    std::vector<std::pair<SampleText, QString>> m_texts;
+};
+
+// What a referenceableParamGroup means to each kind of element that refers to it.
 struct ParamGroup
 {
-    ParamSet params;
-    SpectrumTerms terms;
+    SpectrumTerms spectrum;
+    ArrayTerms array;
+    SampleTexts sample;
+
+    // Adds the cvParam or userParam on whose tag the tokenizer stands to
+    // every meaning.
+    void addParam(const XmlTokenizer &tokenizer);
 };
 
 // The referenceableParamGroups of a document, by id.
@@ -74,14 +85,35 @@ using ParamGroups = QHash<QString, ParamGroup>;
 // stands refers to. Throws MzmlFault when the document lacks it.
 const ParamGroup &ReferencedGroup(const XmlTokenizer &tokenizer, const ParamGroups &groups);
 
-// When the element whose tag the tokenizer just returned is a cvParam,
-// userParam or referenceableParamGroupRef, adds what it holds to params and
-// returns true; otherwise returns false.
-bool ReadParam(XmlTokenizer &tokenizer, const ParamGroups &groups, ParamSet &params);
+// The attribute's value as the document means it (see XmlTokenizer::value),
+// in UTF-8: its raw bytes, without a detour through text, when nothing in
+// them reads otherwise. Empty when the tag has none.
+QByteArray AttributeText(const XmlTokenizer &tokenizer, QByteArrayView name);
 
-// Reads the children of the element whose tag the tokenizer just returned
-// into a ParamSet, passing over whatever is not a parameter.
-ParamSet ReadParams(XmlTokenizer &tokenizer, const ParamGroups &groups);
+// How many parameters and group references the reader has taken in, in this
+// process: tests hold it to what a file holds, which bounds the work.
+qint64 ParametersVisited();
+// Counts one more parameter or reference taken in.
+void VisitParameter();
+
+// When the element whose tag the tokenizer just returned is a cvParam,
+// userParam or referenceableParamGroupRef, adds what it means to terms (for
+// a reference, meaning of the group) and returns true; otherwise returns false.
+template <typename Terms>
+bool ReadParam(const XmlTokenizer &tokenizer, const ParamGroups &groups, Terms &terms, const Terms ParamGroup::*meaning)
+{
+    const QByteArrayView name = tokenizer.current().name;
+    if (name == "cvParam")
+        terms.addCvParam(tokenizer);
+    else if (name == "userParam")
+        terms.addUserParam(tokenizer);
+    else if (name == "referenceableParamGroupRef")
+        terms.add(ReferencedGroup(tokenizer, groups).*meaning);
+    else
+        return false;
+    VisitParameter();
+    return true;
+}
 
 // Calls child with each child element of the element whose tag the
 // tokenizer just returned, up to its end tag. Whatever of a child's content

@@ -50,31 +50,32 @@ void ReadArray(XmlTokenizer &tokenizer, const ParamGroups &groups, qint64 defaul
 {
     const qint64 declared =
         tokenizer.attribute("arrayLength").isNull() ? defaultLength : DeclaredLength(tokenizer, "arrayLength");
-    ParamSet params;
+    ArrayTerms terms;
     BinaryText text;
     ReadChildren(tokenizer, [&](const XmlToken &child) {
-        if (ReadParam(tokenizer, groups, params) || child.name != "binary" || child.kind != XmlToken::Kind::StartTag)
+        if (ReadParam(tokenizer, groups, terms, &ParamGroup::array) || child.name != "binary"
+            || child.kind != XmlToken::Kind::StartTag)
             return;
         for (const XmlToken *token = &tokenizer.next(); token->kind == XmlToken::Kind::Text; token = &tokenizer.next())
             text.add(*token);
     });
-    const bool isMasses = params.cvParam(u"MS:1000514") != nullptr;
-    if (!isMasses && params.cvParam(u"MS:1000515") == nullptr)
+    const bool isMasses = terms.masses;
+    if (!isMasses && !terms.intensities)
         return; // another kind of array: not needed
     const QString &name = isMasses ? MassArray : IntensityArray;
     std::optional<std::vector<double>> &target = isMasses ? arrays.masses : arrays.intensities;
     if (target)
         throw MzmlFault{u"it has two %1s"_s.arg(name)};
-    target = DecodeBinaryArray(text.view(), EncodingOfArray(params, name), declared, name);
+    target = DecodeBinaryArray(text.view(), EncodingOfArray(terms, name), declared, name);
 }
 
 } // namespace
 
-qint64 DeclaredLength(const XmlTokenizer &tokenizer, QByteArrayView attribute)
+std::optional<qint64> ValidLength(const XmlTokenizer &tokenizer, QByteArrayView attribute)
 {
     const QByteArrayView raw = tokenizer.attribute(attribute);
     if (raw.isNull())
-        throw MzmlFault{u"it has no %1"_s.arg(QString::fromLatin1(attribute))};
+        return std::nullopt;
     // Plain digits, as every export writes them, need no text.
     if (!raw.isEmpty() && raw.size() <= 18
         && std::all_of(raw.begin(), raw.end(), [](char c) { return c >= '0' && c <= '9'; })) {
@@ -83,12 +84,22 @@ qint64 DeclaredLength(const XmlTokenizer &tokenizer, QByteArrayView attribute)
             length = length * 10 + (c - '0');
         return length;
     }
-    const QString text = tokenizer.value(raw);
     bool ok = false;
-    const qint64 length = text.toLongLong(&ok);
+    const qint64 length = tokenizer.value(raw).toLongLong(&ok);
     if (!ok || length < 0)
-        throw MzmlFault{u"its %1 \"%2\" is not a length"_s.arg(QString::fromLatin1(attribute), text)};
+        return std::nullopt;
     return length;
+}
+
+qint64 DeclaredLength(const XmlTokenizer &tokenizer, QByteArrayView attribute)
+{
+    if (const std::optional<qint64> length = ValidLength(tokenizer, attribute))
+        return *length;
+    const QByteArrayView raw = tokenizer.attribute(attribute);
+    if (raw.isNull())
+        throw MzmlFault{u"it has no %1"_s.arg(QString::fromLatin1(attribute))};
+    throw MzmlFault{
+        u"its %1 \"%2\" is not a length"_s.arg(QString::fromLatin1(attribute), ShownValue(tokenizer.value(raw)))};
 }
 
 SpectrumPoints DecodeSpectrumPoints(QByteArrayView arrays, qint64 offset, qint64 declaredLength, const MzmlHead &head)
@@ -113,30 +124,60 @@ SpectrumPoints DecodeSpectrumPoints(QByteArrayView arrays, qint64 offset, qint64
     return {std::move(*decoded.masses), std::move(*decoded.intensities)};
 }
 
-double StartTimeInMinutes(const std::optional<CvParam> &startTime)
+namespace {
+
+// The value of a start time; nothing when it is not a finite number. What
+// QString::toDouble takes, a plus sign before it and the minus sign U+2212
+// too, without a detour through it: it takes a long while over a long text.
+std::optional<double> StartTimeValue(const QString &value)
+{
+    QStringView text = QStringView(value).trimmed();
+    if (text.size() > 1 && text.front() == u'+' && text[1] != u'-' && text[1] != u'+' && text[1] != u'\u2212')
+        text = text.sliced(1);
+    QByteArray latin1 = text.toLatin1();
+    if (text.contains(u'\u2212'))
+        latin1 = text.toString().replace(u'\u2212', u'-').toLatin1();
+    double number = 0;
+    const auto [end, error] = std::from_chars(latin1.data(), latin1.data() + latin1.size(), number);
+    if (latin1.isEmpty() || error != std::errc() || end != latin1.data() + latin1.size() || !std::isfinite(number))
+        return std::nullopt;
+    return number;
+}
+
+// What a value in the unit is divided by to give minutes; nothing for a
+// unit other than minutes, seconds or milliseconds.
+std::optional<double> MinutesDivisor(const QString &unit)
+{
+    if (unit == u"UO:0000031")
+        return 1.0;
+    if (unit == u"UO:0000010")
+        return 60.0;
+    if (unit == u"UO:0000028")
+        return 60000.0;
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<double> ValidStartTime(const std::optional<CvParam> &startTime)
 {
     if (!startTime)
-        return 0;
-    bool ok = false;
-    const QString text = startTime->value.trimmed();
-    double value = 0;
-    // Plain decimals, as exports write them, without a detour through QString's parser.
-    const QByteArray latin1 = text.toLatin1();
-    const auto [end, error] = std::from_chars(latin1.data(), latin1.data() + latin1.size(), value);
-    if (error == std::errc() && end == latin1.data() + latin1.size() && !text.isEmpty() && text.front() != u'+')
-        ok = true;
-    else
-        value = text.toDouble(&ok);
-    if (!ok || !std::isfinite(value))
-        throw MzmlFault{u"its scan start time \"%1\" is not a number"_s.arg(startTime->value)};
+        return 0.0;
+    const std::optional<double> value = StartTimeValue(startTime->value);
+    const std::optional<double> divisor = value ? MinutesDivisor(startTime->unitAccession) : std::nullopt;
+    if (!divisor)
+        return std::nullopt;
+    return *value / *divisor;
+}
+
+double StartTimeInMinutes(const std::optional<CvParam> &startTime)
+{
+    if (const std::optional<double> minutes = ValidStartTime(startTime))
+        return *minutes;
+    if (!StartTimeValue(startTime->value))
+        throw MzmlFault{u"its scan start time \"%1\" is not a number"_s.arg(ShownValue(startTime->value))};
     const QString &unit = startTime->unitAccession;
-    if (unit == u"UO:0000031")
-        return value;
-    if (unit == u"UO:0000010")
-        return value / 60.0;
-    if (unit == u"UO:0000028")
-        return value / 60000.0;
     throw MzmlFault{unit.isEmpty() ? u"its scan start time names no unit"_s
                                    : u"its scan start time is in the unit %1, which is not minutes, seconds or "
-                                     u"milliseconds"_s.arg(unit)};
+                                     u"milliseconds"_s.arg(ShownValue(unit))};
 }

@@ -10,92 +10,100 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-class IndexBuilder
+// What the tags of one spectrum say, up to its arrays.
+struct SpectrumTags
+{
+    SpectrumEntry entry; // where it stands and its declared length
+    SpectrumTerms spectrum;
+    SpectrumTerms scan; // of the first scan of its last scan list
+};
+
+class SpectrumTagReader
 {
 public:
-    void add(XmlTokenizer &tokenizer, const MzmlHead &head)
+    // n: the spectrum's number, which a fault of its parameters names.
+    SpectrumTagReader(XmlTokenizer &tokenizer, const MzmlHead &head, qint64 n)
+        : m_tokenizer(tokenizer), m_head(head), m_n(n)
     {
-        SpectrumEntry entry;
-        entry.declaredLength = declaredLength(tokenizer);
-        readSpectrum(tokenizer, head, entry);
-        m_index.entries.push_back(entry);
     }
 
-    SpectrumIndex take() { return std::move(m_index); }
-
-private:
-    qint64 declaredLength(const XmlTokenizer &tokenizer)
+    // The spectrum on whose start tag the tokenizer stands, up to its end
+    // tag; its arrays are only marked.
+    SpectrumTags read()
     {
-        try {
-            return DeclaredLength(tokenizer, "defaultArrayLength");
-        } catch (const MzmlFault &fault) {
-            m_index.faults.push_back(fault.what);
-            return -qint64(m_index.faults.size());
-        }
-    }
-
-    // The spectrum's own parameters and its first scan's (of its last scan
-    // list) up to its arrays, which are only marked.
-    void readSpectrum(XmlTokenizer &tokenizer, const MzmlHead &head, SpectrumEntry &entry)
-    {
-        SpectrumTerms spectrum;
-        SpectrumTerms scan;
+        SpectrumTags tags;
+        SpectrumEntry &entry = tags.entry;
+        entry.offset = m_tokenizer.current().start;
+        entry.declaredLength = ValidLength(m_tokenizer, "defaultArrayLength").value_or(-1);
         bool arraysBegun = false;
-        entry.arraysStart = entry.arraysEnd = tokenizer.current().end;
-        ReadChildren(tokenizer, [&](const XmlToken &child) {
+        entry.arraysStart = entry.arraysEnd = m_tokenizer.current().end;
+        ReadChildren(m_tokenizer, [&](const XmlToken &child) {
             if (arraysBegun)
                 return;
             if (child.name == "binaryDataArrayList") {
                 arraysBegun = true;
                 entry.arraysStart = child.start;
             } else if (child.name == "scanList") {
-                scan = readScanList(tokenizer, head);
+                tags.scan = readScanList();
             } else {
-                addParam(tokenizer, head, spectrum);
+                addParam(tags.spectrum);
             }
         });
-        if (tokenizer.current().kind == XmlToken::Kind::EndTag) {
-            entry.arraysEnd = tokenizer.current().start;
+        if (m_tokenizer.current().kind == XmlToken::Kind::EndTag) {
+            entry.arraysEnd = m_tokenizer.current().start;
             if (!arraysBegun)
                 entry.arraysStart = entry.arraysEnd;
         }
-        entry.filter = filterId(FilterText(spectrum, scan));
-        try {
-            entry.startTime = StartTimeInMinutes(scan.startTime);
-        } catch (const MzmlFault &fault) {
-            m_index.faults.push_back(fault.what);
-            entry.startTimeFault = qint32(m_index.faults.size() - 1);
-        }
+        return tags;
     }
 
-    SpectrumTerms readScanList(XmlTokenizer &tokenizer, const MzmlHead &head)
+private:
+    SpectrumTerms readScanList()
     {
         SpectrumTerms terms;
         bool scanSeen = false;
-        ReadChildren(tokenizer, [&](const XmlToken &child) {
+        ReadChildren(m_tokenizer, [&](const XmlToken &child) {
             if (child.name != "scan" || scanSeen)
                 return;
             scanSeen = true;
-            ReadChildren(tokenizer, [&](const XmlToken &) { addParam(tokenizer, head, terms); });
+            ReadChildren(m_tokenizer, [&](const XmlToken &) { addParam(terms); });
         });
         return terms;
     }
 
     // A fault of the markup names its byte; one of a parameter, the spectrum.
-    void addParam(const XmlTokenizer &tokenizer, const MzmlHead &head, SpectrumTerms &terms)
+    void addParam(SpectrumTerms &terms)
     {
-        const QByteArrayView name = tokenizer.current().name;
         try {
-            if (name == "cvParam")
-                terms.addCvParam(tokenizer);
-            else if (name == "referenceableParamGroupRef")
-                terms.add(ReferencedGroup(tokenizer, head.groups).terms);
+            ReadParam(m_tokenizer, m_head.groups, terms, &ParamGroup::spectrum);
         } catch (MzmlFault &fault) {
-            fault.spectrum = qint64(m_index.entries.size()) + 1;
+            fault.spectrum = m_n;
             throw;
         }
     }
 
+    XmlTokenizer &m_tokenizer;
+    const MzmlHead &m_head;
+    qint64 m_n;
+};
+
+class IndexBuilder
+{
+public:
+    void add(XmlTokenizer &tokenizer, const MzmlHead &head)
+    {
+        SpectrumTags tags = SpectrumTagReader(tokenizer, head, qint64(m_index.entries.size()) + 1).read();
+        SpectrumEntry &entry = tags.entry;
+        entry.filter = filterId(FilterText(tags.spectrum, tags.scan));
+        const std::optional<double> startTime = ValidStartTime(tags.scan.startTime);
+        entry.startTime = startTime.value_or(0);
+        entry.startTimeFault = !startTime;
+        m_index.entries.push_back(entry);
+    }
+
+    SpectrumIndex take() { return std::move(m_index); }
+
+private:
     qint32 filterId(const QString &text)
     {
         const auto known = m_filterIds.constFind(text);
@@ -113,9 +121,28 @@ private:
 
 } // namespace
 
-SpectrumIndex BuildSpectrumIndex(ByteSource &source)
+SpectrumIndex BuildSpectrumIndex(ByteSource &source, const MzmlHead &head)
 {
     IndexBuilder builder;
-    ReadMzml(source, [&](XmlTokenizer &tokenizer, const MzmlHead &head) { builder.add(tokenizer, head); });
+    ReadMzml(source, head, [&](XmlTokenizer &tokenizer, const MzmlHead &known) { builder.add(tokenizer, known); });
     return builder.take();
+}
+
+MzmlFault SpectrumEntryFault(ByteSource &source, qint64 offset, const MzmlHead &head, EntryFault fault)
+{
+    XmlTokenizer tokenizer(source, offset, XmlTokenizer::Scope::Content, head.textEncoding);
+    const XmlToken &tag = tokenizer.next();
+    if (tag.opensElement() && tag.name == "spectrum") {
+        try {
+            if (fault == EntryFault::DeclaredLength) {
+                DeclaredLength(tokenizer, "defaultArrayLength");
+            } else {
+                StartTimeInMinutes(SpectrumTagReader(tokenizer, head, 0).read().scan.startTime);
+            }
+        } catch (const MzmlFault &found) {
+            return found;
+        }
+    }
+    // The file is not what it was when its spectra were found.
+    return MzmlFault{u"the document changed while it was read"_s};
 }

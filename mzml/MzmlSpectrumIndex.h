@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mzml/ByteSource.h"
+#include "mzml/MzmlFault.h"
 #include "mzml/MzmlHead.h"
 
 #include <QString>
@@ -8,16 +9,19 @@
 #include <vector>
 
 // Where a spectrum stands and what the conversion asks of it before its
-// points. Kept small: there is one for every spectrum.
+// points. Kept small: there is one for every spectrum. A fault keeps no text
+// here: a file of a million spectra in a unit of hours would hold a million
+// texts, and one value of megabytes a text as long. SpectrumEntryFault finds
+// the fault again when it is reported.
 struct SpectrumEntry
 {
-    qint64 offset = 0;          // of its start tag
-    qint64 arraysStart = 0;     // of its arrays' markup: the binaryDataArrayList on
-    qint64 arraysEnd = 0;       // up to its end tag
-    qint64 declaredLength = 0;  // defaultArrayLength; below 0: -1 - the index of its fault
-    double startTime = 0;       // minutes
-    qint32 filter = 0;          // the index of its filter text
-    qint32 startTimeFault = -1; // the index of the fault that stands for its start time; -1 for none
+    qint64 offset = 0;           // of its start tag
+    qint64 arraysStart = 0;      // of its arrays' markup: the binaryDataArrayList on
+    qint64 arraysEnd = 0;        // up to its end tag
+    qint64 declaredLength = 0;   // defaultArrayLength; -1 when that is at fault
+    double startTime = 0;        // minutes
+    qint32 filter = 0;           // the index of its filter text
+    bool startTimeFault = false; // its start time is at fault
 };
 
 // The spectra of a document in document order.
@@ -25,12 +29,20 @@ struct SpectrumIndex
 {
     std::vector<SpectrumEntry> entries;
     std::vector<QString> filters; // the distinct filter texts: an acquisition repeats a few
-    std::vector<QString> faults;  // what a spectrum's start time or declared length is instead
 
     const QString &filterOf(const SpectrumEntry &entry) const { return filters[size_t(entry.filter)]; }
 };
 
-// Reads the whole document from source in one pass: every spectrum of the
-// run's list, and every rule of the markup to the document's end. Throws
-// MzmlFault; a fault in a spectrum's parameters names the spectrum.
-SpectrumIndex BuildSpectrumIndex(ByteSource &source);
+// Reads the whole document, whose head is known, from source in one pass:
+// every spectrum of the run's list, and every rule of the markup to the
+// document's end. Throws MzmlFault; a fault in a spectrum's parameters names
+// the spectrum.
+SpectrumIndex BuildSpectrumIndex(ByteSource &source, const MzmlHead &head);
+
+// What an entry stands for in place of a value.
+enum class EntryFault { DeclaredLength, StartTime };
+
+// The fault of the spectrum whose bytes source holds from its start tag on,
+// at offset in the document: what its declared length or its start time is
+// instead, read again where it stands (or what else is wrong there).
+MzmlFault SpectrumEntryFault(ByteSource &source, qint64 offset, const MzmlHead &head, EntryFault fault);

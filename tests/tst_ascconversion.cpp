@@ -1,5 +1,6 @@
 #include "convert/AscConversion.h"
 #include "convert/BatchMode.h"
+#include "convert/Errors.h"
 #include "convert/modAPI.h"
 #include "tests/fake/FakeComponent.h"
 #include "tests/fake/ScopedReplacement.h"
@@ -13,6 +14,7 @@
 
 #include <cmath>
 #include <functional>
+#include <optional>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -183,6 +185,7 @@ void TestAscConversion::dataLines_data()
     QTest::addColumn<double>("scaling");
     QTest::addColumn<bool>("converted");
     QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QString>("failure"); // "%1": the acquisition's path
 
     const double inf = HUGE_VAL;
     const double nan = std::nan("");
@@ -192,36 +195,46 @@ void TestAscConversion::dataLines_data()
     const QString interval = u"IntervalOfScan=2190,000"_s;
     const FakeSpectrum example = ms(36.5, {445.12}, {1520.46});
 
-    QTest::newRow("example") << example << 1.0 << true << QStringList{interval, u"445,120\t1520,5"_s};
-    QTest::newRow("scaling 10") << example << 10.0 << true << QStringList{interval, u"445,120\t152,0"_s};
-    QTest::newRow("scaling 0.5") << example << 0.5 << true << QStringList{interval, u"445,120\t3040,9"_s};
-    QTest::newRow("scaling -1") << example << -1.0 << true << QStringList{interval, u"445,120\t-1520,5"_s};
-    QTest::newRow("scaling 1e3") << example << 1e3 << true << QStringList{interval, u"445,120\t1,5"_s};
-    QTest::newRow("tie rounds away from zero") << ms(0.0125, {0.0625}, {1520.25}) << -1.0 << true
-                                               << QStringList{u"IntervalOfScan=0,750"_s, u"0,063\t-1520,3"_s};
-    QTest::newRow("0 and below left out")
-        << ms(36.5, {1, 2, 3, 4, 5}, {0, -5, 7, -0.0, nan}) << 1.0 << true << QStringList{interval, u"3,000\t7,0"_s};
+    QTest::newRow("example") << example << 1.0 << true << QStringList{interval, u"445,120\t1520,5"_s} << QString();
+    QTest::newRow("scaling 10") << example << 10.0 << true << QStringList{interval, u"445,120\t152,0"_s} << QString();
+    QTest::newRow("scaling 0.5") << example << 0.5 << true << QStringList{interval, u"445,120\t3040,9"_s} << QString();
+    QTest::newRow("scaling -1") << example << -1.0 << true << QStringList{interval, u"445,120\t-1520,5"_s} << QString();
+    QTest::newRow("scaling 1e3") << example << 1e3 << true << QStringList{interval, u"445,120\t1,5"_s} << QString();
+    QTest::newRow("tie rounds away from zero")
+        << ms(0.0125, {0.0625}, {1520.25}) << -1.0 << true
+        << QStringList{u"IntervalOfScan=0,750"_s, u"0,063\t-1520,3"_s} << QString();
+    QTest::newRow("0 and below left out") << ms(36.5, {1, 2, 3, 4, 5}, {0, -5, 7, -0.0, nan}) << 1.0 << true
+                                          << QStringList{interval, u"3,000\t7,0"_s} << QString();
     QTest::newRow("0.04 gives 0.0") << ms(36.5, {99.9999}, {0.04}) << 1.0 << true
-                                    << QStringList{interval, u"100,000\t0,0"_s};
-    QTest::newRow("no points") << ms(36.5, {}, {}) << 1.0 << true << QStringList{interval};
-    QTest::newRow("all at 0") << ms(36.5, {1, 2}, {0, 0}) << 1.0 << true << QStringList{interval};
-    QTest::newRow("scaling 0, nothing above 0") << ms(36.5, {1, 2}, {0, -1}) << 0.0 << true << QStringList{interval};
+                                    << QStringList{interval, u"100,000\t0,0"_s} << QString();
+    QTest::newRow("no points") << ms(36.5, {}, {}) << 1.0 << true << QStringList{interval} << QString();
+    QTest::newRow("all at 0") << ms(36.5, {1, 2}, {0, 0}) << 1.0 << true << QStringList{interval} << QString();
+    QTest::newRow("scaling 0, nothing above 0")
+        << ms(36.5, {1, 2}, {0, -1}) << 0.0 << true << QStringList{interval} << QString();
     QTest::newRow("start time -0 is no negative time")
-        << ms(-0.0, {1}, {1}) << 1.0 << true << QStringList{u"IntervalOfScan=0,000"_s, u"1,000\t1,0"_s};
+        << ms(-0.0, {1}, {1}) << 1.0 << true << QStringList{u"IntervalOfScan=0,000"_s, u"1,000\t1,0"_s} << QString();
     QTest::newRow("negative start time") << ms(-0.5, {-1.5}, {1}) << 1.0 << true
-                                         << QStringList{u"IntervalOfScan=-30,000"_s, u"-1,500\t1,0"_s};
+                                         << QStringList{u"IntervalOfScan=-30,000"_s, u"-1,500\t1,0"_s} << QString();
 
     // Failures: the lines before the failing one stay, nothing of it is written.
     QTest::newRow("scaling 0 at the first point above 0")
-        << ms(36.5, {1, 2}, {0, 5}) << 0.0 << false << QStringList{interval};
-    QTest::newRow("start time overflows") << ms(1e308, {1}, {1}) << 1.0 << false << QStringList();
-    QTest::newRow("start time not a number") << ms(nan, {1}, {1}) << 1.0 << false << QStringList();
+        << ms(36.5, {1, 2}, {0, 5}) << 0.0 << false << QStringList{interval}
+        << u"Division by zero: the scaling factor is 0."_s;
+    QTest::newRow("start time overflows")
+        << ms(1e308, {1}, {1}) << 1.0 << false << QStringList() << u"\"%1\", spectrum 1: Overflow in a start time."_s;
+    QTest::newRow("start time not a number")
+        << ms(nan, {1}, {1}) << 1.0 << false << QStringList() << u"\"%1\", spectrum 1: Overflow in a start time."_s;
     QTest::newRow("infinite mass") << ms(36.5, {1, inf}, {2, 3}) << 1.0 << false
-                                   << QStringList{interval, u"1,000\t2,0"_s};
-    QTest::newRow("mass not a number") << ms(36.5, {nan}, {3}) << 1.0 << false << QStringList{interval};
-    QTest::newRow("division overflows") << ms(36.5, {1}, {1e300}) << 1e-300 << false << QStringList{interval};
-    QTest::newRow("scaling not a number") << example << nan << false << QStringList{interval};
-    QTest::newRow("masses and intensities differ") << ms(36.5, {1, 2}, {3}) << 1.0 << false << QStringList{interval};
+                                   << QStringList{interval, u"1,000\t2,0"_s}
+                                   << u"\"%1\", spectrum 1: Overflow in a mass."_s;
+    QTest::newRow("mass not a number") << ms(36.5, {nan}, {3}) << 1.0 << false << QStringList{interval}
+                                       << u"\"%1\", spectrum 1: Overflow in a mass."_s;
+    QTest::newRow("division overflows") << ms(36.5, {1}, {1e300}) << 1e-300 << false << QStringList{interval}
+                                        << u"\"%1\", spectrum 1: Overflow in a scaled intensity."_s;
+    QTest::newRow("scaling not a number")
+        << example << nan << false << QStringList{interval} << u"\"%1\", spectrum 1: Overflow in a scaled intensity."_s;
+    QTest::newRow("masses and intensities differ") << ms(36.5, {1, 2}, {3}) << 1.0 << false << QStringList{interval}
+                                                   << u"\"%1\", spectrum 1: it holds 2 masses but 1 intensities."_s;
 }
 
 void TestAscConversion::dataLines()
@@ -230,12 +243,15 @@ void TestAscConversion::dataLines()
     QFETCH(double, scaling);
     QFETCH(bool, converted);
     QFETCH(QStringList, lines);
+    QFETCH(QString, failure);
     Surroundings s;
     s.component.add(s.path(RawName), Acquisition({spectrum}));
 
     SampleHeader header;
     QCOMPARE(ConvertRawFile(s.path(RawName), u"N"_s, header, scaling), converted);
     QCOMPARE(s.read(AscName), Lines(HeaderLines + lines));
+    const std::optional<Error> error = LastConversionFailure();
+    QCOMPARE(error ? error->description() : QString(), failure.isEmpty() ? failure : failure.arg(s.path(RawName)));
     QCOMPARE(s.messages.size(), converted ? 1 : 0);
 }
 
@@ -599,6 +615,9 @@ void TestAscConversion::failureDeepInLargeOutput()
 
     SampleHeader header;
     QVERIFY(!ConvertRawFile(s.path(RawName), u"N"_s, header, 1));
+    if (badMass >= 0)
+        QCOMPARE(LastConversionFailure()->description(),
+                 u"\"%1\", spectrum %2: Overflow in a mass."_s.arg(s.path(RawName)).arg(spectra));
     qsizetype end = 0;
     for (int line = 0; line < linesKept; ++line)
         end = complete.indexOf('\n', end) + 1;

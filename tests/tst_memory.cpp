@@ -74,6 +74,20 @@ void WriteLargeAcquisition(const QString &path)
     writer.finish();
 }
 
+// 50,000 spectra without points whose start times are in hours: each
+// spectrum's fault is kept as a mark, its text made only when it is reported.
+void WriteStartTimesInHours(const QString &path)
+{
+    constexpr qint64 spectra = 50000;
+    MzmlWriter writer(path, FakeAcquisition{}, spectra);
+    for (qint64 n = 0; n < spectra; ++n)
+        writer.add({u"+ p ESI Full ms [100.00-1000.00]"_s, double(n), {}, {}});
+    writer.finish();
+    QByteArray content = ContentOf(path);
+    content.replace("UO:0000031", "UO:0000032");
+    QVERIFY(WriteBytes(path, content));
+}
+
 // The example acquisition with two spectra, each text put in before the
 // first occurrence of its place; "#" in a text stands for 64 MiB of "x",
 // made only while the file is written.
@@ -92,6 +106,20 @@ WriteAcquisition WithInserted(std::vector<std::pair<QByteArray, QByteArray>> ins
         }
         QVERIFY(WriteBytes(path, content));
     };
+}
+
+// The example's first m/z array 64 MiB of zeros, deflated, whose spectrum
+// declares 100 million values, 800 MB: refused before anything is inflated
+// or allocated.
+void WriteZlibBomb(const QString &path)
+{
+    WithInserted({})(path);
+    QByteArray content = ContentOf(path);
+    const qsizetype binary = content.indexOf("<binary>") + 8;
+    content.replace(binary, content.indexOf("</binary>", binary) - binary,
+                    qCompress(QByteArray(64 << 20, '\0')).mid(4).toBase64());
+    content.replace("defaultArrayLength=\"2\"", "defaultArrayLength=\"100000000\"");
+    QVERIFY(WriteBytes(path, content));
 }
 
 } // namespace
@@ -123,6 +151,15 @@ void TestMemory::conversionMemoryStaysFlat_data()
                              + "</referenceableParamGroup></referenceableParamGroupList>\n"},
          {"<userParam name=\"Comment\"", QByteArray("<referenceableParamGroupRef ref=\"g\"/>").repeated(5000)}})
                                                     << true;
+    QTest::newRow("zlib bomb declaring more than it can hold") << WriteAcquisition(WriteZlibBomb) << false;
+    QTest::newRow("start time in hours in every spectrum") << WriteAcquisition(WriteStartTimesInHours) << false;
+    // A group of 20,000 parameters that each of 100 samples refers to.
+    QTest::newRow("group referred to by every sample") << WithInserted(
+        {{"<sampleList", "<referenceableParamGroupList count=\"1\"><referenceableParamGroup id=\"g\">"
+                             + QByteArray("<cvParam accession=\"MS:1000511\" value=\"1\"/>").repeated(20000)
+                             + "</referenceableParamGroup></referenceableParamGroupList>\n"},
+         {"<sample ", QByteArray("<sample id=\"s\"><referenceableParamGroupRef ref=\"g\"/></sample>").repeated(100)}})
+                                                       << true;
 }
 
 void TestMemory::conversionMemoryStaysFlat()

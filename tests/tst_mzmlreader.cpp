@@ -7,6 +7,7 @@
 #include "mzml/DecompressedCopy.h"
 #include "mzml/MzmlDocument.h"
 #include "mzml/MzmlFault.h"
+#include "mzml/MzmlParams.h"
 #include "mzml/XmlTokenizer.h"
 #include "tests/fake/ScopedReplacement.h"
 #include "tests/fake/TestFiles.h"
@@ -58,6 +59,8 @@ private Q_SLOTS:
     void creationDate();
     void badInput_data();
     void badInput();
+    void groupsAreReadOnce_data();
+    void groupsAreReadOnce();
     void damageNeverCrashes_data();
     void damageNeverCrashes();
     void randomArraysNeverCrash_data();
@@ -364,10 +367,28 @@ void TestMzmlReader::mapsSampleAndSpectrum_data()
         << QString();
     QTest::newRow("start time only of the first scan") << QByteArray() << QByteArray() << time << QByteArray()
                                                        << QString() << QString() << QString() << 0.0 << QString();
+    QTest::newRow("start time with a plus sign")
+        << QByteArray() << QByteArray() << QByteArray()
+        << QByteArray("<cvParam accession=\"MS:1000016\" value=\" +7.5\" unitAccession=\"UO:0000031\"/>") << QString()
+        << QString() << QString() << 7.5 << QString();
+    QTest::newRow("start time with the minus sign U+2212")
+        << QByteArray() << QByteArray() << QByteArray()
+        << QByteArray("<cvParam accession=\"MS:1000016\" value=\"\xe2\x88\x92"
+                      "7.5e\xe2\x88\x92"
+                      "1\" "
+                      "unitAccession=\"UO:0000031\"/>")
+        << QString() << QString() << QString() << -0.75 << QString();
     QTest::newRow("sample texts through a group")
         << QByteArray("<referenceableParamGroupList count=\"1\"><referenceableParamGroup id=\"g\">"
                       "<userParam name=\"Comment\" value=\"grouped\"/></referenceableParamGroup>"
                       "</referenceableParamGroupList><sampleList count=\"1\"><sample id=\"a\" name=\"n\">"
+                      "<referenceableParamGroupRef ref=\"g\"/></sample></sampleList>")
+        << QByteArray() << QByteArray() << QByteArray() << u"n"_s << u"grouped"_s << QString() << 0.0 << QString();
+    QTest::newRow("a group's text in the place of the reference")
+        << QByteArray("<referenceableParamGroupList count=\"1\"><referenceableParamGroup id=\"g\">"
+                      "<userParam name=\"Comment\" value=\"grouped\"/></referenceableParamGroup>"
+                      "</referenceableParamGroupList><sampleList count=\"1\"><sample id=\"a\" name=\"n\">"
+                      "<referenceableParamGroupRef ref=\"g\"/><userParam name=\"Comment\" value=\"own\"/>"
                       "<referenceableParamGroupRef ref=\"g\"/></sample></sampleList>")
         << QByteArray() << QByteArray() << QByteArray() << u"n"_s << u"grouped"_s << QString() << 0.0 << QString();
     // Without a filter string, the start of one for the same kind of scan.
@@ -558,7 +579,27 @@ void TestMzmlReader::badInput_data()
                                       << u"the m/z array holds 3 values where the spectrum declares 4"_s;
     QTest::newRow("absurd declared length")
         << true << Replace("defaultArrayLength=\"3\"", "defaultArrayLength=\"9223372036854775807\"") << u"Points"_s << 1
-        << u"holds 3 values where the spectrum declares 9223372036854775807"_s;
+        << u"spectrum 1: the m/z array is damaged: its 23 bytes of zlib data cannot hold the 9223372036854775807 "
+           u"values declared."_s;
+    // What a zlib stream can give is known before it is inflated: deflate
+    // makes at most 1,032 bytes of one.
+    const auto intensitiesDeclare = [](QByteArray length, QByteArray bomb) {
+        return Mutation([=](QByteArray &d) {
+            const qsizetype second = d.indexOf("<binaryDataArray ", d.indexOf("<binaryDataArray ") + 1);
+            d.insert(second + 17, "arrayLength=\"" + length + "\" ");
+            ReplaceBinary(1, bomb)(d);
+        });
+    };
+    QTest::newRow("zlib bomb declaring more than it can hold")
+        << true << intensitiesDeclare("1000000000000000", ZlibBomb()) << u"Points"_s << 1
+        << u"bytes of zlib data cannot hold the 1000000000000000 values declared."_s;
+    QTest::newRow("zlib stream at deflate's largest ratio")
+        << true << intensitiesDeclare(QByteArray::number(8 << 20), ZlibBomb()) << u"Points"_s << 1
+        << u"spectrum 1: its m/z array holds 3 values and its intensity array 8388608."_s;
+    QTest::newRow("numpress with zlib declaring more than it can hold") << true << Mutation([](QByteArray &d) {
+        Replace("MS:1000574\" name=\"zlib compression", "MS:1002746\" name=\"numpress and zlib")(d);
+        Replace("defaultArrayLength=\"3\"", "defaultArrayLength=\"100000000\"")(d);
+    }) << u"Points"_s << 1 << u"the m/z array is damaged: its 23 bytes of zlib data cannot hold the 100000000 values"_s;
     QTest::newRow("arrays of different lengths") << false << Mutation([](QByteArray &d) {
         const qsizetype second = d.indexOf("<binaryDataArray ", d.indexOf("<binaryDataArray ") + 1);
         d.insert(second + 17, "arrayLength=\"2\" ");
@@ -598,8 +639,31 @@ void TestMzmlReader::badInput_data()
                                   << u"spectrum 1: it has no m/z array"_s;
     QTest::newRow("start time in hours") << true << Replace("UO:0000031", "UO:0000032") << u"StartTime"_s << 1
                                          << u"spectrum 1: its scan start time is in the unit UO:0000032"_s;
+    // The index marks a fault; its text is read again where it stands.
+    QTest::newRow("start time in hours, compressed")
+        << true << Mutation([](QByteArray &d) { d = Gzipped(d.replace("UO:0000031", "UO:0000032")); }) << u"StartTime"_s
+        << 2 << u"spectrum 2: its scan start time is in the unit UO:0000032"_s;
+    QTest::newRow("start time in hours through a group") << false << Mutation([](QByteArray &d) {
+        Replace("<sampleList", "<referenceableParamGroupList count=\"1\"><referenceableParamGroup id=\"t\">"
+                               "<cvParam accession=\"MS:1000016\" value=\"2\" unitAccession=\"UO:0000032\"/>"
+                               "</referenceableParamGroup></referenceableParamGroupList>\n<sampleList")(d);
+        d.replace("<scan>\n", "<scan>\n<referenceableParamGroupRef ref=\"t\"/>");
+    }) << u"StartTime"_s << 3 << u"spectrum 3: its scan start time is in the unit UO:0000032"_s;
     QTest::newRow("start time not a number") << true << Replace("value=\"0.5\"", "value=\"half\"") << u"StartTime"_s
                                              << 1 << u"scan start time \"half\" is not a number"_s;
+    // A value from the file is quoted in a message up to about 100 characters.
+    const QByteArray long99 = QByteArray(99, 'h');
+    QTest::newRow("start time of any length quoted short")
+        << true << Replace("value=\"0.5\"", "value=\"" + long99 + "\xf0\x9f\x98\x80" + QByteArray(3 << 20, 'h') + '"')
+        << u"StartTime"_s << 1
+        << u"spectrum 1: its scan start time \""_s + QString::fromLatin1(long99) + u"...\" is not a number."_s;
+    QTest::newRow("declared length of any length quoted short")
+        << true << Replace("defaultArrayLength=\"3\"", "defaultArrayLength=\"" + QByteArray(5000, '-') + '"')
+        << u"Points"_s << 1
+        << u"spectrum 1: its defaultArrayLength \""_s + QString(100, u'-') + u"...\" is not a length."_s;
+    QTest::newRow("undefined group of a long name quoted short")
+        << true << Replace("<scan>", "<scan><referenceableParamGroupRef ref=\"" + QByteArray(5000, 'x') + "\"/>")
+        << u"Count"_s << 0 << u"parameter group \""_s + QString(100, u'x') + u"...\", which"_s;
     QTest::newRow("no spectrum 5") << true << none << u"Points"_s << 5 << u"there is no spectrum 5"_s;
     QTest::newRow("no spectrum 0") << false << none << u"Filter"_s << 0 << u"there is no spectrum 0"_s;
     // A stale or lying index: the scan takes over and every spectrum reads as written.
@@ -884,6 +948,57 @@ void TestMzmlReader::badInput()
     } else {
         QVERIFY2(description.startsWith(u'"' + path + u'"'), qPrintable(description));
     }
+}
+
+void TestMzmlReader::groupsAreReadOnce_data()
+{
+    QTest::addColumn<Mutation>("mutation");
+    // Each group ends in 2,000 parameters that mean nothing to the reader;
+    // the arrays of every spectrum refer to a group already.
+    const QByteArray filler =
+        QByteArray("<cvParam cvRef=\"MS\" accession=\"MS:1000795\" name=\"no combination\"/>").repeated(2000);
+    const auto grown = [filler](Mutation references) {
+        return Mutation([=](QByteArray &d) {
+            d.replace("</referenceableParamGroup>", QByteArray(filler + "</referenceableParamGroup>"));
+            references(d);
+        });
+    };
+    QTest::newRow("both arrays of every spectrum") << grown([](QByteArray &) {});
+    QTest::newRow("every sample") << grown(Replace(
+        "<sample id=\"sample1\"",
+        QByteArray("<sample id=\"other\"><referenceableParamGroupRef ref=\"sampleTexts\"/></sample>\n").repeated(200)
+            + "<sample id=\"sample1\""));
+    QTest::newRow("every spectrum and its scan") << grown([](QByteArray &d) {
+        const QByteArray ref = "<referenceableParamGroupRef ref=\"masses\"/>\n";
+        d.replace("<scanList ", QByteArray(ref + "<scanList "));
+        d.replace("<scan>\n", QByteArray("<scan>\n" + ref));
+    });
+}
+
+// A group's parameters are taken in once, where it is defined, however
+// often it is referred to: the work stays in proportion to the file.
+void TestMzmlReader::groupsAreReadOnce()
+{
+    QFETCH(Mutation, mutation);
+    FakeAcquisition a = TestAcquisition();
+    for (int n = 0; n < 100; ++n)
+        a.spectra.push_back(Generated(u"+ p ESI Full ms"_s, n, 3));
+    const QString path = m_dir.filePath(u"grouped.raw"_s);
+    const ArrayEncoding zlib64{Precision::Float64, true, Numpress::None};
+    WriteMzml(path, a, MzmlLayout{true, zlib64, zlib64, TimeUnit::Minutes, true});
+    QByteArray content = ContentOf(path);
+    mutation(content);
+    write(u"grouped.raw"_s, content);
+    qint64 params = 0;
+    for (const QByteArray tag : {"<cvParam ", "<userParam ", "<referenceableParamGroupRef "})
+        params += content.count(tag);
+
+    const qint64 before = ParametersVisited();
+    const QString difference = DifferenceOfFile(path, a);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    // Opening takes in the head, the index the spectra, decoding the arrays:
+    // each parameter once.
+    QCOMPARE_LE(ParametersVisited() - before, params);
 }
 
 void TestMzmlReader::damageNeverCrashes_data()

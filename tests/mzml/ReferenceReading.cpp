@@ -3,12 +3,14 @@
 #include "convert/Errors.h"
 #include "mzml/BinaryArrayDecoding.h"
 #include "mzml/FilterText.h"
+#include "mzml/MzmlParams.h"
 #include "mzml/MzmlSpectrum.h"
 #include "mzml/XmlTokenizer.h"
 #include "tests/fake/TestFiles.h"
 #include "tests/mzml/ReadAcquisition.h"
 
 #include <QRegularExpression>
+#include <QSet>
 #include <QStringList>
 #include <QXmlStreamReader>
 
@@ -37,6 +39,37 @@ QStringView Local(QStringView name)
     const qsizetype colon = name.lastIndexOf(u':');
     return colon < 0 ? name : name.sliced(colon + 1);
 }
+
+// The cvParams of an element with those of the groups it refers to copied
+// in: the plain reading that the reader's meanings, derived once for each
+// group, must agree with.
+struct ParamSet
+{
+    std::vector<CvParam> cvParams;
+    QSet<QString> groups; // the ids of the groups copied in
+
+    const CvParam *cvParam(QStringView accession) const
+    {
+        for (const CvParam &param : cvParams)
+            if (param.accession == accession)
+                return &param;
+        return nullptr;
+    }
+    void appendGroup(const QString &id, const ParamSet &group)
+    {
+        if (!groups.contains(id))
+            cvParams.insert(cvParams.end(), group.cvParams.begin(), group.cvParams.end());
+        groups.insert(id);
+    }
+    template <typename Terms>
+    Terms terms() const
+    {
+        Terms terms;
+        for (const CvParam &param : cvParams)
+            terms.addCvParam(param);
+        return terms;
+    }
+};
 
 // The acquisition's spectra as Qt's reader reads them, by the rules the
 // README gives; throws MzmlFault where the reader must fail.
@@ -159,7 +192,8 @@ private:
                         continue;
                     if ((isMasses ? massEncoding : intensityEncoding))
                         throw MzmlFault{u"two arrays"_s};
-                    (isMasses ? massEncoding : intensityEncoding) = EncodingOfArray(array, u"array"_s);
+                    (isMasses ? massEncoding : intensityEncoding) =
+                        EncodingOfArray(array.terms<ArrayTerms>(), u"array"_s);
                     (isMasses ? masses : intensities) = text;
                     (isMasses ? massLength : intensityLength) = length.isEmpty() ? -1 : length.toLongLong();
                 }
@@ -168,7 +202,7 @@ private:
             }
         });
         FakeSpectrum spectrum;
-        spectrum.filter = FilterText(SpectrumTerms::Of(own), SpectrumTerms::Of(scan));
+        spectrum.filter = FilterText(own.terms<SpectrumTerms>(), scan.terms<SpectrumTerms>());
         const CvParam *time = scan.cvParam(u"MS:1000016");
         spectrum.startTime = StartTimeInMinutes(time ? std::optional<CvParam>(*time) : std::nullopt);
         bool ok = false;

@@ -136,11 +136,23 @@ bool IsVersion1(QByteArrayView version)
         && std::all_of(version.begin() + 2, version.end(), [](char c) { return IsDigit(c, false); });
 }
 
-// A qualified name as namespaces allow it: no colon first, last or twice.
-bool IsQualified(QByteArrayView name)
+// A qualified name as namespaces allow it, of a name whose characters are
+// checked: no colon first, last or twice, and a local part that begins as a
+// name does (not "ms:1000512").
+bool IsQualified(QByteArrayView name, TextEncoding encoding)
 {
     const qsizetype colon = name.indexOf(':');
-    return colon < 0 || (colon > 0 && colon < name.size() - 1 && name.indexOf(':', colon + 1) < 0);
+    if (colon < 0)
+        return true;
+    if (colon == 0 || colon == name.size() - 1 || name.indexOf(':', colon + 1) >= 0)
+        return false;
+    const uchar first = uchar(name[colon + 1]);
+    if (first < 0x80)
+        return (NameBytes[first] & NameStartByte) != 0;
+    char32_t character = first;
+    if (encoding == TextEncoding::Utf8)
+        Utf8Character(name.data() + colon + 1, name.size() - colon - 1, character);
+    return IsNameStartCharacter(character);
 }
 
 // The bytes that end a stretch of tag markup: quotes, "<", ">", and what
@@ -516,7 +528,7 @@ void XmlTokenizer::endTag(qsizetype end)
     const qsizetype limit = m_pos + end;
     const qsizetype nameEnd = name(m_pos + 2, limit);
     const QByteArrayView qualified(m_data + m_pos + 2, nameEnd - m_pos - 2);
-    if (qualified.isEmpty() || !IsQualified(qualified) || space(nameEnd, limit) != limit)
+    if (qualified.isEmpty() || !IsQualified(qualified, m_encoding) || space(nameEnd, limit) != limit)
         damaged(u"the end tag </%1> at byte %2 is malformed"_s.arg(Shown(qualified)).arg(offsetOf(m_pos)), m_pos);
     close(qualified, offsetOf(m_pos));
     m_token = XmlToken{XmlToken::Kind::EndTag,
@@ -541,7 +553,7 @@ void XmlTokenizer::startTag(qsizetype end)
     if (qualified.size() > NameLimit)
         throw MzmlFault{u"the name of the element at byte %1 is longer than %2 KiB, more than this reader takes"_s.arg(
             QString::number(offsetOf(start)), QString::number(NameLimit >> 10))};
-    if (!IsQualified(qualified))
+    if (!IsQualified(qualified, m_encoding))
         damaged(u"the tag <%1> at byte %2 is malformed: its name is not a qualified name"_s.arg(Shown(qualified))
                     .arg(offsetOf(start)),
                 start);
@@ -562,7 +574,7 @@ void XmlTokenizer::startTag(qsizetype end)
             malformed(u"no blank before byte %1"_s.arg(offsetOf(at)), at);
         const qsizetype attributeEnd = name(attributeStart, limit);
         if (attributeEnd == attributeStart
-            || !IsQualified(QByteArrayView(m_data + attributeStart, attributeEnd - attributeStart)))
+            || !IsQualified(QByteArrayView(m_data + attributeStart, attributeEnd - attributeStart), m_encoding))
             malformed(u"no attribute name at byte %1"_s.arg(offsetOf(attributeStart)), attributeStart);
         const qsizetype equals = space(attributeEnd, limit);
         const qsizetype quote = equals < limit && m_data[equals] == '=' ? space(equals + 1, limit) : limit;

@@ -802,6 +802,19 @@ void TestMzmlReader::badInput_data()
     nameRows({0xC0, 0xFF, 0x37F, 0x200C, 0x10000}, true, true);
     nameRows({0xB7, 0x300, 0x203F}, false, true);
     nameRows({0xA0, 0xD7, 0xF7, 0x37E, 0x2000, 0x3000, 0xFDD0, 0xF0000}, false, false);
+    // After a prefix, a name begins as any name does: "ms:1000512" is no name.
+    for (const auto &[start, read] : {std::pair{"1", false},
+                                      {"-", false},
+                                      {".", false},
+                                      {"\xcc\x80", false},
+                                      {"\xc2\xb7", false},
+                                      {"_", true},
+                                      {"\xc3\x80", true}})
+        for (const QByteArray &tag :
+             {QByteArray("<p:" + QByteArray(start) + "a/>"), QByteArray("<a p:" + QByteArray(start) + "b=\"1\"/>")})
+            QTest::addRow("local part beginning \"%s\" in %s", start, tag.constData())
+                << false << Replace("<scan>", "<scan>" + tag) << u"Count"_s << 0
+                << (read ? QString() : u"the document is damaged: "_s);
     QTest::newRow("U+00D7 an instruction's target, ISO-8859-1")
         << false << Latin1(Replace("<scan>", "<scan><?\xd7 x?>")) << u"Count"_s << 0
         << u"a malformed processing instruction at byte "_s;

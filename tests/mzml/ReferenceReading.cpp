@@ -252,6 +252,16 @@ const QRegularExpression &NameExpression()
     return name;
 }
 
+// A qualified name as namespaces allow it: a prefix and a local part that
+// are names without a colon, or a name without one.
+bool IsQualifiedName(const QString &name)
+{
+    const QStringList parts = name.split(u':');
+    return parts.size() == 1
+        || (parts.size() == 2 && NameExpression().match(parts[0]).hasMatch()
+            && NameExpression().match(parts[1]).hasMatch());
+}
+
 // Qt's reader holds element names to the rules of XML before its fifth
 // edition, which refuse characters that the fifth allows (U+037F, U+200C,
 // U+10000, ...). In a UTF-8 document, an element name beyond ASCII that
@@ -269,7 +279,7 @@ QByteArray WithAsciiElementNames(const QByteArray &document)
     for (const QRegularExpressionMatch &match : tag.globalMatch(QString::fromLatin1(document))) {
         const QByteArray bytes = document.sliced(match.capturedStart(1), match.capturedLength(1));
         const QString name = QString::fromUtf8(bytes);
-        if (name.toUtf8() != bytes || !NameExpression().match(name).hasMatch())
+        if (name.toUtf8() != bytes || !NameExpression().match(name).hasMatch() || !IsQualifiedName(name))
             continue;
         QString stand;
         for (const char32_t c : name.toUcs4())
@@ -339,7 +349,7 @@ QString DisagreementWithReference(const QString &path)
                 names << attribute.qualifiedName().toString();
         }
         for (const QString &name : names)
-            if (!NameExpression().match(name).hasMatch())
+            if (!NameExpression().match(name).hasMatch() || !IsQualifiedName(name))
                 referenceRefusal = u"the name %1"_s.arg(name);
     }
     if (xml.hasError())

@@ -17,11 +17,8 @@ int ConversionProgress::Percent() const
 
 QString ConversionProgress::Text() const
 {
-    switch (step) {
-    case Step::Reading: return u"reading the acquisition"_s;
-    case Step::Writing: break;
-    case Step::Done: return u"done"_s;
-    }
+    if (step == Step::Reading)
+        return u"reading the acquisition"_s;
     QString text = u"spectrum "_s + QString::number(spectrum) + u" of "_s + QString::number(count);
     if (!section.isEmpty())
         text += u", "_s + section + u" section"_s;

@@ -21,7 +21,7 @@ struct ConversionProgress
     // From 0 to 100.
     int Percent() const;
     // "reading the acquisition", "spectrum 120 of 4000", "spectrum 120 of
-    // 4000, SIM section".
+    // 4000, SIM section"; nothing to show once Done.
     QString Text() const;
 };
 

@@ -41,15 +41,21 @@ QString DataPath(SampleInfoRecord &info)
 }
 // An acquisition without a data path (many exports have none) has no batch:
 // its lines stay empty, so that the descriptor keeps all its lines.
-QString BatchName(SampleInfoRecord &info)
+std::optional<QString> Batch(SampleInfoRecord &info)
 {
     const QString dataPath = info.DataPath();
-    return dataPath.isEmpty() ? QString() : LastFolderOfPath(dataPath + u'\\');
+    if (dataPath.isEmpty())
+        return std::nullopt;
+    return LastFolderOfPath(dataPath + u'\\');
+}
+QString BatchName(SampleInfoRecord &info)
+{
+    return Batch(info).value_or(QString());
 }
 QString BatchNameB(SampleInfoRecord &info)
 {
-    const QString dataPath = info.DataPath();
-    return dataPath.isEmpty() ? QString() : LastFolderOfPath(dataPath + u'\\') + u".b"_s;
+    const std::optional<QString> batch = Batch(info);
+    return batch ? *batch + u".b"_s : QString();
 }
 
 // The method file's name with its four-character extension replaced by "M":

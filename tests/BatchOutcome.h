@@ -75,13 +75,6 @@ inline BatchOutcome ExpectedBatchOutcome(const QString &rawPath)
             ErrorLine(rawPath, FailureBeyondPath(*LastConversionFailure(), rawPath)) + u'\n'};
 }
 
-// What standard error holds after batch mode refused the argument text.
-inline QString RefusedOutput(const QString &text)
-{
-    using namespace Qt::Literals::StringLiterals;
-    return ErrorLine(text, u"the argument holds a \";\" and is refused: nothing was converted."_s) + u'\n';
-}
-
 // Whether standard error holds no control character but the line break that
 // ends it: nothing in a path or a file forges a second line.
 inline bool IsOneLine(QStringView text)

@@ -204,6 +204,7 @@ void TestFrmMainBehaviour::type(QLineEdit *box, const QString &text)
 //   "type NAME=TEXT" replaces the text of a box by typing;
 //   "lose NUMBER [LATER]" makes the next opening of an acquisition (or the
 //   one LATER openings after it) fail;
+//   "delete NAME" takes the file NAME away for good;
 //   "redate" records first.raw again, a day later;
 //   "overflow" makes the next injection time overflow.
 void TestFrmMainBehaviour::run(const QStringList &steps)
@@ -228,6 +229,8 @@ void TestFrmMainBehaviour::run(const QStringList &steps)
             // "lose NUMBER" fails the next opening, "lose NUMBER LATER" the one LATER openings after it.
             m_component->failAt(u"Open"_s, m_component->count(u"Open"_s) + 1 + argument.section(u' ', 1).toInt(),
                                 ErrorNumber(argument.section(u' ', 0, 0).toInt()));
+        } else if (verb == u"delete"_s) {
+            m_component->remove(path(argument));
         } else if (verb == u"redate"_s) {
             FakeAcquisition a = First();
             a.creationDate += 1;
@@ -418,6 +421,10 @@ void TestFrmMainBehaviour::failureStopsTheAction_data()
     QTest::newRow("convert, the acquisition went away")
         << QStringList{u"browse first.raw"_s, u"lose 53"_s, u"click cmdConvert"_s} << lost(2) << AllFour << false
         << u"first.raw"_s << u"analyst"_s;
+    // Both writers fail to open it, alike: one box says so.
+    QTest::newRow("convert, the acquisition deleted")
+        << QStringList{u"browse first.raw"_s, u"delete first.raw"_s, u"click cmdConvert"_s}
+        << u"53 Fake component: no file {dir}/first.raw."_s << AllFour << false << u"first.raw"_s << u"analyst"_s;
     QTest::newRow("convert, the descriptor fails")
         << QStringList{u"browse first.raw"_s, u"lose 70 2"_s, u"click cmdConvert"_s}
         << u"70 "_s + FakeComponent::FailureDescription(u"Open"_s, 4) << AllFour << false << u"first.raw"_s
@@ -434,7 +441,7 @@ void TestFrmMainBehaviour::failureStopsTheAction()
     QFETCH(QString, operatorName);
 
     run(steps);
-    QCOMPARE(m_failures, QStringList{failure});
+    QCOMPARE(m_failures, QStringList{QString(failure).replace(u"{dir}"_s, m_dir->path())});
     QCOMPARE(this->enabled(), enabled);
     QCOMPARE(child<QCheckBox>("chkEdit")->isChecked(), checked);
     QCOMPARE(unlocked().size(), checked ? Six.size() : 0);
@@ -444,6 +451,7 @@ void TestFrmMainBehaviour::failureStopsTheAction()
     QCOMPARE(m_component->openDocuments(), 0);
 
     // The window goes on working: the next action succeeds.
+    m_component->add(path(u"first.raw"_s), First());
     run({u"browse first.raw"_s});
     QCOMPARE(m_failures.size(), 1);
     QCOMPARE(child<QLineEdit>("txtNameOfOperator")->text(), u"analyst"_s);

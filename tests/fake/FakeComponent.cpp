@@ -315,6 +315,11 @@ void FakeComponent::add(const QString &path, FakeAcquisition acquisition)
     m_state->files.insert(path, std::move(acquisition));
 }
 
+void FakeComponent::remove(const QString &path)
+{
+    m_state->files.remove(path);
+}
+
 void FakeComponent::failAt(const QString &operation, int call, ErrorNumber number)
 {
     m_state->failingOperation = operation;

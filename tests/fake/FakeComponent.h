@@ -60,6 +60,7 @@ public:
 
     // Open fails for a path that was not added.
     void add(const QString &path, FakeAcquisition acquisition);
+    void remove(const QString &path);
 
     // FilesReadFor names file too for rawPath, as a reader that reads an
     // export in its place does.

@@ -319,6 +319,16 @@ void TestMzmlReader::readsEveryEncoding_data()
         << MzmlLayout{false, zlib64, zlib64, TimeUnit::Milliseconds} << exact << exact;
     QTest::newRow("parameters through groups")
         << MzmlLayout{true, zlib64, plain32, TimeUnit::Minutes, true} << exact << float32;
+    // Every tag right after the one before: a spectrum ends "</binaryDataArrayList></spectrum>".
+    QTest::newRow("indexed, no line breaks")
+        << MzmlLayout{.masses = zlib64, .intensities = zlib32, .lineBreaks = false} << exact << float32;
+    QTest::newRow("plain, numpress through groups, no line breaks")
+        << MzmlLayout{.indexed = false,
+                      .masses = {Precision::Float64, true, Numpress::Linear},
+                      .intensities = {Precision::Float64, false, Numpress::Pic},
+                      .throughGroups = true,
+                      .lineBreaks = false}
+        << linear << Tolerance{0.5, 0};
 }
 
 void TestMzmlReader::readsEveryEncoding()
@@ -1101,7 +1111,8 @@ void TestMzmlReader::decodesLargeSpectraAhead()
         a.spectra.push_back(Generated(n % 2 == 0 ? u"+ p ESI Full ms"_s : u"+ c ESI SIM ms"_s, n, 4000 + n));
     const ArrayEncoding plain{Precision::Float64, false, Numpress::None};
     const QString path = m_dir.filePath(u"large.raw"_s);
-    WriteMzml(path, a, MzmlLayout{false, plain, plain});
+    // Without line breaks, the worker's read of a spectrum ends right at its last tag.
+    WriteMzml(path, a, MzmlLayout{.indexed = false, .masses = plain, .intensities = plain, .lineBreaks = false});
     QByteArray content = ContentOf(path);
     ReplaceBinary(8, "AAA*")(content); // the m/z array of spectrum 5
     write(u"large.raw"_s, content);

@@ -53,6 +53,7 @@ int main(int argc, char *argv[])
          {false, {Precision::Float64, true, Numpress::Linear}, {Precision::Float64, true, Numpress::Slof}}},
         {"seconds-groups", {true, zlib64, plain64, TimeUnit::Seconds, true}},
         {"milliseconds", {false, plain32, zlib64, TimeUnit::Milliseconds}},
+        {"indexed-compact", {.masses = zlib64, .intensities = plain32, .lineBreaks = false}},
     };
     try {
         for (const Seed &seed : seeds)

@@ -250,8 +250,10 @@ void MzmlWriter::finish()
     m_file.close();
 }
 
-void MzmlWriter::write(const QByteArray &text)
+void MzmlWriter::write(const QByteArray &markup)
 {
+    // Values are escaped: each line break left is one between tags.
+    const QByteArray text = m_layout.lineBreaks ? markup : QByteArray(markup).replace('\n', "");
     if (m_file.write(text) != text.size())
         throw std::runtime_error("cannot write " + m_file.fileName().toStdString());
     m_checksum.addData(text);

@@ -21,6 +21,9 @@ struct MzmlLayout
     TimeUnit timeUnit = TimeUnit::Minutes;
     // Sample texts and array encodings through referenceableParamGroupRef.
     bool throughGroups = false;
+    // A line break after each tag as exporters write them; without, none at
+    // all: every tag, the index included, right after the one before.
+    bool lineBreaks = true;
 };
 
 // Streams one acquisition: the head at construction, then one spectrum per
@@ -37,7 +40,7 @@ public:
     void finish();
 
 private:
-    void write(const QByteArray &text);
+    void write(const QByteArray &markup);
     void writeArray(const std::vector<double> &values, const ArrayEncoding &encoding, const char *group,
                     const char *arrayType);
 

@@ -345,7 +345,7 @@ private:
         {
             Encoding encoding;
             QByteArray text;
-            std::optional<qint64> length; // when it differs from the spectrum's
+            std::optional<qint64> length; // its arrayLength, when it has one
         };
         std::optional<Array> masses, intensities;
         const ParamSet own = params([&] {

@@ -1,20 +1,26 @@
 #include "tests/mzml/ReferenceReading.h"
 
 #include "convert/Errors.h"
-#include "mzml/BinaryArrayDecoding.h"
-#include "mzml/FilterText.h"
-#include "mzml/MzmlParams.h"
-#include "mzml/MzmlSpectrum.h"
+#include "convert/RawFileAccess.h"
+#include "mzml/MzmlFault.h"
 #include "mzml/XmlTokenizer.h"
 #include "tests/fake/TestFiles.h"
 #include "tests/mzml/ReadAcquisition.h"
 
+#include <QHash>
 #include <QRegularExpression>
 #include <QSet>
 #include <QStringList>
 #include <QXmlStreamReader>
 
+#include <libmsnumpress/MSNumpress.hpp>
+#define ZLIB_CONST // zlib reads the input through a const pointer
+#include <zlib.h>
+
 #include <algorithm>
+#include <bit>
+#include <cmath>
+#include <functional>
 #include <optional>
 
 using namespace Qt::Literals::StringLiterals;
@@ -40,17 +46,26 @@ QStringView Local(QStringView name)
     return colon < 0 ? name : name.sliced(colon + 1);
 }
 
+// A cvParam: the attributes that the reading asks for.
+struct Param
+{
+    QString accession;
+    QString name;
+    QString value;
+    QString unitAccession;
+};
+
 // The cvParams of an element with those of the groups it refers to copied
 // in: the plain reading that the reader's meanings, derived once for each
-// group, must agree with.
+// group, must agree with. Of each kind the first counts.
 struct ParamSet
 {
-    std::vector<CvParam> cvParams;
+    std::vector<Param> params;
     QSet<QString> groups; // the ids of the groups copied in
 
-    const CvParam *cvParam(QStringView accession) const
+    const Param *first(QStringView accession) const
     {
-        for (const CvParam &param : cvParams)
+        for (const Param &param : params)
             if (param.accession == accession)
                 return &param;
         return nullptr;
@@ -58,18 +73,188 @@ struct ParamSet
     void appendGroup(const QString &id, const ParamSet &group)
     {
         if (!groups.contains(id))
-            cvParams.insert(cvParams.end(), group.cvParams.begin(), group.cvParams.end());
+            params.insert(params.end(), group.params.begin(), group.params.end());
         groups.insert(id);
     }
-    template <typename Terms>
-    Terms terms() const
-    {
-        Terms terms;
-        for (const CvParam &param : cvParams)
-            terms.addCvParam(param);
-        return terms;
-    }
 };
+
+// The filter text: the filter string of the first scan, else of the
+// spectrum; without one, how a data system's filter string begins for a
+// SIM spectrum or another MS1 spectrum, and nothing for the rest.
+QString FilterText(const ParamSet &spectrum, const ParamSet &scan)
+{
+    for (const ParamSet *set : {&scan, &spectrum})
+        if (const Param *filter = set->first(u"MS:1000512"))
+            return filter->value;
+    if (spectrum.first(u"MS:1000582"))
+        return u"+ SIM ms "_s;
+    bool ok = false;
+    const Param *level = spectrum.first(u"MS:1000511");
+    const bool levelOne = level && level->value.trimmed().toInt(&ok) == 1 && ok;
+    return spectrum.first(u"MS:1000579") || levelOne ? u"+ Full ms "_s : QString();
+}
+
+// The scan start time in minutes, 0 without one: a finite number as
+// QString::toDouble reads it, in minutes, seconds or milliseconds.
+double StartTimeInMinutes(const Param *time)
+{
+    if (!time)
+        return 0;
+    static const QHash<QString, double> perMinute = {
+        {u"UO:0000031"_s, 1}, {u"UO:0000010"_s, 60}, {u"UO:0000028"_s, 60000}};
+    bool ok = false;
+    const double value = time->value.toDouble(&ok);
+    if (!ok || !std::isfinite(value) || !perMinute.contains(time->unitAccession))
+        throw MzmlFault{u"start time"_s};
+    return value / perMinute[time->unitAccession];
+}
+
+enum class Numpress { None, Linear, Pic, Slof };
+
+struct Encoding
+{
+    int width = 0; // bytes of a float; 0 when no data type is named
+    bool zlib = false;
+    Numpress numpress = Numpress::None;
+};
+
+// How an array's values are stored. The first data type and the first
+// numpress method count; zlib counts wherever a term names it. Throws for
+// an encoding that is not decoded.
+Encoding EncodingOf(const ParamSet &array)
+{
+    static const QHash<QString, std::pair<bool, Numpress>> compressions = {
+        {u"MS:1000576"_s, {false, Numpress::None}},   {u"MS:1000574"_s, {true, Numpress::None}},
+        {u"MS:1002312"_s, {false, Numpress::Linear}}, {u"MS:1002313"_s, {false, Numpress::Pic}},
+        {u"MS:1002314"_s, {false, Numpress::Slof}},   {u"MS:1002746"_s, {true, Numpress::Linear}},
+        {u"MS:1002747"_s, {true, Numpress::Pic}},     {u"MS:1002748"_s, {true, Numpress::Slof}}};
+    static const QStringList otherTypes = {u"MS:1000519"_s, u"MS:1000522"_s, u"MS:1001479"_s};
+    Encoding encoding;
+    bool compressed = false, unknownCompression = false, otherType = false;
+    for (const Param &param : array.params) {
+        if (param.accession == u"MS:1000521" || param.accession == u"MS:1000523") {
+            if (encoding.width == 0)
+                encoding.width = param.accession == u"MS:1000521" ? 4 : 8;
+        } else if (compressions.contains(param.accession)) {
+            const auto [zlib, numpress] = compressions[param.accession];
+            compressed = true;
+            encoding.zlib = encoding.zlib || zlib;
+            if (encoding.numpress == Numpress::None)
+                encoding.numpress = numpress;
+        } else if (param.name.contains(u"compression"_s, Qt::CaseInsensitive)) {
+            unknownCompression = true;
+        } else {
+            otherType = otherType || otherTypes.contains(param.accession);
+        }
+    }
+    // Numpress makes numbers of its own, whatever data type is named.
+    const bool typed = encoding.numpress != Numpress::None || (encoding.width != 0 && !otherType);
+    if (unknownCompression || !compressed || !typed)
+        throw MzmlFault{u"an encoding not decoded"_s};
+    return encoding;
+}
+
+// Base64 as the reader takes it: XML white space anywhere, the last
+// group's padding optional. Qt's decoder refuses every other character and
+// misplaced padding, but lets a lone last character (no whole byte) pass.
+QByteArray FromBase64(QByteArray text)
+{
+    text.removeIf([](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; });
+    const QByteArray::FromBase64Result bytes =
+        QByteArray::fromBase64Encoding(text, QByteArray::AbortOnBase64DecodingErrors);
+    if (!bytes || text.size() % 4 == 1)
+        throw MzmlFault{u"not base64"_s};
+    return bytes.decoded;
+}
+
+// A whole zlib stream inflated; what follows its end is not read. Stops
+// once it gives more than limit bytes.
+QByteArray Inflate(const QByteArray &stream, qint64 limit)
+{
+    z_stream z{};
+    z.next_in = reinterpret_cast<const Bytef *>(stream.constData());
+    z.avail_in = uInt(stream.size());
+    if (inflateInit(&z) != Z_OK)
+        throw MzmlFault{u"zlib cannot start"_s};
+    QByteArray bytes;
+    int result = Z_OK;
+    while (result == Z_OK && bytes.size() <= limit) {
+        constexpr qsizetype Chunk = 1 << 16;
+        bytes.resize(bytes.size() + Chunk);
+        z.next_out = reinterpret_cast<Bytef *>(bytes.data() + bytes.size() - Chunk);
+        z.avail_out = uInt(Chunk);
+        result = inflate(&z, Z_NO_FLUSH);
+        bytes.chop(z.avail_out);
+    }
+    inflateEnd(&z);
+    if (result != Z_STREAM_END)
+        throw MzmlFault{result == Z_OK ? u"inflates beyond its length"_s : u"a damaged zlib stream"_s};
+    return bytes;
+}
+
+// Little-endian IEEE floats of width bytes each.
+std::vector<double> Floats(const QByteArray &bytes, int width)
+{
+    if (bytes.size() % width != 0)
+        throw MzmlFault{u"a value cut short"_s};
+    std::vector<double> values;
+    for (qsizetype at = 0; at < bytes.size(); at += width) {
+        quint64 bits = 0;
+        for (int k = width - 1; k >= 0; --k)
+            bits = bits << 8 | uchar(bytes[at + k]);
+        values.push_back(width == 4 ? double(std::bit_cast<float>(quint32(bits))) : std::bit_cast<double>(bits));
+    }
+    return values;
+}
+
+// MS-Numpress through its library, which throws a C string at damage.
+std::vector<double> NumpressValues(Numpress method, QByteArray bytes)
+{
+    namespace numpress = ms::numpress::MSNumpress;
+    if (bytes.isEmpty())
+        return {};
+    // Slof takes two bytes a value after its eight-byte header: an odd
+    // count cuts the last value in half.
+    if (method == Numpress::Slof && bytes.size() % 2 != 0)
+        throw MzmlFault{u"a slof value cut in half"_s};
+    const size_t size = size_t(bytes.size());
+    bytes.append(16, '\0'); // the decoders may look a few bytes past a damaged end
+    const auto *data = reinterpret_cast<const unsigned char *>(bytes.constData());
+    std::vector<double> values(2 * size + 2); // no method makes more than two values of a byte
+    try {
+        values.resize(method == Numpress::Linear ? numpress::decodeLinear(data, size, values.data())
+                      : method == Numpress::Pic  ? numpress::decodePic(data, size, values.data())
+                                                 : numpress::decodeSlof(data, size, values.data()));
+    } catch (const char *) {
+        throw MzmlFault{u"a damaged numpress stream"_s};
+    }
+    return values;
+}
+
+// A declared length: a whole number, not negative.
+qint64 Length(QStringView text)
+{
+    bool ok = false;
+    const qint64 length = text.toLongLong(&ok);
+    if (!ok || length < 0)
+        throw MzmlFault{u"not a length"_s};
+    return length;
+}
+
+// The values of an array, exactly declared of them. An empty array holds
+// no stream to inflate; no encoding takes more than 8 bytes a value after
+// a 16-byte header, so inflating further only spends memory.
+std::vector<double> DecodeArray(const QByteArray &text, const Encoding &encoding, qint64 declared)
+{
+    QByteArray bytes = FromBase64(text);
+    if (encoding.zlib && !bytes.isEmpty())
+        bytes = Inflate(bytes, 16 + 8 * std::min(declared, qint64(1) << 50));
+    std::vector<double> values =
+        encoding.numpress != Numpress::None ? NumpressValues(encoding.numpress, bytes) : Floats(bytes, encoding.width);
+    if (qint64(values.size()) != declared)
+        throw MzmlFault{u"not as many values as declared"_s};
+    return values;
+}
 
 // The acquisition's spectra as Qt's reader reads them, by the rules the
 // README gives; throws MzmlFault where the reader must fail.
@@ -131,8 +316,8 @@ private:
             const QStringView name = Local(m_xml.name());
             const QXmlStreamAttributes a = m_xml.attributes();
             if (name == u"cvParam") {
-                set.cvParams.push_back({a.value(u"accession"_s).toString(), a.value(u"name"_s).toString(),
-                                        a.value(u"value"_s).toString(), a.value(u"unitAccession"_s).toString()});
+                set.params.push_back({a.value(u"accession"_s).toString(), a.value(u"name"_s).toString(),
+                                      a.value(u"value"_s).toString(), a.value(u"unitAccession"_s).toString()});
             } else if (name == u"referenceableParamGroupRef") {
                 if (inGroup)
                     throw MzmlFault{u"a group in a group"_s};
@@ -156,9 +341,13 @@ private:
         const QXmlStreamAttributes attributes = m_xml.attributes();
         ParamSet scan;
         bool arraysBegun = false;
-        QByteArray masses, intensities;
-        std::optional<ArrayEncoding> massEncoding, intensityEncoding;
-        qint64 massLength = -1, intensityLength = -1;
+        struct Array
+        {
+            Encoding encoding;
+            QByteArray text;
+            std::optional<qint64> length; // its arrayLength, when it has one
+        };
+        std::optional<Array> masses, intensities;
         const ParamSet own = params([&] {
             const QStringView name = Local(m_xml.name());
             if (name == u"scanList" && !arraysBegun) {
@@ -179,7 +368,10 @@ private:
                         m_xml.skipCurrentElement();
                         continue;
                     }
-                    const QString length = m_xml.attributes().value(u"arrayLength"_s).toString();
+                    const QXmlStreamAttributes a = m_xml.attributes();
+                    std::optional<qint64> length;
+                    if (a.hasAttribute(u"arrayLength"_s))
+                        length = Length(a.value(u"arrayLength"_s));
                     QByteArray text;
                     const ParamSet array = params([&] {
                         if (Local(m_xml.name()) == u"binary")
@@ -187,35 +379,29 @@ private:
                         else
                             m_xml.skipCurrentElement();
                     });
-                    const bool isMasses = array.cvParam(u"MS:1000514") != nullptr;
-                    if (!isMasses && !array.cvParam(u"MS:1000515"))
+                    const bool isMasses = array.first(u"MS:1000514") != nullptr;
+                    if (!isMasses && !array.first(u"MS:1000515"))
                         continue;
-                    if ((isMasses ? massEncoding : intensityEncoding))
+                    std::optional<Array> &target = isMasses ? masses : intensities;
+                    if (target)
                         throw MzmlFault{u"two arrays"_s};
-                    (isMasses ? massEncoding : intensityEncoding) =
-                        EncodingOfArray(array.terms<ArrayTerms>(), u"array"_s);
-                    (isMasses ? masses : intensities) = text;
-                    (isMasses ? massLength : intensityLength) = length.isEmpty() ? -1 : length.toLongLong();
+                    target = Array{EncodingOf(array), text, length};
                 }
             } else {
                 m_xml.skipCurrentElement();
             }
         });
         FakeSpectrum spectrum;
-        spectrum.filter = FilterText(own.terms<SpectrumTerms>(), scan.terms<SpectrumTerms>());
-        const CvParam *time = scan.cvParam(u"MS:1000016");
-        spectrum.startTime = StartTimeInMinutes(time ? std::optional<CvParam>(*time) : std::nullopt);
-        bool ok = false;
-        const qint64 declared = attributes.value(u"defaultArrayLength"_s).toLongLong(&ok);
-        if (!ok || declared < 0)
-            throw MzmlFault{u"no length"_s};
-        if (massEncoding)
-            spectrum.masses = DecodeBinaryArray(masses, *massEncoding, massLength < 0 ? declared : massLength, u"m"_s);
-        if (intensityEncoding)
-            spectrum.intensities = DecodeBinaryArray(intensities, *intensityEncoding,
-                                                     intensityLength < 0 ? declared : intensityLength, u"i"_s);
-        if ((massEncoding || intensityEncoding || declared != 0)
-            && (!massEncoding || !intensityEncoding || spectrum.masses.size() != spectrum.intensities.size()))
+        spectrum.filter = FilterText(own, scan);
+        spectrum.startTime = StartTimeInMinutes(scan.first(u"MS:1000016"));
+        const qint64 declared = Length(attributes.value(u"defaultArrayLength"_s));
+        if (masses)
+            spectrum.masses = DecodeArray(masses->text, masses->encoding, masses->length.value_or(declared));
+        if (intensities)
+            spectrum.intensities =
+                DecodeArray(intensities->text, intensities->encoding, intensities->length.value_or(declared));
+        if ((masses || intensities || declared != 0)
+            && (!masses || !intensities || spectrum.masses.size() != spectrum.intensities.size()))
             throw MzmlFault{u"arrays"_s};
         m_spectra.push_back(std::move(spectrum));
     }

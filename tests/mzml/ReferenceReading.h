@@ -9,5 +9,7 @@
 // filter texts, start times, points). Otherwise the disagreement, for a
 // test's message or the fuzzer's finding. Documents that the reader refuses
 // by design and the reference takes (a document type declaration, other
-// encodings, markup beyond the reader's limits) agree by definition.
+// encodings, markup beyond the reader's limits) agree by definition. The
+// reference decodes arrays, start times and filter texts itself (Qt, zlib,
+// the MS-Numpress library), so that a fault in the reader's decoding shows.
 QString DisagreementWithReference(const QString &path);

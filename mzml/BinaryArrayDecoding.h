@@ -13,8 +13,9 @@
 
 struct CvParam;
 
-enum class Precision { Float32, Float64 };
-enum class Numpress { None, Linear, Pic, Slof };
+// One byte each: the index of a large run keeps two encodings per spectrum.
+enum class Precision : quint8 { Float32, Float64 };
+enum class Numpress : quint8 { None, Linear, Pic, Slof };
 
 struct ArrayEncoding
 {

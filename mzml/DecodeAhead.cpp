@@ -182,8 +182,8 @@ SpectrumPoints DecodeAhead::Read(qint32 n, bool onWorker)
     }
     if (onWorker) {
         const QByteArray bytes = ReadRange(m_file, m_fileMutex, entry.arraysStart, entry.arraysEnd);
-        return DecodeSpectrumPoints(bytes, entry.arraysStart, entry.declaredLength, m_head);
+        return DecodeSpectrumPoints(bytes, entry.arraysStart, entry.declaredLength, m_head, entry.direct);
     }
     return DecodeSpectrumPoints(m_window.bytes(entry.arraysStart, entry.arraysEnd), entry.arraysStart,
-                                entry.declaredLength, m_head);
+                                entry.declaredLength, m_head, entry.direct);
 }

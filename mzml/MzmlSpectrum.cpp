@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <limits>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -46,27 +47,90 @@ private:
     QByteArray m_owned;
 };
 
+// One binaryDataArray as its markup says it. Its first fault, of its length
+// or of a parameter, is held: the pass over the document goes on past it,
+// and the decoding throws it.
+struct ArrayMarkup
+{
+    qint64 declared = 0;
+    std::optional<MzmlFault> fault;
+    ArrayTerms terms;
+    int binaries = 0;     // binary elements
+    qint64 textStart = 0; // the bytes of a binary's text: markup in them,
+    qint64 textEnd = 0;   // a reference or a comment, fails the base64
+
+    const QString &name() const { return terms.masses ? MassArray : IntensityArray; }
+    void hold(MzmlFault &&found)
+    {
+        if (!fault)
+            fault = std::move(found);
+    }
+};
+
+// Reads the binaryDataArray on whose start tag the tokenizer stands; its
+// base64 text goes to text when given.
+ArrayMarkup ReadArrayMarkup(XmlTokenizer &tokenizer, const ParamGroups &groups, qint64 defaultLength, BinaryText *text)
+{
+    ArrayMarkup array;
+    array.declared = defaultLength;
+    if (!tokenizer.attribute("arrayLength").isNull()) {
+        try {
+            array.declared = DeclaredLength(tokenizer, "arrayLength");
+        } catch (MzmlFault &fault) {
+            array.hold(std::move(fault));
+        }
+    }
+    ReadChildren(tokenizer, [&](const XmlToken &child) {
+        try {
+            if (ReadParam(tokenizer, groups, array.terms, &ParamGroup::array))
+                return;
+        } catch (MzmlFault &fault) {
+            array.hold(std::move(fault));
+            return;
+        }
+        if (child.name != "binary" || child.kind != XmlToken::Kind::StartTag)
+            return;
+        ++array.binaries;
+        array.textStart = child.end;
+        // A tokenizer over a file passes texts over; one over bytes in memory gives them.
+        const XmlToken *token = &tokenizer.next();
+        for (; token->kind == XmlToken::Kind::Text; token = &tokenizer.next())
+            if (text)
+                text->add(*token);
+        array.textEnd = token->start;
+    });
+    return array;
+}
+
 void ReadArray(XmlTokenizer &tokenizer, const ParamGroups &groups, qint64 defaultLength, DecodedArrays &arrays)
 {
-    const qint64 declared =
-        tokenizer.attribute("arrayLength").isNull() ? defaultLength : DeclaredLength(tokenizer, "arrayLength");
-    ArrayTerms terms;
     BinaryText text;
-    ReadChildren(tokenizer, [&](const XmlToken &child) {
-        if (ReadParam(tokenizer, groups, terms, &ParamGroup::array) || child.name != "binary"
-            || child.kind != XmlToken::Kind::StartTag)
-            return;
-        for (const XmlToken *token = &tokenizer.next(); token->kind == XmlToken::Kind::Text; token = &tokenizer.next())
-            text.add(*token);
-    });
-    const bool isMasses = terms.masses;
-    if (!isMasses && !terms.intensities)
+    ArrayMarkup array = ReadArrayMarkup(tokenizer, groups, defaultLength, &text);
+    if (array.fault)
+        throw std::move(*array.fault);
+    if (!array.terms.masses && !array.terms.intensities)
         return; // another kind of array: not needed
-    const QString &name = isMasses ? MassArray : IntensityArray;
-    std::optional<std::vector<double>> &target = isMasses ? arrays.masses : arrays.intensities;
+    const QString &name = array.name();
+    std::optional<std::vector<double>> &target = array.terms.masses ? arrays.masses : arrays.intensities;
     if (target)
         throw MzmlFault{u"it has two %1s"_s.arg(name)};
-    target = DecodeBinaryArray(text.view(), EncodingOfArray(terms, name), declared, name);
+    target = DecodeBinaryArray(text.view(), EncodingOfArray(array.terms, name), array.declared, name);
+}
+
+// Where the array's text stands among the arrays' bytes, and its encoding;
+// nothing when it cannot be decoded directly.
+std::optional<ArrayText> DirectText(const ArrayMarkup &array, qint64 arraysStart, qint64 declaredLength)
+{
+    const qint64 start = array.textStart - arraysStart;
+    const qint64 size = array.textEnd - array.textStart;
+    if (array.fault || array.binaries != 1 || array.declared != declaredLength || start < 0
+        || start + size > std::numeric_limits<quint32>::max())
+        return std::nullopt;
+    try {
+        return ArrayText{quint32(start), quint32(size), EncodingOfArray(array.terms, array.name())};
+    } catch (const MzmlFault &) {
+        return std::nullopt;
+    }
 }
 
 } // namespace
@@ -102,8 +166,57 @@ qint64 DeclaredLength(const XmlTokenizer &tokenizer, QByteArrayView attribute)
         u"its %1 \"%2\" is not a length"_s.arg(QString::fromLatin1(attribute), ShownValue(tokenizer.value(raw)))};
 }
 
-SpectrumPoints DecodeSpectrumPoints(QByteArrayView arrays, qint64 offset, qint64 declaredLength, const MzmlHead &head)
+std::optional<DirectArrays> ReadDirectArrays(XmlTokenizer &tokenizer, const ParamGroups &groups, qint64 arraysStart,
+                                             qint64 declaredLength)
 {
+    std::optional<ArrayText> masses;
+    std::optional<ArrayText> intensities;
+    bool usual = declaredLength >= 0;
+    ReadChildren(tokenizer, [&](const XmlToken &child) {
+        if (child.name != "binaryDataArray")
+            return;
+        const ArrayMarkup array = ReadArrayMarkup(tokenizer, groups, declaredLength, nullptr);
+        if (!array.terms.masses && !array.terms.intensities) {
+            usual = usual && !array.fault;
+            return;
+        }
+        std::optional<ArrayText> &target = array.terms.masses ? masses : intensities;
+        usual = usual && !target;
+        target = DirectText(array, arraysStart, declaredLength);
+        usual = usual && target;
+    });
+    if (!usual || !masses || !intensities)
+        return std::nullopt;
+    return DirectArrays{*masses, *intensities};
+}
+
+namespace {
+
+// Every fault of a direct decoding is found again, in its own words, by
+// reading the markup.
+std::optional<SpectrumPoints> DecodeDirectly(QByteArrayView arrays, qint64 declaredLength, const DirectArrays &direct)
+{
+    try {
+        std::vector<double> masses = DecodeBinaryArray(arrays.sliced(direct.masses.start, direct.masses.size),
+                                                       direct.masses.encoding, declaredLength, MassArray);
+        std::vector<double> intensities =
+            DecodeBinaryArray(arrays.sliced(direct.intensities.start, direct.intensities.size),
+                              direct.intensities.encoding, declaredLength, IntensityArray);
+        return SpectrumPoints{std::move(masses), std::move(intensities)};
+    } catch (const MzmlFault &) {
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+SpectrumPoints DecodeSpectrumPoints(QByteArrayView arrays, qint64 offset, qint64 declaredLength, const MzmlHead &head,
+                                    const std::optional<DirectArrays> &direct)
+{
+    if (direct && direct->masses.start + qint64(direct->masses.size) <= arrays.size()
+        && direct->intensities.start + qint64(direct->intensities.size) <= arrays.size())
+        if (std::optional<SpectrumPoints> points = DecodeDirectly(arrays, declaredLength, *direct))
+            return std::move(*points);
     XmlTokenizer tokenizer(arrays, offset, XmlTokenizer::Scope::Content, head.textEncoding);
     DecodedArrays decoded;
     for (const XmlToken *token = &tokenizer.next(); token->kind != XmlToken::Kind::End; token = &tokenizer.next()) {

@@ -3,12 +3,40 @@
 // One spectrum of an mzML document: its start time and its points.
 
 #include "convert/RawFileAccess.h"
+#include "mzml/BinaryArrayDecoding.h"
 #include "mzml/MzmlHead.h"
 #include "mzml/XmlTokenizer.h"
 
 #include <QByteArrayView>
 
 #include <optional>
+
+// Where the base64 text of one array stands among the bytes of its
+// spectrum's arrays, and how it is encoded.
+struct ArrayText
+{
+    quint32 start = 0;
+    quint32 size = 0;
+    ArrayEncoding encoding;
+};
+
+// A spectrum's two arrays as the pass over the document found them, so that
+// their points decode without reading the markup again. Found only for the
+// usual spectrum: one list of arrays, one array of each kind, each array's
+// text one run of plain bytes, every term and length as the spectrum
+// declares it.
+struct DirectArrays
+{
+    ArrayText masses;
+    ArrayText intensities;
+};
+
+// Reads the binaryDataArrayList on whose start tag the tokenizer stands,
+// whose arrays' bytes begin at arraysStart, for a spectrum of the declared
+// length: its arrays when they can be decoded directly. Throws MzmlFault only
+// for a fault of the markup: a fault of an array waits for its decoding.
+std::optional<DirectArrays> ReadDirectArrays(XmlTokenizer &tokenizer, const ParamGroups &groups, qint64 arraysStart,
+                                             qint64 declaredLength);
 
 // The length that the attribute of the tag on which the tokenizer stands
 // declares. Throws MzmlFault when the tag has none or it is not a length.
@@ -18,10 +46,12 @@ std::optional<qint64> ValidLength(const XmlTokenizer &tokenizer, QByteArrayView 
 
 // The points of a spectrum from the bytes of its arrays (from its
 // binaryDataArrayList up to its end tag), which begin at offset in the
-// document; declaredLength is the spectrum's defaultArrayLength. Touches no
-// file: threads may decode different spectra at once. Throws MzmlFault
-// without a spectrum number.
-SpectrumPoints DecodeSpectrumPoints(QByteArrayView arrays, qint64 offset, qint64 declaredLength, const MzmlHead &head);
+// document; declaredLength is the spectrum's defaultArrayLength. Decodes
+// the direct arrays when given, and reads the markup only where they fail,
+// for the fault's words. Touches no file: threads may decode different
+// spectra at once. Throws MzmlFault without a spectrum number.
+SpectrumPoints DecodeSpectrumPoints(QByteArrayView arrays, qint64 offset, qint64 declaredLength, const MzmlHead &head,
+                                    const std::optional<DirectArrays> &direct = std::nullopt);
 
 // The start time in minutes; 0 without one. Throws MzmlFault for a value
 // that is not a number, and for a unit other than minutes, seconds or

@@ -28,7 +28,7 @@ public:
     }
 
     // The spectrum on whose start tag the tokenizer stands, up to its end
-    // tag; its arrays are only marked.
+    // tag; of its arrays, only where they stand.
     SpectrumTags read()
     {
         SpectrumTags tags;
@@ -38,11 +38,16 @@ public:
         bool arraysBegun = false;
         entry.arraysStart = entry.arraysEnd = m_tokenizer.current().end;
         ReadChildren(m_tokenizer, [&](const XmlToken &child) {
-            if (arraysBegun)
+            if (arraysBegun) {
+                // A second list: its arrays add to the first's.
+                if (child.name == "binaryDataArrayList")
+                    entry.direct.reset();
                 return;
+            }
             if (child.name == "binaryDataArrayList") {
                 arraysBegun = true;
                 entry.arraysStart = child.start;
+                entry.direct = ReadDirectArrays(m_tokenizer, m_head.groups, child.start, entry.declaredLength);
             } else if (child.name == "scanList") {
                 tags.scan = readScanList();
             } else {

@@ -3,6 +3,7 @@
 #include "mzml/ByteSource.h"
 #include "mzml/MzmlFault.h"
 #include "mzml/MzmlHead.h"
+#include "mzml/MzmlSpectrum.h"
 
 #include <QString>
 
@@ -22,6 +23,7 @@ struct SpectrumEntry
     double startTime = 0;        // minutes
     qint32 filter = 0;           // the index of its filter text
     bool startTimeFault = false; // its start time is at fault
+    std::optional<DirectArrays> direct;
 };
 
 // The spectra of a document in document order.

@@ -674,6 +674,21 @@ void TestMzmlReader::badInput_data()
         << u"Points from 1"_s << 4 << u"spectrum 4: the intensity array holds a damaged zlib stream"_s;
     QTest::newRow("no m/z array") << true << Replace("MS:1000514", "MS:1000786") << u"Points"_s << 1
                                   << u"spectrum 1: it has no m/z array"_s;
+    // What the pass over the document notes of the arrays must not hide a
+    // fault that their markup shows.
+    QTest::newRow("a second list of arrays repeats the m/z array") << true << Mutation([](QByteArray &d) {
+        const qsizetype first = d.indexOf("<binaryDataArray ");
+        const QByteArray masses = d.sliced(first, d.indexOf("</binaryDataArray>", first) + 18 - first);
+        Replace("</binaryDataArrayList>",
+                "</binaryDataArrayList><binaryDataArrayList count=\"1\">" + masses + "</binaryDataArrayList>")(d);
+    }) << u"Points"_s << 1 << u"spectrum 1: it has two m/z arrays"_s;
+    QTest::newRow("a third array whose length is not one") << true << Mutation([](QByteArray &d) {
+        Replace("</binaryDataArrayList>", "<binaryDataArray arrayLength=\"x\"><cvParam accession=\"MS:1000516\"/>"
+                                          "</binaryDataArray></binaryDataArrayList>")(d);
+    }) << u"Points"_s << 1 << u"spectrum 1: its arrayLength \"x\" is not a length"_s;
+    QTest::newRow("an array refers to no group")
+        << true << Replace("<binary>", "<referenceableParamGroupRef ref=\"nowhere\"/><binary>") << u"Points"_s << 1
+        << u"spectrum 1: it refers to the parameter group \"nowhere\", which the document does not define"_s;
     QTest::newRow("start time in hours") << true << Replace("UO:0000031", "UO:0000032") << u"StartTime"_s << 1
                                          << u"spectrum 1: its scan start time is in the unit UO:0000032"_s;
     // The index marks a fault; its text is read again where it stands.

@@ -2,6 +2,7 @@
 
 #include "convert/ConversionProgress.h"
 #include "mzml/DecompressedCopy.h"
+#include "mzml/ReadAhead.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -134,24 +135,25 @@ QString ExportBeside(const QString &rawPath)
 class ReportingSource : public ByteSource
 {
 public:
-    ReportingSource(std::unique_ptr<ByteSource> source, const QFile &file) : m_source(std::move(source)), m_file(file)
+    // fileSize: of the file that source reads.
+    ReportingSource(std::unique_ptr<ByteSource> source, qint64 fileSize) : m_source(std::move(source))
     {
         m_progress.step = ConversionProgress::Step::Reading;
-        m_progress.total = file.size();
+        m_progress.total = fileSize;
     }
 
     qint64 read(char *data, qint64 size) override
     {
         const qint64 read = m_source->read(data, size);
-        m_progress.done = m_file.pos();
+        m_progress.done = m_source->position();
         ReportProgress(m_progress);
         return read;
     }
     qint64 end() const override { return m_source->end(); }
+    qint64 position() const override { return m_source->position(); }
 
 private:
     std::unique_ptr<ByteSource> m_source;
-    const QFile &m_file;
     ConversionProgress m_progress;
 };
 
@@ -226,8 +228,17 @@ std::unique_ptr<ByteSource> AcquisitionFile::content(QFileDevice *copyTo)
 SpectrumIndex AcquisitionFile::readSpectra()
 {
     std::unique_ptr<QTemporaryFile> decompressed = compressed ? CreateDecompressedCopy(path) : nullptr;
-    ReportingSource source(content(decompressed.get()), file);
-    SpectrumIndex index = BuildSpectrumIndex(source, head);
+    const qint64 size = file.size();
+    SpectrumIndex index;
+    {
+        // A gzip stream inflates on a thread of its own while the document
+        // is read; the thread is gone, and the copy its own, at the brace.
+        std::unique_ptr<ByteSource> bytes = content(decompressed.get());
+        if (compressed)
+            bytes = std::make_unique<ReadAheadSource>(std::move(bytes));
+        ReportingSource source(std::move(bytes), size);
+        index = BuildSpectrumIndex(source, head);
+    }
     if (decompressed && !decompressed->flush())
         throw FileError(ErrorNumber::DeviceIO, path,
                         u"its decompressed copy cannot be written: %1"_s.arg(decompressed->errorString()));

@@ -13,6 +13,9 @@ public:
     // The document offset where the bytes end now; -1 when the source cannot
     // tell. A file may have been cut since it was read this far.
     virtual qint64 end() const { return -1; }
+    // How far into its file the bytes given so far have read it; -1 when
+    // the source cannot tell.
+    virtual qint64 position() const { return -1; }
 };
 
 // The bytes of a file from its current position on.
@@ -22,6 +25,7 @@ public:
     explicit FileSource(QFile &file) : m_file(file) {}
     qint64 read(char *data, qint64 size) override;
     qint64 end() const override { return m_file.size(); }
+    qint64 position() const override { return m_file.pos(); }
 
 private:
     QFile &m_file;

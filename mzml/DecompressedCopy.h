@@ -40,6 +40,8 @@ public:
     GzipSource &operator=(const GzipSource &) = delete;
 
     qint64 read(char *data, qint64 size) override;
+    // Of the compressed file.
+    qint64 position() const override { return m_compressed.pos(); }
 
 private:
     bool refill();

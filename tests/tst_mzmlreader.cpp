@@ -8,6 +8,7 @@
 #include "mzml/MzmlDocument.h"
 #include "mzml/MzmlFault.h"
 #include "mzml/MzmlParams.h"
+#include "mzml/ReadAhead.h"
 #include "mzml/XmlTokenizer.h"
 #include "tests/fake/ScopedReplacement.h"
 #include "tests/fake/TestFiles.h"
@@ -69,6 +70,8 @@ private Q_SLOTS:
     void agreesWithReferenceParser_data();
     void agreesWithReferenceParser();
     void tokenizerIgnoresHowBytesArrive();
+    void readAheadKeepsOrder_data();
+    void readAheadKeepsOrder();
     void copyFolder_data();
     void copyFolder();
     void refusesWhatIsNotAFile_data();
@@ -1248,6 +1251,77 @@ void TestMzmlReader::agreesWithReferenceParser()
         const QString disagreement = DisagreementWithReference(write(u"agree.raw"_s, document));
         QVERIFY2(disagreement.isEmpty(), qPrintable(u"round %1: %2"_s.arg(round).arg(disagreement)));
     }
+}
+
+void TestMzmlReader::readAheadKeepsOrder_data()
+{
+    QTest::addColumn<qint64>("size");     // of the source's bytes
+    QTest::addColumn<bool>("fails");      // after them, instead of ending
+    QTest::addColumn<qint64>("readSize"); // of each read
+    QTest::addColumn<qint64>("taken");    // before the reader stops: all when -1
+    const qint64 chunk = 1 << 20;
+    QTest::newRow("nothing") << qint64(0) << false << qint64(4096) << qint64(-1);
+    QTest::newRow("one byte") << qint64(1) << false << qint64(4096) << qint64(-1);
+    QTest::newRow("a chunk exactly") << chunk << false << chunk << qint64(-1);
+    QTest::newRow("chunks and a piece, small reads") << 5 * chunk + 3 << false << qint64(1000) << qint64(-1);
+    QTest::newRow("reads larger than a chunk") << 3 * chunk + 1 << false << 3 * chunk << qint64(-1);
+    QTest::newRow("a failure after the bytes") << 2 * chunk + 7 << true << qint64(65536) << qint64(-1);
+    QTest::newRow("a failure at once") << qint64(0) << true << qint64(4096) << qint64(-1);
+    QTest::newRow("the reader stops early") << 16 * chunk << false << qint64(10) << qint64(10);
+}
+
+// The bytes, the end and a failure of a source read on another thread come
+// as the source gave them, however they are read; a reader may stop early.
+void TestMzmlReader::readAheadKeepsOrder()
+{
+    QFETCH(qint64, size);
+    QFETCH(bool, fails);
+    QFETCH(qint64, readSize);
+    QFETCH(qint64, taken);
+    class Numbered : public ByteSource
+    {
+    public:
+        Numbered(qint64 size, bool fails) : m_size(size), m_fails(fails) {}
+        qint64 read(char *data, qint64 size) override
+        {
+            const qint64 piece = std::min<qint64>({size, m_size - m_at, 65536});
+            if (piece == 0 && m_fails)
+                throw MzmlFault{u"the source fails"_s};
+            for (qint64 i = 0; i < piece; ++i)
+                data[i] = char((m_at + i) % 251);
+            m_at += piece;
+            return piece;
+        }
+        qint64 position() const override { return m_at; }
+
+    private:
+        qint64 m_size;
+        bool m_fails;
+        qint64 m_at = 0;
+    };
+    ReadAheadSource source(std::make_unique<Numbered>(size, fails));
+    QByteArray buffer(readSize, Qt::Uninitialized);
+    qint64 at = 0;
+    QString failure;
+    try {
+        while (taken < 0 || at < taken) {
+            const qint64 read = source.read(buffer.data(), readSize);
+            if (read == 0)
+                break;
+            for (qint64 i = 0; i < read; ++i)
+                if (buffer[i] != char((at + i) % 251))
+                    QFAIL(qPrintable(u"byte %1 differs"_s.arg(at + i)));
+            at += read;
+        }
+        if (taken < 0)
+            QCOMPARE(source.read(buffer.data(), readSize), 0); // the end stays the end
+    } catch (const MzmlFault &fault) {
+        failure = fault.what;
+    }
+    QCOMPARE(at, taken < 0 ? size : taken);
+    QCOMPARE(failure, fails ? u"the source fails"_s : QString());
+    if (taken < 0)
+        QCOMPARE(source.position(), size);
 }
 
 void TestMzmlReader::tokenizerIgnoresHowBytesArrive()

@@ -9,15 +9,20 @@
 #   33,000 x 1, one filter text; 33,000 x 1, a filter text each;
 #   40,000 as laboratories have them (1 in 10 an MS1 scan of 1,000 points,
 #   the rest 100-point MS2 scans naming their precursor); 5,000 x 2,000;
-#   then 300,000 x 1 for this program alone (memory does not grow with it).
-# RUNS (default 5), SHAPES (to pick some: "lab big") and BUILD (the build
-# folder) may be set in the environment.
+#   then for this program alone: 300,000 x 1; the laboratory's run as a
+#   gzip export against its plain file; and for peak memory 1,000,000 x 1
+#   with two filter texts and with a filter text each (about 1.4 GB each),
+#   and one spectrum of 10,000,000 points.
+# RUNS (default 5), SHAPES (to pick some: "lab big"; "all" for every one,
+# the default those without a million) and BUILD (the build folder) may be
+# set in the environment.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 source "$ROOT/scripts/lib/common.sh"
 
 RUNS="${RUNS:-5}"
-SHAPES="${SHAPES:-one distinct lab big many}"
+SHAPES="${SHAPES:-one distinct lab big many gzip}"
+[ "$SHAPES" != all ] || SHAPES="one distinct lab big many gzip million million-distinct huge"
 BUILD="${BUILD:-$ROOT/build}"
 
 install_missing $BUILD_PACKAGES $BENCH_PACKAGES
@@ -80,6 +85,28 @@ run() {
     rm -rf "$WORK"/acquisition* "$WORK/msconvert" "$WORK/X.dta2d"
 }
 
+# gzip LABEL SPECTRA POINTS SHAPE: the export gzip-compressed against the
+# plain file, in turn.
+gzip_run() {
+    local label="$1" acquisition="$WORK/acquisition"
+    "$BUILD/bench/make_acquisition" "$acquisition.mzML" "$2" "$3" "$4"
+    gzip -c "$acquisition.mzML" >"$acquisition.mzML.gz"
+    echo
+    echo "$label: $(du -m "$acquisition.mzML" | cut -f1) MB of mzML, $(du -m "$acquisition.mzML.gz" | cut -f1) MB" \
+        "gzip-compressed; medians of $RUNS runs, in turn"
+    rm -f "$WORK"/*.wall "$WORK"/*.user "$WORK"/*.system "$WORK"/*.peak
+    for _ in $(seq "$RUNS"); do
+        measure "$BUILD/bench/bench_convert" "$acquisition.mzML.gz"
+        keep compressed
+        measure "$BUILD/bench/bench_convert" "$acquisition.mzML"
+        keep plain
+    done
+    row "gzip export" "$WORK/compressed"
+    row "plain file" "$WORK/plain"
+    echo "gzip export / plain file: $(ratio "$(median <"$WORK/compressed.wall")" "$(median <"$WORK/plain.wall")") wall"
+    rm -rf "$WORK"/acquisition*
+}
+
 for shape in $SHAPES; do
     case "$shape" in
     one) run "33,000 x 1 point, one filter text" 33000 1 repeated yes ;;
@@ -87,6 +114,10 @@ for shape in $SHAPES; do
     lab) run "40,000 spectra as a laboratory's run" 40000 100 lab yes ;;
     big) run "5,000 x 2,000 points" 5000 2000 repeated yes ;;
     many) run "300,000 x 1 point (this program alone)" 300000 1 repeated no ;;
+    gzip) gzip_run "40,000 spectra as a laboratory's run" 40000 100 lab ;;
+    million) run "1,000,000 x 1 point, two filter texts (this program alone)" 1000000 1 repeated no ;;
+    million-distinct) run "1,000,000 x 1 point, a filter text each (this program alone)" 1000000 1 distinct no ;;
+    huge) run "1 spectrum of 10,000,000 points (this program alone)" 1 10000000 repeated no ;;
     *) echo "unknown shape $shape" >&2 ;;
     esac
 done

@@ -122,7 +122,7 @@ void DecodeAhead::Plan()
 bool DecodeAhead::PaysAhead(qint32 n) const
 {
     const SpectrumEntry &entry = m_index.entries[size_t(n) - 1];
-    return entry.arraysEnd - entry.arraysStart >= AheadMinimumBytes && entry.declaredLength >= 0
+    return entry.arraysEnd() - entry.arraysStart() >= AheadMinimumBytes && entry.declaredLength >= 0
         && entry.declaredLength <= AheadMaximumPoints;
 }
 
@@ -181,9 +181,9 @@ SpectrumPoints DecodeAhead::Read(qint32 n, bool onWorker)
         throw SpectrumEntryFault(source, entry.offset, m_head, EntryFault::DeclaredLength);
     }
     if (onWorker) {
-        const QByteArray bytes = ReadRange(m_file, m_fileMutex, entry.arraysStart, entry.arraysEnd);
-        return DecodeSpectrumPoints(bytes, entry.arraysStart, entry.declaredLength, m_head, entry.direct);
+        const QByteArray bytes = ReadRange(m_file, m_fileMutex, entry.arraysStart(), entry.arraysEnd());
+        return DecodeSpectrumPoints(bytes, entry.arraysStart(), entry.declaredLength, m_head, entry.direct());
     }
-    return DecodeSpectrumPoints(m_window.bytes(entry.arraysStart, entry.arraysEnd), entry.arraysStart,
-                                entry.declaredLength, m_head, entry.direct);
+    return DecodeSpectrumPoints(m_window.bytes(entry.arraysStart(), entry.arraysEnd()), entry.arraysStart(),
+                                entry.declaredLength, m_head, entry.direct());
 }

@@ -119,7 +119,13 @@ void ReadArray(XmlTokenizer &tokenizer, const ParamGroups &groups, qint64 defaul
 
 // Where the array's text stands among the arrays' bytes, and its encoding;
 // nothing when it cannot be decoded directly.
-std::optional<ArrayText> DirectText(const ArrayMarkup &array, qint64 arraysStart, qint64 declaredLength)
+struct DirectArray
+{
+    ArrayText text;
+    ArrayEncoding encoding;
+};
+
+std::optional<DirectArray> DirectText(const ArrayMarkup &array, qint64 arraysStart, qint64 declaredLength)
 {
     const qint64 start = array.textStart - arraysStart;
     const qint64 size = array.textEnd - array.textStart;
@@ -127,7 +133,7 @@ std::optional<ArrayText> DirectText(const ArrayMarkup &array, qint64 arraysStart
         || start + size > std::numeric_limits<quint32>::max())
         return std::nullopt;
     try {
-        return ArrayText{quint32(start), quint32(size), EncodingOfArray(array.terms, array.name())};
+        return DirectArray{{quint32(start), quint32(size)}, EncodingOfArray(array.terms, array.name())};
     } catch (const MzmlFault &) {
         return std::nullopt;
     }
@@ -169,8 +175,8 @@ qint64 DeclaredLength(const XmlTokenizer &tokenizer, QByteArrayView attribute)
 std::optional<DirectArrays> ReadDirectArrays(XmlTokenizer &tokenizer, const ParamGroups &groups, qint64 arraysStart,
                                              qint64 declaredLength)
 {
-    std::optional<ArrayText> masses;
-    std::optional<ArrayText> intensities;
+    std::optional<DirectArray> masses;
+    std::optional<DirectArray> intensities;
     bool usual = declaredLength >= 0;
     ReadChildren(tokenizer, [&](const XmlToken &child) {
         if (child.name != "binaryDataArray")
@@ -180,14 +186,14 @@ std::optional<DirectArrays> ReadDirectArrays(XmlTokenizer &tokenizer, const Para
             usual = usual && !array.fault;
             return;
         }
-        std::optional<ArrayText> &target = array.terms.masses ? masses : intensities;
+        std::optional<DirectArray> &target = array.terms.masses ? masses : intensities;
         usual = usual && !target;
         target = DirectText(array, arraysStart, declaredLength);
         usual = usual && target;
     });
     if (!usual || !masses || !intensities)
         return std::nullopt;
-    return DirectArrays{*masses, *intensities};
+    return DirectArrays{masses->text, intensities->text, masses->encoding, intensities->encoding};
 }
 
 namespace {
@@ -198,10 +204,10 @@ std::optional<SpectrumPoints> DecodeDirectly(QByteArrayView arrays, qint64 decla
 {
     try {
         std::vector<double> masses = DecodeBinaryArray(arrays.sliced(direct.masses.start, direct.masses.size),
-                                                       direct.masses.encoding, declaredLength, MassArray);
+                                                       direct.massEncoding, declaredLength, MassArray);
         std::vector<double> intensities =
             DecodeBinaryArray(arrays.sliced(direct.intensities.start, direct.intensities.size),
-                              direct.intensities.encoding, declaredLength, IntensityArray);
+                              direct.intensityEncoding, declaredLength, IntensityArray);
         return SpectrumPoints{std::move(masses), std::move(intensities)};
     } catch (const MzmlFault &) {
         return std::nullopt;

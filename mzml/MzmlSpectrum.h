@@ -12,23 +12,23 @@
 #include <optional>
 
 // Where the base64 text of one array stands among the bytes of its
-// spectrum's arrays, and how it is encoded.
+// spectrum's arrays.
 struct ArrayText
 {
     quint32 start = 0;
     quint32 size = 0;
-    ArrayEncoding encoding;
 };
 
 // A spectrum's two arrays as the pass over the document found them, so that
 // their points decode without reading the markup again. Found only for the
 // usual spectrum: one list of arrays, one array of each kind, each array's
-// text one run of plain bytes, every term and length as the spectrum
-// declares it.
+// text one run of bytes, every term and length as the spectrum declares it.
 struct DirectArrays
 {
     ArrayText masses;
     ArrayText intensities;
+    ArrayEncoding massEncoding;
+    ArrayEncoding intensityEncoding;
 };
 
 // Reads the binaryDataArrayList on whose start tag the tokenizer stands,

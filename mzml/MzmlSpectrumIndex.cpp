@@ -6,6 +6,8 @@
 
 #include <QHash>
 
+#include <limits>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -14,6 +16,9 @@ namespace {
 struct SpectrumTags
 {
     SpectrumEntry entry; // where it stands and its declared length
+    qint64 arraysStart = 0;
+    qint64 arraysEnd = 0;
+    std::optional<DirectArrays> direct;
     SpectrumTerms spectrum;
     SpectrumTerms scan; // of the first scan of its last scan list
 };
@@ -36,18 +41,18 @@ public:
         entry.offset = m_tokenizer.current().start;
         entry.declaredLength = ValidLength(m_tokenizer, "defaultArrayLength").value_or(-1);
         bool arraysBegun = false;
-        entry.arraysStart = entry.arraysEnd = m_tokenizer.current().end;
+        tags.arraysStart = tags.arraysEnd = m_tokenizer.current().end;
         ReadChildren(m_tokenizer, [&](const XmlToken &child) {
             if (arraysBegun) {
                 // A second list: its arrays add to the first's.
                 if (child.name == "binaryDataArrayList")
-                    entry.direct.reset();
+                    tags.direct.reset();
                 return;
             }
             if (child.name == "binaryDataArrayList") {
                 arraysBegun = true;
-                entry.arraysStart = child.start;
-                entry.direct = ReadDirectArrays(m_tokenizer, m_head.groups, child.start, entry.declaredLength);
+                tags.arraysStart = child.start;
+                tags.direct = ReadDirectArrays(m_tokenizer, m_head.groups, child.start, entry.declaredLength);
             } else if (child.name == "scanList") {
                 tags.scan = readScanList();
             } else {
@@ -55,9 +60,9 @@ public:
             }
         });
         if (m_tokenizer.current().kind == XmlToken::Kind::EndTag) {
-            entry.arraysEnd = m_tokenizer.current().start;
+            tags.arraysEnd = m_tokenizer.current().start;
             if (!arraysBegun)
-                entry.arraysStart = entry.arraysEnd;
+                tags.arraysStart = tags.arraysEnd;
         }
         return tags;
     }
@@ -97,8 +102,16 @@ class IndexBuilder
 public:
     void add(XmlTokenizer &tokenizer, const MzmlHead &head)
     {
-        SpectrumTags tags = SpectrumTagReader(tokenizer, head, qint64(m_index.entries.size()) + 1).read();
+        const qint64 n = qint64(m_index.entries.size()) + 1;
+        SpectrumTags tags = SpectrumTagReader(tokenizer, head, n).read();
         SpectrumEntry &entry = tags.entry;
+        try {
+            entry.setArrays(tags.arraysStart, tags.arraysEnd);
+        } catch (MzmlFault &fault) {
+            fault.spectrum = n;
+            throw;
+        }
+        entry.setDirect(tags.direct);
         entry.filter = filterId(FilterText(tags.spectrum, tags.scan));
         const std::optional<double> startTime = ValidStartTime(tags.scan.startTime);
         entry.startTime = startTime.value_or(0);
@@ -125,6 +138,49 @@ private:
 };
 
 } // namespace
+
+void SpectrumEntry::setArrays(qint64 start, qint64 end)
+{
+    constexpr qint64 Most = std::numeric_limits<quint32>::max();
+    if (start - offset > Most || end - start > Most)
+        throw MzmlFault{u"its markup takes more than 4 GiB, more than this reader reads of one spectrum"_s};
+    m_arraysFrom = quint32(start - offset);
+    m_arraysSize = quint32(end - start);
+}
+
+namespace {
+
+// An encoding in one byte: the precision, zlib, then numpress above them.
+quint8 Packed(const ArrayEncoding &encoding)
+{
+    return quint8(encoding.precision == Precision::Float64) | quint8(encoding.zlib) << 1
+         | quint8(encoding.numpress) << 2;
+}
+
+ArrayEncoding Unpacked(quint8 packed)
+{
+    return {packed & 1 ? Precision::Float64 : Precision::Float32, (packed & 2) != 0, Numpress(packed >> 2)};
+}
+
+} // namespace
+
+std::optional<DirectArrays> SpectrumEntry::direct() const
+{
+    if (!m_direct)
+        return std::nullopt;
+    return DirectArrays{m_masses, m_intensities, Unpacked(m_massEncoding), Unpacked(m_intensityEncoding)};
+}
+
+void SpectrumEntry::setDirect(const std::optional<DirectArrays> &direct)
+{
+    m_direct = direct.has_value();
+    if (!direct)
+        return;
+    m_masses = direct->masses;
+    m_intensities = direct->intensities;
+    m_massEncoding = Packed(direct->massEncoding);
+    m_intensityEncoding = Packed(direct->intensityEncoding);
+}
 
 SpectrumIndex BuildSpectrumIndex(ByteSource &source, const MzmlHead &head)
 {

@@ -7,30 +7,50 @@
 
 #include <QString>
 
+#include <deque>
 #include <vector>
 
 // Where a spectrum stands and what the conversion asks of it before its
-// points. Kept small: there is one for every spectrum. A fault keeps no text
+// points. Packed: there is one for every spectrum. A fault keeps no text
 // here: a file of a million spectra in a unit of hours would hold a million
 // texts, and one value of megabytes a text as long. SpectrumEntryFault finds
 // the fault again when it is reported.
-struct SpectrumEntry
+class SpectrumEntry
 {
-    qint64 offset = 0;           // of its start tag
-    qint64 arraysStart = 0;      // of its arrays' markup: the binaryDataArrayList on
-    qint64 arraysEnd = 0;        // up to its end tag
-    qint64 declaredLength = 0;   // defaultArrayLength; -1 when that is at fault
-    double startTime = 0;        // minutes
-    qint32 filter = 0;           // the index of its filter text
-    bool startTimeFault = false; // its start time is at fault
-    std::optional<DirectArrays> direct;
+public:
+    qint64 offset = 0;         // of its start tag
+    qint64 declaredLength = 0; // defaultArrayLength; -1 when that is at fault
+    double startTime = 0;      // minutes
+    qint32 filter = 0;         // the index of its filter text
+
+    // Its arrays' markup: from its binaryDataArrayList up to its end tag.
+    qint64 arraysStart() const { return offset + m_arraysFrom; }
+    qint64 arraysEnd() const { return arraysStart() + m_arraysSize; }
+    // Throws MzmlFault for a spectrum beyond 4 GiB, which is none that an
+    // instrument writes: one that large would be read into memory whole.
+    void setArrays(qint64 start, qint64 end);
+    std::optional<DirectArrays> direct() const;
+    void setDirect(const std::optional<DirectArrays> &direct);
+
+private:
+    quint32 m_arraysFrom = 0; // after offset
+    quint32 m_arraysSize = 0;
+    ArrayText m_masses;
+    ArrayText m_intensities;
+    quint8 m_massEncoding = 0; // packed; see setDirect
+    quint8 m_intensityEncoding = 0;
+    bool m_direct = false;
+
+public:
+    bool startTimeFault = false; // its start time is at fault; last, where it takes no room of its own
 };
+static_assert(sizeof(SpectrumEntry) <= 56);
 
 // The spectra of a document in document order.
 struct SpectrumIndex
 {
-    std::vector<SpectrumEntry> entries;
-    std::vector<QString> filters; // the distinct filter texts: an acquisition repeats a few
+    std::deque<SpectrumEntry> entries; // in blocks: a large run is never copied to grow
+    std::vector<QString> filters;      // the distinct filter texts: an acquisition repeats a few
 
     const QString &filterOf(const SpectrumEntry &entry) const { return filters[size_t(entry.filter)]; }
 };

@@ -85,8 +85,7 @@ ReadAheadSource::Chunk ReadAheadSource::Fill(QByteArray bytes)
         if (bytes.size() < ChunkSize)
             bytes = QByteArray(ChunkSize, Qt::Uninitialized);
         qint64 read = 0;
-        while (chunk.size < ChunkSize
-               && (read = m_source->read(bytes.data() + chunk.size, ChunkSize - chunk.size)) > 0)
+        while (chunk.size < ChunkSize && (read = m_source->read(bytes.data() + chunk.size, ChunkSize - chunk.size)) > 0)
             chunk.size += read;
     } catch (...) {
         chunk.failure = std::current_exception();

@@ -44,7 +44,7 @@ private:
     Chunk Fill(QByteArray bytes);
 
     std::unique_ptr<ByteSource> m_source;
-    std::mutex m_mutex; // guards everything below up to the thread
+    std::mutex m_mutex;              // guards everything below up to the thread
     std::condition_variable m_ready; // a chunk is ready, or the thread stops
     std::condition_variable m_taken; // room for a chunk, or the stop
     std::deque<Chunk> m_chunks;      // read ahead, in order

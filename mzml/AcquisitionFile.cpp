@@ -151,6 +151,7 @@ public:
     }
     qint64 end() const override { return m_source->end(); }
     qint64 position() const override { return m_source->position(); }
+    bool endsAtCut() const override { return m_source->endsAtCut(); }
 
 private:
     std::unique_ptr<ByteSource> m_source;
@@ -225,8 +226,52 @@ std::unique_ptr<ByteSource> AcquisitionFile::content(QFileDevice *copyTo)
     return std::make_unique<FileSource>(file);
 }
 
+namespace {
+
+// Below this a pass in two halves does not pay for its second thread.
+constexpr qint64 HalvesFrom = 16 << 20;
+
+// Where a spectrum's start tag stands after the middle of the file, for the
+// second half to begin at; nothing when none is near. Only the halves'
+// joining shows whether it is one of the run's list.
+std::optional<qint64> CutNearMiddle(QFile &file)
+{
+    constexpr qint64 Searched = 4 << 20;
+    const qint64 middle = file.size() / 2;
+    if (!file.seek(middle))
+        return std::nullopt;
+    const QByteArray bytes = file.read(Searched);
+    for (qsizetype at = bytes.indexOf("<spectrum"); at >= 0 && at + 9 < bytes.size();
+         at = bytes.indexOf("<spectrum", at + 1))
+        if (QByteArrayView(" \t\r\n>/").contains(bytes[at + 9]))
+            return middle + at;
+    return std::nullopt;
+}
+
+} // namespace
+
+// A large plain file is read in two halves at once; nothing when it is not,
+// or when they do not join.
+std::optional<SpectrumIndex> AcquisitionFile::readSpectraInHalves()
+{
+    if (compressed || file.size() < HalvesFrom)
+        return std::nullopt;
+    QFile second(file.fileName());
+    if (!second.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const std::optional<qint64> cut = CutNearMiddle(second);
+    if (!cut || !second.seek(*cut) || !file.seek(0))
+        return std::nullopt;
+    FileSource whole(file);
+    ReportingSource before(std::make_unique<CutSource>(whole, *cut), file.size());
+    FileSource after(second);
+    return BuildSpectrumIndexInHalves(before, after, *cut, head);
+}
+
 SpectrumIndex AcquisitionFile::readSpectra()
 {
+    if (std::optional<SpectrumIndex> index = readSpectraInHalves())
+        return std::move(*index);
     std::unique_ptr<QTemporaryFile> decompressed = compressed ? CreateDecompressedCopy(path) : nullptr;
     const qint64 size = file.size();
     SpectrumIndex index;

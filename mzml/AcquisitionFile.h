@@ -31,6 +31,7 @@ struct AcquisitionFile
     // Reads the whole document once: its spectra. Content that is
     // compressed is decompressed into the copy on the way. Throws MzmlFault.
     SpectrumIndex readSpectra();
+    std::optional<SpectrumIndex> readSpectraInHalves();
     // The file that holds the spectra's bytes: the file, or the copy.
     QFile &spectraFile() { return copy ? *copy : file; }
     // The fault as an Error that names the file and, when given, the spectrum.

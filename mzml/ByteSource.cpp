@@ -13,3 +13,10 @@ qint64 FileSource::read(char *data, qint64 size)
                         u"the file cannot be read: %1"_s.arg(m_file.errorString()));
     return read;
 }
+
+qint64 CutSource::read(char *data, qint64 size)
+{
+    const qint64 read = m_source.read(data, qMin(size, m_left));
+    m_left -= read;
+    return read;
+}

@@ -16,6 +16,23 @@ public:
     // How far into its file the bytes given so far have read it; -1 when
     // the source cannot tell.
     virtual qint64 position() const { return -1; }
+    // Whether the bytes ended at a cut made for a pass in two halves, not
+    // at the document's end.
+    virtual bool endsAtCut() const { return false; }
+};
+
+// Another source's bytes up to a cut: the first half of a pass in two.
+class CutSource : public ByteSource
+{
+public:
+    CutSource(ByteSource &source, qint64 cut) : m_source(source), m_left(cut) {}
+    qint64 read(char *data, qint64 size) override;
+    qint64 position() const override { return m_source.position(); }
+    bool endsAtCut() const override { return m_left == 0; }
+
+private:
+    ByteSource &m_source;
+    qint64 m_left;
 };
 
 // The bytes of a file from its current position on.

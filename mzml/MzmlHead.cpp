@@ -14,6 +14,19 @@ struct HeadComplete
 {
 };
 
+// Ends a first half that reached its cut between two spectra of the run's list.
+struct HalfReadInList
+{
+};
+
+// Only spectra stand in the run's spectrum list.
+void CheckSpectrumListChild(const XmlToken &child)
+{
+    if (child.name != "spectrum")
+        throw MzmlFault{u"the spectrum list holds an element <%1> at byte %2, which is not a spectrum"_s.arg(
+            ShownValue(QString::fromUtf8(child.name)), QString::number(child.start))};
+}
+
 class MzmlReader
 {
 public:
@@ -148,17 +161,23 @@ private:
         });
     }
 
-    // Only spectra stand in the spectrum list.
     void readSpectrumList()
     {
-        ReadChildren(m_tokenizer, [&](const XmlToken &child) {
-            if (child.name != "spectrum")
-                throw MzmlFault{u"the spectrum list holds an element <%1> at byte %2, which is not a spectrum"_s.arg(
-                    ShownValue(QString::fromUtf8(child.name)), QString::number(child.start))};
-            if (!m_known)
-                throw HeadComplete{};
-            m_spectrum(m_tokenizer, *m_known);
-        });
+        m_head.spectrumList = m_tokenizer.openElements();
+        const int depth = m_tokenizer.openDepth();
+        try {
+            ReadChildren(m_tokenizer, [&](const XmlToken &child) {
+                CheckSpectrumListChild(child);
+                if (!m_known)
+                    throw HeadComplete{};
+                m_spectrum(m_tokenizer, *m_known);
+            });
+        } catch (const HalfRead &) {
+            // Between two spectra, not inside one.
+            if (m_tokenizer.openDepth() == depth)
+                throw HalfReadInList{};
+            throw;
+        }
     }
 
     // The sample that the run names, else the first.
@@ -195,4 +214,28 @@ void ReadMzml(ByteSource &source, const MzmlHead &head, const SpectrumReader &sp
 {
     XmlTokenizer tokenizer(source, 0, XmlTokenizer::Scope::Document);
     MzmlReader(tokenizer, &head, spectrum).read();
+}
+
+bool ReadMzmlFirstHalf(ByteSource &source, const MzmlHead &head, const SpectrumReader &spectrum)
+{
+    XmlTokenizer tokenizer(source, 0, XmlTokenizer::Scope::Document);
+    try {
+        MzmlReader(tokenizer, &head, spectrum).read();
+    } catch (const HalfReadInList &) {
+        return tokenizer.openElements() == head.spectrumList;
+    } catch (const HalfRead &) {
+    } catch (const MzmlFault &) {
+    }
+    return false;
+}
+
+void ReadMzmlSecondHalf(ByteSource &source, qint64 cut, const MzmlHead &head, const SpectrumReader &spectrum)
+{
+    XmlTokenizer tokenizer(source, cut, head.textEncoding, head.spectrumList);
+    ReadChildrenAt(tokenizer, tokenizer.openDepth() - 1, [&](const XmlToken &child) {
+        CheckSpectrumListChild(child);
+        spectrum(tokenizer, head);
+    });
+    while (tokenizer.next().kind != XmlToken::Kind::End) {
+    }
 }

@@ -26,6 +26,7 @@ struct MzmlHead
     std::optional<MzmlSample> sample; // the sample of the run
     std::optional<QString> startTimeStamp;
     QString sourceFolder; // of the first sourceFile (see SourceFolder); empty without one
+    XmlJoin spectrumList; // the open elements inside the run's spectrum list, where a second half begins
 };
 
 // The fault of content that is not an mzML document: whatever stops the
@@ -55,3 +56,13 @@ MzmlHead ReadMzml(ByteSource &source);
 // the head holds is passed over, not taken in a second time. Throws as
 // ReadMzml does.
 void ReadMzml(ByteSource &source, const MzmlHead &head, const SpectrumReader &spectrum);
+
+// The same in two halves, which two threads may read at once; a source that
+// ends at the cut holds the first, and one from the cut on the second. The
+// first half is through, and returns true, when it ends between two spectra
+// of the run's list: the second half then reads the rest of the list and
+// checks the rest of the document, as the whole reading would. Whatever
+// else the first half meets makes it return false, a fault too, for a cut
+// may stand where the second half reads nothing the whole reading would.
+bool ReadMzmlFirstHalf(ByteSource &source, const MzmlHead &head, const SpectrumReader &spectrum);
+void ReadMzmlSecondHalf(ByteSource &source, qint64 cut, const MzmlHead &head, const SpectrumReader &spectrum);

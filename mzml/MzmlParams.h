@@ -115,15 +115,12 @@ bool ReadParam(const XmlTokenizer &tokenizer, const ParamGroups &groups, Terms &
     return true;
 }
 
-// Calls child with each child element of the element whose tag the
-// tokenizer just returned, up to its end tag. Whatever of a child's content
-// child leaves unread is passed over.
+// Calls child with each child element of the open element at depth, from
+// wherever among its children the tokenizer stands, up to its end tag.
+// Whatever of a child's content child leaves unread is passed over.
 template <typename Child>
-void ReadChildren(XmlTokenizer &tokenizer, Child &&child)
+void ReadChildrenAt(XmlTokenizer &tokenizer, int depth, Child &&child)
 {
-    if (tokenizer.current().kind != XmlToken::Kind::StartTag)
-        return;
-    const int depth = tokenizer.current().depth;
     for (;;) {
         const XmlToken &token = tokenizer.next();
         if (token.kind == XmlToken::Kind::EndTag && token.depth == depth)
@@ -133,4 +130,12 @@ void ReadChildren(XmlTokenizer &tokenizer, Child &&child)
             tokenizer.skipTo(depth + 1);
         }
     }
+}
+
+// The same for the element whose tag the tokenizer just returned.
+template <typename Child>
+void ReadChildren(XmlTokenizer &tokenizer, Child &&child)
+{
+    if (tokenizer.current().kind == XmlToken::Kind::StartTag)
+        ReadChildrenAt(tokenizer, tokenizer.current().depth, child);
 }

@@ -5,6 +5,10 @@
 #include "mzml/MzmlSpectrum.h"
 
 #include <QHash>
+#include <QScopeGuard>
+
+#include <exception>
+#include <thread>
 
 #include <limits>
 
@@ -120,6 +124,17 @@ public:
     }
 
     SpectrumIndex take() { return std::move(m_index); }
+    qint64 count() const { return qint64(m_index.entries.size()); }
+
+    // Adds the spectra that another builder read after these.
+    void append(IndexBuilder &&later)
+    {
+        for (SpectrumEntry &entry : later.m_index.entries) {
+            entry.filter = filterId(later.m_index.filters[size_t(entry.filter)]);
+            m_index.entries.push_back(entry);
+        }
+        later.m_index = {};
+    }
 
 private:
     qint32 filterId(const QString &text)
@@ -187,6 +202,42 @@ SpectrumIndex BuildSpectrumIndex(ByteSource &source, const MzmlHead &head)
     IndexBuilder builder;
     ReadMzml(source, head, [&](XmlTokenizer &tokenizer, const MzmlHead &known) { builder.add(tokenizer, known); });
     return builder.take();
+}
+
+std::optional<SpectrumIndex> BuildSpectrumIndexInHalves(ByteSource &before, ByteSource &after, qint64 cut,
+                                                        const MzmlHead &head)
+{
+    IndexBuilder second;
+    std::exception_ptr secondFailure;
+    std::thread thread([&] {
+        try {
+            ReadMzmlSecondHalf(after, cut, head,
+                               [&](XmlTokenizer &tokenizer, const MzmlHead &known) { second.add(tokenizer, known); });
+        } catch (...) {
+            secondFailure = std::current_exception();
+        }
+    });
+    const auto joinThread = qScopeGuard([&] {
+        if (thread.joinable())
+            thread.join();
+    });
+    IndexBuilder first;
+    if (!ReadMzmlFirstHalf(before, head,
+                           [&](XmlTokenizer &tokenizer, const MzmlHead &known) { first.add(tokenizer, known); }))
+        return std::nullopt;
+    thread.join();
+    if (secondFailure) {
+        try {
+            std::rethrow_exception(secondFailure);
+        } catch (MzmlFault &fault) {
+            // Its spectra are counted from the cut.
+            if (fault.spectrum != 0)
+                fault.spectrum += first.count();
+            throw;
+        }
+    }
+    first.append(std::move(second));
+    return first.take();
 }
 
 MzmlFault SpectrumEntryFault(ByteSource &source, qint64 offset, const MzmlHead &head, EntryFault fault)

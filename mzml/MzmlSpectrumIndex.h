@@ -60,6 +60,12 @@ struct SpectrumIndex
 // document's end. Throws MzmlFault; a fault in a spectrum's parameters names
 // the spectrum.
 SpectrumIndex BuildSpectrumIndex(ByteSource &source, const MzmlHead &head);
+// The same on two threads, from two sources: before ends at cut, after
+// begins there. Nothing when the halves do not join (see ReadMzmlFirstHalf):
+// the document is then to be read in one pass, which finds any fault before
+// the cut. The index and the fault are those of the one pass.
+std::optional<SpectrumIndex> BuildSpectrumIndexInHalves(ByteSource &before, ByteSource &after, qint64 cut,
+                                                        const MzmlHead &head);
 
 // What an entry stands for in place of a value.
 enum class EntryFault { DeclaredLength, StartTime };

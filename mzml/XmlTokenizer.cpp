@@ -261,6 +261,17 @@ XmlTokenizer::XmlTokenizer(QByteArrayView bytes, qint64 offset, Scope scope, Tex
 {
 }
 
+XmlTokenizer::XmlTokenizer(ByteSource &source, qint64 offset, TextEncoding encoding, const XmlJoin &join)
+    : XmlTokenizer(&source, {}, offset, Scope::Content, encoding)
+{
+    // The rules of a whole document, as they stand inside its root.
+    m_scope = Scope::Document;
+    m_rootSeen = true;
+    m_documentStart = 0;
+    m_names = join.names;
+    m_nameStarts = join.nameStarts;
+}
+
 XmlTokenizer::XmlTokenizer(ByteSource *source, QByteArrayView bytes, qint64 offset, Scope scope, TextEncoding encoding)
     : m_source(source), m_scope(scope), m_encoding(encoding), m_data(bytes.data()), m_size(bytes.size()),
       m_bufferOffset(offset), m_atEnd(source == nullptr)
@@ -291,6 +302,8 @@ const XmlToken &XmlTokenizer::next()
         if (m_pos >= m_size && !fill()) {
             if (m_scope == Scope::Document && !m_rootSeen)
                 throw MzmlFault{u"it holds no element"_s};
+            if (!m_nameStarts.empty() && m_source && m_source->endsAtCut())
+                throw HalfRead{};
             if (!m_nameStarts.empty())
                 truncated();
             m_token = XmlToken{XmlToken::Kind::End, offsetOf(m_pos), offsetOf(m_pos), 0, {}, {}, false};

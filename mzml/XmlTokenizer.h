@@ -42,6 +42,22 @@ struct XmlToken
     bool opensElement() const { return kind == Kind::StartTag || kind == Kind::EmptyTag; }
 };
 
+// Where a document read in two halves joins: the open elements, qualified,
+// between two tokens, where the second half begins.
+struct XmlJoin
+{
+    QByteArray names;
+    std::vector<qsizetype> nameStarts;
+
+    friend bool operator==(const XmlJoin &, const XmlJoin &) = default;
+};
+
+// Thrown by XmlTokenizer::next where the bytes of a source that ends at a
+// cut run out between two tokens: the first half of a pass is through.
+struct HalfRead
+{
+};
+
 // The one place where the reader's markup rules live: a pull tokenizer over
 // the bytes of a document, or of a run of content inside it. It checks
 // every rule of well-formed XML that an mzML document can break: names,
@@ -65,6 +81,9 @@ public:
     // Tokenizes bytes held in memory, from offset in the document on; texts
     // are handed out.
     XmlTokenizer(QByteArrayView bytes, qint64 offset, Scope scope, TextEncoding encoding);
+    // Reads the second half of a document, which source holds from offset
+    // on, inside the elements that join names, after its root began.
+    XmlTokenizer(ByteSource &source, qint64 offset, TextEncoding encoding, const XmlJoin &join);
 
     // The next token; End once the input is through. The views it holds are
     // valid until the next call. A fault of the XML declaration before the
@@ -74,6 +93,8 @@ public:
     const XmlToken &current() const { return m_token; }
     // How many elements are open.
     int openDepth() const { return int(m_nameStarts.size()); }
+    // The open elements, where a second half could begin.
+    XmlJoin openElements() const { return {m_names, m_nameStarts}; }
     // Passes over tokens until no more than depth elements are open.
     void skipTo(int depth);
 

@@ -12,6 +12,7 @@
 #include "mzml/XmlTokenizer.h"
 #include "tests/fake/ScopedReplacement.h"
 #include "tests/fake/TestFiles.h"
+#include "tests/mzml/HalvesReading.h"
 #include "tests/mzml/MzmlWriter.h"
 #include "tests/mzml/ReadAcquisition.h"
 #include "tests/mzml/ReferenceReading.h"
@@ -70,6 +71,8 @@ private Q_SLOTS:
     void agreesWithReferenceParser_data();
     void agreesWithReferenceParser();
     void tokenizerIgnoresHowBytesArrive();
+    void halvesReadAsOnePass_data();
+    void halvesReadAsOnePass();
     void readAheadKeepsOrder_data();
     void readAheadKeepsOrder();
     void copyFolder_data();
@@ -1251,6 +1254,53 @@ void TestMzmlReader::agreesWithReferenceParser()
         const QString disagreement = DisagreementWithReference(write(u"agree.raw"_s, document));
         QVERIFY2(disagreement.isEmpty(), qPrintable(u"round %1: %2"_s.arg(round).arg(disagreement)));
     }
+}
+
+void TestMzmlReader::halvesReadAsOnePass_data()
+{
+    QTest::addColumn<QByteArray>("document");
+    const QDir corpus(QStringLiteral(QUORVANE_SOURCE_DIR "/tests/corpus"));
+    for (const QString &name : corpus.entryList({u"*.mzML"_s}, QDir::Files))
+        QTest::newRow(qPrintable(name)) << ContentOf(corpus.filePath(name));
+    QTest::newRow("demo") << ContentOf(QStringLiteral(QUORVANE_SOURCE_DIR "/examples/demo.raw"));
+    const ArrayEncoding zlib64{Precision::Float64, true, Numpress::None};
+    for (const MzmlLayout &layout : {MzmlLayout{}, MzmlLayout{false, zlib64, zlib64, TimeUnit::Seconds, true, false}}) {
+        const QString path = m_dir.filePath(u"halves.raw"_s);
+        WriteMzml(path, TestAcquisition(), layout);
+        QTest::addRow("written, %s", layout.lineBreaks ? "indexed" : "plain, through groups, without line breaks")
+            << ContentOf(path);
+    }
+}
+
+// Cut at every spectrum's start tag, and at random bytes, of the document
+// and of its damaged copies: the halves join where the cut stands between
+// two spectra of the run's list, and then read what one pass reads.
+void TestMzmlReader::halvesReadAsOnePass()
+{
+    QFETCH(QByteArray, document);
+    QRandomGenerator random(quint32(qHash(QByteArray(QTest::currentDataTag()), 0)));
+    QString disagreement;
+    const auto check = [&](const QByteArray &bytes, qint64 cut) {
+        bool joined = false;
+        if (disagreement.isEmpty())
+            disagreement = DisagreementOfHalves(bytes, cut, &joined);
+        return joined;
+    };
+    int joins = 0;
+    for (qsizetype at = document.indexOf("<spectrum "); at >= 0; at = document.indexOf("<spectrum ", at + 1))
+        joins += check(document, at);
+    QVERIFY2(joins > 0, "no cut joined: the comparisons would prove nothing");
+    for (int round = 0; round < 60; ++round) {
+        QByteArray damaged = document;
+        const qsizetype at = random.bounded(damaged.size());
+        if (round % 2)
+            damaged.remove(at, random.bounded(1, 40));
+        else
+            damaged.replace(at, 1, QByteArray(1, char(random.bounded(256))));
+        const qsizetype spectrum = damaged.indexOf("<spectrum", random.bounded(damaged.size()));
+        check(damaged, spectrum >= 0 && round % 3 ? spectrum : random.bounded(damaged.size()));
+    }
+    QVERIFY2(disagreement.isEmpty(), qPrintable(disagreement));
 }
 
 void TestMzmlReader::readAheadKeepsOrder_data()

@@ -2,11 +2,13 @@
 // conversion reads it. An Error is the expected outcome of bad input;
 // anything else (a crash, a sanitizer finding, another exception, a hang)
 // is a fault in the reader, and so is a disagreement with the reference
-// XML parser on whether the document is well-formed or what its spectra are.
+// XML parser on whether the document is well-formed or what its spectra are,
+// and one between the pass over it in two halves and the pass in one.
 
 #include "convert/Errors.h"
 #include "mzml/MzmlDocument.h"
 #include "tests/fake/TestFiles.h"
+#include "tests/mzml/HalvesReading.h"
 #include "tests/mzml/ReadAcquisition.h"
 #include "tests/mzml/ReferenceReading.h"
 
@@ -46,5 +48,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString disagreement = DisagreementWithReference(InputPath());
     if (!disagreement.isEmpty())
         qFatal("fuzz_reader: %s", qPrintable(disagreement));
+    // Cut where the reader would: at a spectrum's start tag after the middle.
+    const QByteArray document = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
+    const qsizetype cut = document.indexOf("<spectrum", document.size() / 2);
+    const QString halves = cut < 0 ? QString() : DisagreementOfHalves(document, cut);
+    if (!halves.isEmpty())
+        qFatal("fuzz_reader: %s", qPrintable(halves));
     return 0;
 }

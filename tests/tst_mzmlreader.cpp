@@ -71,6 +71,8 @@ private Q_SLOTS:
     void agreesWithReferenceParser_data();
     void agreesWithReferenceParser();
     void tokenizerIgnoresHowBytesArrive();
+    void largeFileReadInHalves_data();
+    void largeFileReadInHalves();
     void halvesReadAsOnePass_data();
     void halvesReadAsOnePass();
     void readAheadKeepsOrder_data();
@@ -1254,6 +1256,60 @@ void TestMzmlReader::agreesWithReferenceParser()
         const QString disagreement = DisagreementWithReference(write(u"agree.raw"_s, document));
         QVERIFY2(disagreement.isEmpty(), qPrintable(u"round %1: %2"_s.arg(round).arg(disagreement)));
     }
+}
+
+void TestMzmlReader::largeFileReadInHalves_data()
+{
+    QTest::addColumn<Mutation>("mutation");
+    QTest::addColumn<QString>("failure"); // of Count
+    // After the start tag of the n-th spectrum (1-based).
+    const auto inSpectrum = [](int n, QByteArray text) {
+        return Mutation([=](QByteArray &d) {
+            qsizetype at = -1;
+            for (int i = 0; i < n; ++i)
+                at = d.indexOf("<spectrum ", at + 1);
+            d.insert(d.indexOf('>', at) + 1, text);
+        });
+    };
+    const QByteArray nowhere = "<referenceableParamGroupRef ref=\"nowhere\"/>";
+    QTest::newRow("as written") << Mutation([](QByteArray &) {}) << QString();
+    QTest::newRow("a spectrum at fault in the first half")
+        << inSpectrum(100, nowhere)
+        << u"spectrum 100: it refers to the parameter group \"nowhere\", which the document does not define"_s;
+    QTest::newRow("a spectrum at fault in the second half")
+        << inSpectrum(7000, nowhere)
+        << u"spectrum 7000: it refers to the parameter group \"nowhere\", which the document does not define"_s;
+    QTest::newRow("markup broken in the second half")
+        << inSpectrum(7000, "</scam>") << u"the end tag </scam> at byte {at} does not close <spectrum>"_s;
+}
+
+// A file large enough to be read in two halves reads as one pass reads it,
+// through the seam: its spectra, or a fault that names the spectrum counted
+// from the file's start and the byte counted from there.
+void TestMzmlReader::largeFileReadInHalves()
+{
+    QFETCH(Mutation, mutation);
+    QFETCH(QString, failure);
+    FakeAcquisition a = ExampleAcquisition();
+    for (int n = 0; n < 8000; ++n)
+        a.spectra.push_back(Generated(n % 4 == 3 ? u"+ c ESI SIM ms"_s : u"+ p ESI Full ms"_s, n, 100));
+    const QString path = m_dir.filePath(u"halves.raw"_s);
+    const ArrayEncoding plain{Precision::Float64, false, Numpress::None};
+    WriteMzml(path, a, MzmlLayout{.indexed = false, .masses = plain, .intensities = plain});
+    QByteArray content = ContentOf(path);
+    QVERIFY(content.size() > (16 << 20));
+    mutation(content);
+    write(u"halves.raw"_s, content);
+    failure.replace(u"{at}"_s, QString::number(content.indexOf("</scam>")));
+    if (failure.isEmpty()) {
+        const QString difference = DifferenceOfFile(path, a, {}, {});
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+        return;
+    }
+    const std::unique_ptr<RawFileDocument> document = CreateRawFileDocument();
+    document->Open(path);
+    const QString description = FailureOf([&] { document->Detector(0, 1)->Spectra(0)->Count(); });
+    QVERIFY2(description.endsWith(failure + u'.'), qPrintable(description));
 }
 
 void TestMzmlReader::halvesReadAsOnePass_data()

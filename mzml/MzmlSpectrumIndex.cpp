@@ -126,14 +126,17 @@ public:
     SpectrumIndex take() { return std::move(m_index); }
     qint64 count() const { return qint64(m_index.entries.size()); }
 
-    // Adds the spectra that another builder read after these.
+    // Adds the spectra that another builder read after these, freeing
+    // its blocks as they are taken: the index is never held twice.
     void append(IndexBuilder &&later)
     {
-        for (SpectrumEntry &entry : later.m_index.entries) {
+        std::deque<SpectrumEntry> &entries = later.m_index.entries;
+        for (; !entries.empty(); entries.pop_front()) {
+            SpectrumEntry &entry = entries.front();
             entry.filter = filterId(later.m_index.filters[size_t(entry.filter)]);
             m_index.entries.push_back(entry);
         }
-        later.m_index = {};
+        later = {};
     }
 
 private:

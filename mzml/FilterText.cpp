@@ -14,13 +14,13 @@ bool IsMs1(const SpectrumTerms &spectrum)
 
 } // namespace
 
-QString FilterText(const SpectrumTerms &spectrum, const SpectrumTerms &firstScan)
+QByteArray FilterText(const SpectrumTerms &spectrum, const SpectrumTerms &firstScan)
 {
     if (firstScan.filter)
         return *firstScan.filter;
     if (spectrum.filter)
         return *spectrum.filter;
     if (spectrum.sim)
-        return u"+ SIM ms "_s;
-    return IsMs1(spectrum) ? u"+ Full ms "_s : QString();
+        return "+ SIM ms "_ba;
+    return IsMs1(spectrum) ? "+ Full ms "_ba : QByteArray();
 }

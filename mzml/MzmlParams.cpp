@@ -37,7 +37,7 @@ void Add(SpectrumTerms &terms, Term term, MakeParam &&param)
     switch (term) {
     case Term::Filter:
         if (!terms.filter)
-            terms.filter = param().value;
+            terms.filter = param().value.toUtf8();
         break;
     case Term::StartTime:
         if (!terms.startTime)
@@ -58,9 +58,11 @@ void Add(SpectrumTerms &terms, Term term, MakeParam &&param)
 QByteArray AttributeText(const XmlTokenizer &tokenizer, QByteArrayView name)
 {
     const QByteArrayView raw = tokenizer.attribute(name);
-    // References, tabs and line breaks read otherwise than they are written.
+    // References, tabs and line breaks read otherwise than they are written,
+    // and so does a byte beyond ASCII in a document that is not in UTF-8.
     for (const char c : raw)
-        if (c == '&' || c == '\t' || c == '\n' || c == '\r')
+        if (c == '&' || c == '\t' || c == '\n' || c == '\r'
+            || (uchar(c) >= 0x80 && tokenizer.encoding() != TextEncoding::Utf8))
             return tokenizer.value(raw).toUtf8();
     return raw.toByteArray();
 }
@@ -69,7 +71,11 @@ void SpectrumTerms::addCvParam(const XmlTokenizer &tokenizer)
 {
     const QByteArrayView raw = tokenizer.attribute("accession");
     const Term term = raw.contains('&') ? TermOf(tokenizer.value(raw).toUtf8()) : TermOf(raw);
-    if (term != Term::Other)
+    // A filter string's bytes as they stand serve as its text, without a
+    // detour through UTF-16.
+    if (term == Term::Filter && !filter)
+        filter = AttributeText(tokenizer, "value");
+    else if (term != Term::Other)
         Add(*this, term, [&] {
             // The name is not asked for: no text is made for it.
             return CvParam{{}, {}, tokenizer.attributeValue("value"), tokenizer.attributeValue("unitAccession")};

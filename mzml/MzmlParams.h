@@ -32,7 +32,7 @@ struct CvParam
 // that is not one of these.
 struct SpectrumTerms
 {
-    std::optional<QString> filter;    // MS:1000512, filter string
+    std::optional<QByteArray> filter; // MS:1000512, filter string, in UTF-8
     std::optional<CvParam> startTime; // MS:1000016, scan start time (value and unit)
     std::optional<QString> msLevel;   // MS:1000511
     bool sim = false;                 // MS:1000582, SIM spectrum

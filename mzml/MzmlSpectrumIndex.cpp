@@ -4,7 +4,6 @@
 #include "mzml/MzmlFault.h"
 #include "mzml/MzmlSpectrum.h"
 
-#include <QHash>
 #include <QScopeGuard>
 
 #include <exception>
@@ -116,7 +115,7 @@ public:
             throw;
         }
         entry.setDirect(tags.direct);
-        entry.filter = filterId(FilterText(tags.spectrum, tags.scan));
+        entry.filter = m_index.filters.id(FilterText(tags.spectrum, tags.scan));
         const std::optional<double> startTime = ValidStartTime(tags.scan.startTime);
         entry.startTime = startTime.value_or(0);
         entry.startTimeFault = !startTime;
@@ -133,26 +132,14 @@ public:
         std::deque<SpectrumEntry> &entries = later.m_index.entries;
         for (; !entries.empty(); entries.pop_front()) {
             SpectrumEntry &entry = entries.front();
-            entry.filter = filterId(later.m_index.filters[size_t(entry.filter)]);
+            entry.filter = m_index.filters.id(later.m_index.filters.bytes(entry.filter));
             m_index.entries.push_back(entry);
         }
         later = {};
     }
 
 private:
-    qint32 filterId(const QString &text)
-    {
-        const auto known = m_filterIds.constFind(text);
-        if (known != m_filterIds.constEnd())
-            return *known;
-        const qint32 id = qint32(m_index.filters.size());
-        m_index.filters.push_back(text);
-        m_filterIds.insert(text, id);
-        return id;
-    }
-
     SpectrumIndex m_index;
-    QHash<QString, qint32> m_filterIds;
 };
 
 } // namespace

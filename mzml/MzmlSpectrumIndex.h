@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mzml/ByteSource.h"
+#include "mzml/FilterTable.h"
 #include "mzml/MzmlFault.h"
 #include "mzml/MzmlHead.h"
 #include "mzml/MzmlSpectrum.h"
@@ -50,9 +51,9 @@ static_assert(sizeof(SpectrumEntry) <= 56);
 struct SpectrumIndex
 {
     std::deque<SpectrumEntry> entries; // in blocks: a large run is never copied to grow
-    std::vector<QString> filters;      // the distinct filter texts: an acquisition repeats a few
+    FilterTable filters;
 
-    const QString &filterOf(const SpectrumEntry &entry) const { return filters[size_t(entry.filter)]; }
+    QString filterOf(const SpectrumEntry &entry) const { return filters.text(entry.filter); }
 };
 
 // Reads the whole document, whose head is known, from source in one pass:

@@ -14,7 +14,7 @@ struct HeadComplete
 {
 };
 
-// Ends a first half that reached its cut between two spectra of the run's list.
+// Ends a first half that reached its cut in the run's spectrum list.
 struct HalfReadInList
 {
 };
@@ -164,7 +164,6 @@ private:
     void readSpectrumList()
     {
         m_head.spectrumList = m_tokenizer.openElements();
-        const int depth = m_tokenizer.openDepth();
         try {
             ReadChildren(m_tokenizer, [&](const XmlToken &child) {
                 CheckSpectrumListChild(child);
@@ -173,10 +172,7 @@ private:
                 m_spectrum(m_tokenizer, *m_known);
             });
         } catch (const HalfRead &) {
-            // Between two spectra, not inside one.
-            if (m_tokenizer.openDepth() == depth)
-                throw HalfReadInList{};
-            throw;
+            throw HalfReadInList{};
         }
     }
 
@@ -222,6 +218,7 @@ bool ReadMzmlFirstHalf(ByteSource &source, const MzmlHead &head, const SpectrumR
     try {
         MzmlReader(tokenizer, &head, spectrum).read();
     } catch (const HalfReadInList &) {
+        // Between two spectra, not inside one.
         return tokenizer.openElements() == head.spectrumList;
     } catch (const HalfRead &) {
     } catch (const MzmlFault &) {

@@ -1358,6 +1358,11 @@ void TestMzmlReader::halvesReadAsOnePass_data()
     for (const QString &name : corpus.entryList({u"*.mzML"_s}, QDir::Files))
         QTest::newRow(qPrintable(name)) << ContentOf(corpus.filePath(name));
     QTest::newRow("demo") << ContentOf(QStringLiteral(QUORVANE_SOURCE_DIR "/examples/demo.raw"));
+    // A cut at the inner one stands inside a spectrum: no join.
+    QByteArray nested = ContentOf(corpus.filePath(u"valid.mzML"_s));
+    const qsizetype second = nested.indexOf("<spectrum ", nested.indexOf("<spectrum ") + 1);
+    nested.insert(nested.indexOf('>', second) + 1, "<spectrum id=\"inner\"/>");
+    QTest::newRow("a spectrum inside a spectrum") << nested;
     const ArrayEncoding zlib64{Precision::Float64, true, Numpress::None};
     for (const MzmlLayout &layout : {MzmlLayout{}, MzmlLayout{false, zlib64, zlib64, TimeUnit::Seconds, true, false}}) {
         const QString path = m_dir.filePath(u"halves.raw"_s);

@@ -89,5 +89,6 @@ QString DisagreementOfHalves(const QByteArray &document, qint64 cut, bool *joine
     });
     if (inHalves == inOne)
         return {};
-    return u"cut at byte %1: in two halves\n%2\nin one\n%3"_s.arg(cut).arg(inHalves.left(2000), inOne.left(2000));
+    return u"cut at byte %1, read in two halves:\n%2\n... and in one pass:\n%3"_s.arg(cut).arg(inHalves.left(2000),
+                                                                                               inOne.left(2000));
 }

@@ -63,7 +63,7 @@ struct MzmlFile : AcquisitionFile
 
     const SpectrumEntry &spectrum(qint32 n)
     {
-        const std::deque<SpectrumEntry> &entries = allSpectra().entries;
+        const SpectrumEntries &entries = allSpectra().entries;
         if (n < 1 || size_t(n) > entries.size())
             throw FileError(ErrorNumber::InvalidArgument, path,
                             u"there is no spectrum %1; the acquisition holds %2"_s.arg(n).arg(entries.size()));

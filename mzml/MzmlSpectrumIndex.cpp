@@ -9,6 +9,7 @@
 #include <exception>
 #include <thread>
 
+#include <algorithm>
 #include <limits>
 
 using namespace Qt::Literals::StringLiterals;
@@ -125,17 +126,13 @@ public:
     SpectrumIndex take() { return std::move(m_index); }
     qint64 count() const { return qint64(m_index.entries.size()); }
 
-    // Adds the spectra that another builder read after these, freeing
-    // its blocks as they are taken: the index is never held twice.
+    // Adds the spectra that another builder read after these.
     void append(IndexBuilder &&later)
     {
-        std::deque<SpectrumEntry> &entries = later.m_index.entries;
-        for (; !entries.empty(); entries.pop_front()) {
-            SpectrumEntry &entry = entries.front();
+        later.m_index.entries.forEach([&](SpectrumEntry &entry) {
             entry.filter = m_index.filters.id(later.m_index.filters.bytes(entry.filter));
-            m_index.entries.push_back(entry);
-        }
-        later = {};
+        });
+        m_index.entries.append(std::move(later.m_index.entries));
     }
 
 private:
@@ -143,6 +140,31 @@ private:
 };
 
 } // namespace
+
+const SpectrumEntry &SpectrumEntries::operator[](size_t i) const
+{
+    const size_t part = size_t(std::upper_bound(m_ends.begin(), m_ends.end(), i) - m_ends.begin());
+    return m_parts[part][i - (part == 0 ? 0 : m_ends[part - 1])];
+}
+
+void SpectrumEntries::push_back(const SpectrumEntry &entry)
+{
+    if (m_parts.empty()) {
+        m_parts.emplace_back();
+        m_ends.push_back(0);
+    }
+    m_parts.back().push_back(entry);
+    ++m_ends.back();
+}
+
+void SpectrumEntries::append(SpectrumEntries &&later)
+{
+    for (size_t part = 0; part < later.m_parts.size(); ++part) {
+        m_parts.push_back(std::move(later.m_parts[part]));
+        m_ends.push_back(size() + m_parts.back().size());
+    }
+    later = {};
+}
 
 void SpectrumEntry::setArrays(qint64 start, qint64 end)
 {

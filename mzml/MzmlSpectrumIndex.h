@@ -47,10 +47,35 @@ public:
 };
 static_assert(sizeof(SpectrumEntry) <= 56);
 
+// The entries of a document's spectra in document order, kept in the parts
+// that were read apart (the halves of a pass), each in blocks: neither a
+// part that grows nor the joining of two copies an entry.
+class SpectrumEntries
+{
+public:
+    size_t size() const { return m_ends.empty() ? 0 : m_ends.back(); }
+    const SpectrumEntry &operator[](size_t i) const;
+    void push_back(const SpectrumEntry &entry);
+    // Adds the parts of entries read after these.
+    void append(SpectrumEntries &&later);
+    // Calls visit with each entry, in order.
+    template <typename Visit>
+    void forEach(Visit &&visit)
+    {
+        for (std::deque<SpectrumEntry> &part : m_parts)
+            for (SpectrumEntry &entry : part)
+                visit(entry);
+    }
+
+private:
+    std::vector<std::deque<SpectrumEntry>> m_parts;
+    std::vector<size_t> m_ends; // of each part, counted from the first entry
+};
+
 // The spectra of a document in document order.
 struct SpectrumIndex
 {
-    std::deque<SpectrumEntry> entries; // in blocks: a large run is never copied to grow
+    SpectrumEntries entries;
     FilterTable filters;
 
     QString filterOf(const SpectrumEntry &entry) const { return filters.text(entry.filter); }

@@ -37,7 +37,8 @@ QString Described(const std::function<SpectrumIndex()> &pass)
     try {
         const SpectrumIndex index = pass();
         QStringList lines;
-        for (const SpectrumEntry &entry : index.entries) {
+        for (size_t i = 0; i < index.entries.size(); ++i) {
+            const SpectrumEntry &entry = index.entries[i];
             const std::optional<DirectArrays> direct = entry.direct();
             lines << u"%1 %2 %3 %4 [%5] %6-%7 %8"_s.arg(entry.offset)
                          .arg(entry.declaredLength)

@@ -5,7 +5,6 @@
 #include "mzml/Base64Decoder.h"
 #include "mzml/BinaryArrayDecoding.h"
 #include "mzml/DecompressedCopy.h"
-#include "mzml/FilterTable.h"
 #include "mzml/MzmlDocument.h"
 #include "mzml/MzmlFault.h"
 #include "mzml/MzmlParams.h"
@@ -71,8 +70,6 @@ private Q_SLOTS:
     void agreesWithReferenceParser_data();
     void agreesWithReferenceParser();
     void tokenizerIgnoresHowBytesArrive();
-    void filterTableKeepsEachTextOnce_data();
-    void filterTableKeepsEachTextOnce();
     void largeFileReadInHalves_data();
     void largeFileReadInHalves();
     void copyFolder_data();
@@ -1277,42 +1274,6 @@ void TestMzmlReader::agreesWithReferenceParser()
     QVERIFY2(joins > 0 || !original.contains("<spectrum "), "no cut joined: the comparisons would prove nothing");
 }
 
-void TestMzmlReader::filterTableKeepsEachTextOnce_data()
-{
-    QTest::addColumn<QByteArrayList>("texts"); // distinct
-    QTest::addColumn<int>("rounds");           // each text asked for that often, in turn
-    QTest::newRow("the empty text") << QByteArrayList{QByteArray()} << 3;
-    QTest::newRow("a few, repeated") << QByteArrayList{"+ p ESI Full ms [100.00-2000.00]",
-                                                       "+ c ESI SIM ms [445.00-455.00]", "+ Full ms "}
-                                     << 1000;
-    QByteArrayList many;
-    for (int n = 0; n < 100000; ++n)
-        many << "+ p ESI Full ms [" + QByteArray::number(100 + n) + ".00-2000.00]";
-    QTest::newRow("a text each of many spectra") << many << 2;
-    // One beyond a block of its own, and texts that differ in their last byte only.
-    QTest::newRow("long texts") << QByteArrayList{QByteArray(3 << 20, 'a'), QByteArray(3 << 20, 'a') + 'b', "short",
-                                                  QByteArray(1 << 20, 'c')}
-                                << 2;
-    QTest::newRow("beyond ASCII") << QByteArrayList{"\xc3\xa9 ms", "\xf0\x9f\x98\x80", "e ms"} << 2;
-}
-
-// Every text keeps its number and comes back as it went in, however many
-// texts there are and however long.
-void TestMzmlReader::filterTableKeepsEachTextOnce()
-{
-    QFETCH(QByteArrayList, texts);
-    QFETCH(int, rounds);
-    FilterTable table;
-    for (int round = 0; round < rounds; ++round)
-        for (qsizetype i = 0; i < texts.size(); ++i)
-            if (table.id(texts[i]) != i)
-                QFAIL(qPrintable(u"text %1 in round %2 has another number"_s.arg(i).arg(round)));
-    QCOMPARE(table.size(), texts.size());
-    for (qsizetype i = 0; i < texts.size(); ++i)
-        if (table.text(qint32(i)) != QString::fromUtf8(texts[i]))
-            QFAIL(qPrintable(u"text %1 comes back otherwise"_s.arg(i)));
-}
-
 void TestMzmlReader::largeFileReadInHalves_data()
 {
     QTest::addColumn<Mutation>("mutation");
@@ -1345,9 +1306,11 @@ void TestMzmlReader::largeFileReadInHalves()
 {
     QFETCH(Mutation, mutation);
     QFETCH(QString, failure);
+    // A filter text each, and one longer than a block of the texts' table.
     FakeAcquisition a = ExampleAcquisition();
     for (int n = 0; n < 8000; ++n)
-        a.spectra.push_back(Generated(n % 4 == 3 ? u"+ c ESI SIM ms"_s : u"+ p ESI Full ms"_s, n, 100));
+        a.spectra.push_back(Generated(u"+ p ESI %1 ms [%2]"_s.arg(n % 4 == 3 ? u"SIM" : u"Full").arg(n), n, 100));
+    a.spectra[5].filter += QString(2 << 20, u'x');
     const QString path = m_dir.filePath(u"halves.raw"_s);
     const ArrayEncoding plain{Precision::Float64, false, Numpress::None};
     WriteMzml(path, a, MzmlLayout{.indexed = false, .masses = plain, .intensities = plain});

@@ -67,10 +67,11 @@ void WriteHeaderLines(TextFileWriter &output, const SampleHeader &header)
 }
 
 // A spectrum block as it goes to the file: the start time in seconds and the
-// points, every value checked already.
+// points, every value checked already. A spectrum handed out in runs has a
+// block for each run, the start time on the first.
 struct SpectrumBlock
 {
-    double seconds;
+    std::optional<double> seconds;
     SpectrumPoints points;
     std::vector<char> text; // its lines, when they are formatted already
 };
@@ -147,16 +148,18 @@ public:
     template <typename Output>
     void Write(Output &output, const SpectrumBlock &block) const
     {
-        char *at = output.Reserve(IntervalLineCapacity);
-        at = std::copy(IntervalKey.begin(), IntervalKey.end(), at);
-        at = m_threeDecimals.Format(at, block.seconds);
-        output.Commit(std::copy(LineEnd.begin(), LineEnd.end(), at));
+        if (block.seconds) {
+            char *at = output.Reserve(IntervalLineCapacity);
+            at = std::copy(IntervalKey.begin(), IntervalKey.end(), at);
+            at = m_threeDecimals.Format(at, *block.seconds);
+            output.Commit(std::copy(LineEnd.begin(), LineEnd.end(), at));
+        }
         const std::vector<double> &masses = block.points.masses;
         const std::vector<double> &intensities = block.points.intensities;
         for (size_t j = 0; j < masses.size(); ++j) {
             if (!(intensities[j] > 0))
                 continue;
-            at = output.Reserve(PointLineCapacity);
+            char *at = output.Reserve(PointLineCapacity);
             at = m_points.Format(at, masses[j], intensities[j] / m_scaling);
             output.Commit(std::copy(LineEnd.begin(), LineEnd.end(), at));
         }
@@ -391,15 +394,26 @@ bool HoldsSpectraOfKind(Acquisition &acquisition, QStringView searchText)
 void WriteSpectrum(Acquisition &acquisition, SpectrumBlockThread &blocks, double scaling, qint32 n)
 {
     SpectrumBlock block{StartSeconds(acquisition.Spectra().StartTime(n), acquisition.Path(), n), {}, {}};
+    bool held = true; // block is still to be pushed
     try {
-        block.points = acquisition.Spectra().Item(n)->Points();
-        CheckPoints(block.points, scaling, acquisition.Path(), n);
+        acquisition.Spectra().Item(n)->PointsInRuns([&](SpectrumPoints &points) {
+            if (!held)
+                block = SpectrumBlock{};
+            held = true;
+            block.points = std::move(points);
+            CheckPoints(block.points, scaling, acquisition.Path(), n);
+            held = false;
+            blocks.Push(std::move(block));
+        });
     } catch (...) {
-        // The start time is written before the points are fetched.
-        blocks.Push(std::move(block));
+        // The start time is written before the points are fetched, and the
+        // points before a failing one are written too.
+        if (held)
+            blocks.Push(std::move(block));
         throw;
     }
-    blocks.Push(std::move(block));
+    if (held)
+        blocks.Push(std::move(block));
 }
 
 // sectionsLeft counts this section too: the progress's total is every

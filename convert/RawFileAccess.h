@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -65,6 +66,16 @@ class SpectrumData
 public:
     virtual ~SpectrumData() = default;
     virtual SpectrumPoints Points() = 0;
+    // The same points handed to run in runs of consecutive points, in order,
+    // so that a spectrum too large to hold whole need not be. A component
+    // hands out the first run only once it knows every point sound: after a
+    // failure no run of the spectrum has been handed out. By default, the
+    // points as one run.
+    virtual void PointsInRuns(const std::function<void(SpectrumPoints &)> &run)
+    {
+        SpectrumPoints points = Points();
+        run(points);
+    }
 };
 
 class SpectrumCollection

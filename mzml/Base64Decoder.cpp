@@ -61,17 +61,16 @@ unsigned char *PutGroup(unsigned char *next, quint32 bits)
 
 } // namespace
 
-bool DecodeBase64(QByteArrayView text, std::vector<unsigned char> &out)
+bool Base64Stream::add(QByteArrayView text, std::vector<unsigned char> &out)
 {
-    out.resize(size_t(text.size()) / 4 * 3 + 3);
-    unsigned char *next = out.data();
-    quint32 group = 0;
-    int filled = 0; // sextets in group
+    const size_t kept = out.size();
+    out.resize(kept + size_t(text.size()) / 4 * 3 + 3);
+    unsigned char *next = out.data() + kept;
     qsizetype i = 0;
     const qsizetype size = text.size();
-    while (i < size) {
+    while (i < size && !m_tail) {
         // The common case first: groups of four sextets, nothing in between.
-        if (filled == 0) {
+        if (m_filled == 0) {
             quint32 bits = 0;
             while (i + 4 <= size && !((bits = GroupAt(text.data() + i)) & NotASextet)) {
                 next = PutGroup(next, bits);
@@ -81,14 +80,16 @@ bool DecodeBase64(QByteArrayView text, std::vector<unsigned char> &out)
                 break;
         }
         const unsigned char value = Classify(text[i]);
-        if (value == Padding)
+        if (value == Padding) {
+            m_tail = true;
             break;
+        }
         if (value < 64) {
-            group = (group << 6) | value;
-            if (++filled == 4) {
-                next = PutGroup(next, group);
-                filled = 0;
-                group = 0;
+            m_group = (m_group << 6) | value;
+            if (++m_filled == 4) {
+                next = PutGroup(next, m_group);
+                m_filled = 0;
+                m_group = 0;
             }
         } else if (value != Space) {
             return false;
@@ -96,22 +97,33 @@ bool DecodeBase64(QByteArrayView text, std::vector<unsigned char> &out)
         ++i;
     }
     // The tail: what the last group holds, then only padding and white space.
-    int padding = 0;
     for (; i < size; ++i) {
         const unsigned char value = Classify(text[i]);
         if (value == Padding)
-            ++padding;
+            ++m_padding;
         else if (value != Space)
             return false;
     }
-    if (filled == 1 || (padding > 0 && (filled < 2 || filled + padding != 4)))
-        return false;
-    if (filled == 2) {
-        *next++ = static_cast<unsigned char>(group >> 4);
-    } else if (filled == 3) {
-        *next++ = static_cast<unsigned char>(group >> 10);
-        *next++ = static_cast<unsigned char>(group >> 2);
-    }
     out.resize(size_t(next - out.data()));
     return true;
+}
+
+bool Base64Stream::finish(std::vector<unsigned char> &out)
+{
+    if (m_filled == 1 || (m_padding > 0 && (m_filled < 2 || m_filled + m_padding != 4)))
+        return false;
+    if (m_filled == 2) {
+        out.push_back(static_cast<unsigned char>(m_group >> 4));
+    } else if (m_filled == 3) {
+        out.push_back(static_cast<unsigned char>(m_group >> 10));
+        out.push_back(static_cast<unsigned char>(m_group >> 2));
+    }
+    return true;
+}
+
+bool DecodeBase64(QByteArrayView text, std::vector<unsigned char> &out)
+{
+    out.clear();
+    Base64Stream stream;
+    return stream.add(text, out) && stream.finish(out);
 }

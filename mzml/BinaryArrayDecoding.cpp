@@ -36,11 +36,6 @@ constexpr Term UnsupportedDataTypes[] = {
 // stream; this many zero bytes after the data keep them inside the buffer.
 constexpr size_t ReadSlack = 16;
 
-MzmlFault ArrayFault(const QString &arrayName, const QString &what)
-{
-    return MzmlFault{u"the %1 %2"_s.arg(arrayName, what)};
-}
-
 bool ApplyCompression(QByteArrayView accession, ArrayTerms &terms)
 {
     static constexpr struct
@@ -114,9 +109,9 @@ size_t InflateInto(const std::vector<unsigned char> &input, unsigned char *outpu
     const libdeflate_result result =
         libdeflate_zlib_decompress(&Decompressor(arrayName), input.data(), input.size(), output, size, &produced);
     if (result == LIBDEFLATE_INSUFFICIENT_SPACE)
-        throw ArrayFault(arrayName, u"inflates beyond its declared length"_s);
+        throw InflatesBeyondDeclared(arrayName);
     if (result != LIBDEFLATE_SUCCESS)
-        throw ArrayFault(arrayName, u"holds a damaged zlib stream"_s);
+        throw DamagedZlibStream(arrayName);
     return produced;
 }
 
@@ -139,7 +134,7 @@ std::vector<double> InflateDoubles(const std::vector<unsigned char> &input, qint
     const size_t size = values.size() * sizeof(double);
     const size_t produced = InflateInto(input, reinterpret_cast<unsigned char *>(values.data()), size, arrayName);
     if (produced % sizeof(double) != 0)
-        throw ArrayFault(arrayName, u"holds %1 bytes, which is not a whole number of 64-bit values"_s.arg(produced));
+        throw NotWholeValues(arrayName, produced, sizeof(double));
     values.resize(produced / sizeof(double));
     return values;
 }
@@ -163,9 +158,9 @@ std::vector<unsigned char> Inflate(const std::vector<unsigned char> &input, size
             return output;
         }
         if (result != LIBDEFLATE_INSUFFICIENT_SPACE)
-            throw ArrayFault(arrayName, u"holds a damaged zlib stream"_s);
+            throw DamagedZlibStream(arrayName);
         if (capacity == ceiling)
-            throw ArrayFault(arrayName, u"inflates beyond its declared length"_s);
+            throw InflatesBeyondDeclared(arrayName);
         // The data filled the buffer: they bear out twice as much.
         capacity = capacity > ceiling / 2 ? ceiling : capacity * 2;
     }
@@ -201,32 +196,65 @@ template <typename Float>
 std::vector<double> DecodeFloats(const unsigned char *bytes, size_t size, const QString &arrayName)
 {
     if (size % sizeof(Float) != 0)
-        throw ArrayFault(arrayName, u"holds %1 bytes, which is not a whole number of %2-bit values"_s.arg(size).arg(
-                                        sizeof(Float) * 8));
+        throw NotWholeValues(arrayName, size, sizeof(Float));
     std::vector<double> values(size / sizeof(Float));
     for (size_t i = 0; i < values.size(); ++i)
         values[i] = qFromLittleEndian<Float>(bytes + i * sizeof(Float));
     return values;
 }
 
-// The bytes of one value: for numpress 5 at most, otherwise the width of
-// the data type.
+// The values, when there are as many as declared.
+std::vector<double> CheckedLength(std::vector<double> values, qint64 declaredLength, const QString &arrayName)
+{
+    if (qint64(values.size()) != declaredLength)
+        throw WrongValueCount(arrayName, values.size(), declaredLength);
+    return values;
+}
+
+} // namespace
+
+MzmlFault ArrayFault(const QString &arrayName, const QString &what)
+{
+    return MzmlFault{u"the %1 %2"_s.arg(arrayName, what)};
+}
+
+MzmlFault NotBase64(const QString &arrayName)
+{
+    return ArrayFault(arrayName, u"is not valid base64"_s);
+}
+
+MzmlFault InflatesBeyondDeclared(const QString &arrayName)
+{
+    return ArrayFault(arrayName, u"inflates beyond its declared length"_s);
+}
+
+MzmlFault DamagedZlibStream(const QString &arrayName)
+{
+    return ArrayFault(arrayName, u"holds a damaged zlib stream"_s);
+}
+
+MzmlFault NotWholeValues(const QString &arrayName, size_t bytes, size_t valueBytes)
+{
+    return ArrayFault(arrayName,
+                      u"holds %1 bytes, which is not a whole number of %2-bit values"_s.arg(bytes).arg(valueBytes * 8));
+}
+
+MzmlFault WrongValueCount(const QString &arrayName, size_t count, qint64 declaredLength)
+{
+    return ArrayFault(arrayName, u"holds %1 values where the spectrum declares %2"_s.arg(count).arg(declaredLength));
+}
+
 size_t ValueBytes(const ArrayEncoding &encoding)
 {
     return encoding.numpress != Numpress::None ? 5 : encoding.precision == Precision::Float32 ? 4 : 8;
 }
 
-// The bytes that declaredLength values take at most. Absurd lengths are
-// cut to what a size_t holds with room to spare.
 size_t DeclaredBytes(const ArrayEncoding &encoding, qint64 declaredLength)
 {
     return std::min(size_t(declaredLength), std::numeric_limits<size_t>::max() / 16) * ValueBytes(encoding);
 }
 
-// Refuses, before anything is inflated, an array whose declared values
-// take more bytes than its compressed bytes can give at deflate's largest
-// ratio: the document is damaged, and believing it would inflate a stream
-// made to fill the memory. A numpress value takes half a byte at the least.
+// A numpress value takes half a byte at the least.
 void RefuseLengthBeyondData(size_t compressed, const ArrayEncoding &encoding, qint64 declaredLength,
                             const QString &arrayName)
 {
@@ -239,17 +267,6 @@ void RefuseLengthBeyondData(size_t compressed, const ArrayEncoding &encoding, qi
                          u"is damaged: its %1 bytes of zlib data cannot hold the %2 values declared"_s.arg(compressed)
                              .arg(declaredLength));
 }
-
-// The values, when there are as many as declared.
-std::vector<double> CheckedLength(std::vector<double> values, qint64 declaredLength, const QString &arrayName)
-{
-    if (qint64(values.size()) != declaredLength)
-        throw ArrayFault(arrayName,
-                         u"holds %1 values where the spectrum declares %2"_s.arg(values.size()).arg(declaredLength));
-    return values;
-}
-
-} // namespace
 
 void ArrayTerms::addCvParam(const XmlTokenizer &tokenizer)
 {
@@ -299,7 +316,7 @@ std::vector<double> DecodeBinaryArray(QByteArrayView base64, const ArrayEncoding
 {
     std::vector<unsigned char> bytes;
     if (!DecodeBase64(base64, bytes))
-        throw ArrayFault(arrayName, u"is not valid base64"_s);
+        throw NotBase64(arrayName);
     if (encoding.zlib && !bytes.empty()) {
         RefuseLengthBeyondData(bytes.size(), encoding, declaredLength, arrayName);
         if (encoding.numpress != Numpress::None) {

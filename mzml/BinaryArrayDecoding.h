@@ -3,6 +3,7 @@
 // The binary arrays of an mzML spectrum: how they are encoded, and their
 // decoding from base64 text into numbers.
 
+#include "mzml/MzmlFault.h"
 #include "mzml/XmlTokenizer.h"
 
 #include <QByteArrayView>
@@ -59,3 +60,25 @@ ArrayEncoding EncodingOfArray(const ArrayTerms &terms, const QString &arrayName)
 // ratio, and none inflates beyond what the declared length allows.
 std::vector<double> DecodeBinaryArray(QByteArrayView base64, const ArrayEncoding &encoding, qint64 declaredLength,
                                       const QString &arrayName);
+
+// The faults of an array's decoding, in the words of every way of decoding
+// it: "the m/z array ...".
+MzmlFault ArrayFault(const QString &arrayName, const QString &what);
+MzmlFault NotBase64(const QString &arrayName);
+MzmlFault InflatesBeyondDeclared(const QString &arrayName);
+MzmlFault DamagedZlibStream(const QString &arrayName);
+MzmlFault NotWholeValues(const QString &arrayName, size_t bytes, size_t valueBytes);
+MzmlFault WrongValueCount(const QString &arrayName, size_t count, qint64 declaredLength);
+
+// The bytes of one value: for numpress 5 at most, otherwise the width of
+// the data type.
+size_t ValueBytes(const ArrayEncoding &encoding);
+// The bytes that declaredLength values take at most. Absurd lengths are
+// cut to what a size_t holds with room to spare.
+size_t DeclaredBytes(const ArrayEncoding &encoding, qint64 declaredLength);
+// Refuses, before anything is inflated, an array whose declared values
+// take more bytes than its compressed bytes can give at deflate's largest
+// ratio: the document is damaged, and believing it would inflate a stream
+// made to fill the memory.
+void RefuseLengthBeyondData(size_t compressed, const ArrayEncoding &encoding, qint64 declaredLength,
+                            const QString &arrayName);

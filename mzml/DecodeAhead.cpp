@@ -1,5 +1,6 @@
 #include "mzml/DecodeAhead.h"
 
+#include "mzml/LargeSpectrum.h"
 #include "mzml/MzmlFault.h"
 #include "mzml/MzmlSpectrum.h"
 #include "mzml/MzmlSpectrumIndex.h"
@@ -17,11 +18,9 @@ constexpr size_t ByteBudget = 4 << 20;
 // How many spectra after the one asked for are looked at for the next ones.
 constexpr qint32 LookAhead = 256;
 // A spectrum whose arrays take fewer bytes decodes faster than a hand-off
-// to the worker costs...
+// to the worker costs. A large spectrum (LargeSpectrumPoints) is decoded
+// only when asked for, so that no second copy of one is ever held.
 constexpr qint64 AheadMinimumBytes = 16 << 10;
-// ...and one of more points is decoded only when asked for, so that no
-// second copy of a large spectrum is ever held.
-constexpr qint64 AheadMaximumPoints = 1 << 18;
 
 size_t BytesOf(const SpectrumPoints &points)
 {
@@ -123,7 +122,7 @@ bool DecodeAhead::PaysAhead(qint32 n) const
 {
     const SpectrumEntry &entry = m_index.entries[size_t(n) - 1];
     return entry.arraysEnd() - entry.arraysStart() >= AheadMinimumBytes && entry.declaredLength >= 0
-        && entry.declaredLength <= AheadMaximumPoints;
+        && entry.declaredLength <= LargeSpectrumPoints;
 }
 
 DecodeAhead::Slot *DecodeAhead::Find(quint64 id)

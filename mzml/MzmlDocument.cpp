@@ -5,6 +5,7 @@
 #include "mzml/AcquisitionFile.h"
 #include "mzml/DecodeAhead.h"
 #include "mzml/FileWindow.h"
+#include "mzml/LargeSpectrum.h"
 #include "mzml/MzmlFault.h"
 #include "mzml/MzmlSpectrum.h"
 #include "mzml/MzmlSpectrumIndex.h"
@@ -178,6 +179,22 @@ public:
                     m_file->ahead = std::make_unique<DecodeAhead>(m_file->spectraFile(), m_file->spectraFileMutex,
                                                                   m_file->head, *m_file->spectra);
                 return m_file->ahead->Points(m_n);
+            },
+            m_n);
+    }
+
+    void PointsInRuns(const std::function<void(SpectrumPoints &)> &run) override
+    {
+        const SpectrumEntry &entry = m_file->spectrum(m_n);
+        const std::optional<DirectArrays> direct = entry.direct();
+        if (!DecodesInPieces(entry.declaredLength, direct)) {
+            SpectrumData::PointsInRuns(run);
+            return;
+        }
+        m_file->reading(
+            [&] {
+                DecodeSpectrumInPieces(m_file->spectraFile(), m_file->spectraFileMutex, entry.arraysStart(),
+                                       entry.declaredLength, *direct, run);
             },
             m_n);
     }

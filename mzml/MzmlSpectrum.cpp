@@ -10,10 +10,10 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-namespace {
-
 const QString MassArray = u"m/z array"_s;
 const QString IntensityArray = u"intensity array"_s;
+
+namespace {
 
 struct DecodedArrays
 {

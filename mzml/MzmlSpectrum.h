@@ -11,6 +11,10 @@
 
 #include <optional>
 
+// The arrays' names, as faults word them.
+extern const QString MassArray;
+extern const QString IntensityArray;
+
 // Where the base64 text of one array stands among the bytes of its
 // spectrum's arrays.
 struct ArrayText

@@ -235,6 +235,26 @@ void TestAscConversion::dataLines_data()
         << example << nan << false << QStringList{interval} << u"\"%1\", spectrum 1: Overflow in a scaled intensity."_s;
     QTest::newRow("masses and intensities differ") << ms(36.5, {1, 2}, {3}) << 1.0 << false << QStringList{interval}
                                                    << u"\"%1\", spectrum 1: it holds 2 masses but 1 intensities."_s;
+
+    // A spectrum handed out in runs reads as one.
+    const auto inRuns = [](FakeSpectrum spectrum, size_t runPoints) {
+        spectrum.runPoints = runPoints;
+        return spectrum;
+    };
+    const FakeSpectrum five = ms(36.5, {1, 2, 3, 4, 5}, {1, 0, 3, 4, 5});
+    const QStringList fiveLines{interval, u"1,000\t1,0"_s, u"3,000\t3,0"_s, u"4,000\t4,0"_s, u"5,000\t5,0"_s};
+    QTest::newRow("runs of 2") << inRuns(five, 2) << 1.0 << true << fiveLines << QString();
+    QTest::newRow("runs of 1") << inRuns(five, 1) << 1.0 << true << fiveLines << QString();
+    QTest::newRow("no points, no run") << inRuns(ms(36.5, {}, {}), 2) << 1.0 << true << QStringList{interval}
+                                       << QString();
+    QTest::newRow("infinite mass in the third run")
+        << inRuns(ms(36.5, {1, 2, 3, 4, inf, 6}, {1, 2, 3, 4, 5, 6}), 2) << 1.0 << false
+        << QStringList{interval, u"1,000\t1,0"_s, u"2,000\t2,0"_s, u"3,000\t3,0"_s, u"4,000\t4,0"_s}
+        << u"\"%1\", spectrum 1: Overflow in a mass."_s;
+    QTest::newRow("infinite mass second in a run")
+        << inRuns(ms(36.5, {1, 2, 3, inf}, {1, 2, 3, 4}), 2) << 1.0 << false
+        << QStringList{interval, u"1,000\t1,0"_s, u"2,000\t2,0"_s, u"3,000\t3,0"_s}
+        << u"\"%1\", spectrum 1: Overflow in a mass."_s;
 }
 
 void TestAscConversion::dataLines()

@@ -122,6 +122,19 @@ void WriteZlibBomb(const QString &path)
     QVERIFY(WriteBytes(path, content));
 }
 
+// One spectrum of 2,000,000 points, 32 MB as numbers: decoded a piece at a time.
+void WriteOneLargeSpectrum(const QString &path)
+{
+    FakeAcquisition acquisition = ExampleAcquisition();
+    FakeSpectrum spectrum{u"+ p ESI Full ms [100.00-2000.00]"_s, 0.5, {}, {}};
+    for (int i = 0; i < 2000000; ++i) {
+        spectrum.masses.push_back(100.0 + i * 0.0009765625);
+        spectrum.intensities.push_back(double(i % 1000));
+    }
+    acquisition.spectra = {std::move(spectrum)};
+    WriteMzml(path, acquisition);
+}
+
 } // namespace
 
 class TestMemory : public QObject
@@ -140,6 +153,7 @@ void TestMemory::conversionMemoryStaysFlat_data()
     // Holding the file or every spectrum's points shows up many times over
     // the bound; the spectrum index and one spectrum's points stay well inside.
     QTest::newRow("20,000 spectra") << WriteAcquisition(WriteLargeAcquisition) << true;
+    QTest::newRow("one spectrum of 2,000,000 points") << WriteAcquisition(WriteOneLargeSpectrum) << true;
     // Texts of 64 MiB are refused, having been held no further than the limit.
     QTest::newRow("comment between spectra") << WithInserted({{"<spectrum index=\"1\"", "<!--#-->\n"}}) << false;
     QTest::newRow("attribute of a spectrum") << WithInserted({{" index=\"1\"", " n=\"#\""}}) << false;

@@ -5,6 +5,7 @@
 #include "mzml/Base64Decoder.h"
 #include "mzml/BinaryArrayDecoding.h"
 #include "mzml/DecompressedCopy.h"
+#include "mzml/LargeSpectrum.h"
 #include "mzml/MzmlDocument.h"
 #include "mzml/MzmlFault.h"
 #include "mzml/MzmlParams.h"
@@ -42,6 +43,7 @@ Q_DECLARE_METATYPE(MzmlLayout)
 Q_DECLARE_METATYPE(Tolerance)
 Q_DECLARE_METATYPE(Mutation)
 Q_DECLARE_METATYPE(Numpress)
+Q_DECLARE_METATYPE(ArrayEncoding)
 
 class TestMzmlReader : public QObject
 {
@@ -67,6 +69,10 @@ private Q_SLOTS:
     void randomArraysNeverCrash_data();
     void randomArraysNeverCrash();
     void decodesLargeSpectraAhead();
+    void largeSpectrumInRuns_data();
+    void largeSpectrumInRuns();
+    void arraysInPiecesAsWhole_data();
+    void arraysInPiecesAsWhole();
     void agreesWithReferenceParser_data();
     void agreesWithReferenceParser();
     void tokenizerIgnoresHowBytesArrive();
@@ -192,6 +198,17 @@ Mutation ReplaceBinary(int n, QByteArray text)
     };
 }
 
+// Cuts count characters from the end of the n-th binary text.
+Mutation CutBinary(int n, qsizetype count)
+{
+    return [n, count](QByteArray &document) {
+        qsizetype at = -1;
+        for (int i = 0; i <= n; ++i)
+            at = document.indexOf("<binary>", at + 1);
+        document.remove(document.indexOf("</binary>", at) - count, count);
+    };
+}
+
 Mutation Replace(QByteArray before, QByteArray after)
 {
     return [before, after](QByteArray &document) {
@@ -291,6 +308,16 @@ void TestMzmlReader::base64MatchesQt()
         std::vector<unsigned char> decoded;
         QVERIFY2(DecodeBase64(text.toLatin1(), decoded), qPrintable(text));
         QCOMPARE(QByteArray(reinterpret_cast<const char *>(decoded.data()), qsizetype(decoded.size())), data);
+        // The same text in three pieces, cut anywhere.
+        const QByteArray latin1 = text.toLatin1();
+        qsizetype cuts[] = {random.bounded(latin1.size() + 1), random.bounded(latin1.size() + 1)};
+        std::sort(std::begin(cuts), std::end(cuts));
+        Base64Stream stream;
+        std::vector<unsigned char> streamed;
+        QVERIFY(stream.add(latin1.first(cuts[0]), streamed));
+        QVERIFY(stream.add(latin1.sliced(cuts[0], cuts[1] - cuts[0]), streamed));
+        QVERIFY(stream.add(latin1.sliced(cuts[1]), streamed) && stream.finish(streamed));
+        QCOMPARE(streamed, decoded);
     }
 }
 
@@ -314,6 +341,12 @@ void TestMzmlReader::base64Rejects()
     QFETCH(bool, qtRejects);
     std::vector<unsigned char> decoded;
     QVERIFY(!DecodeBase64(text.toUtf8(), decoded));
+    // Refused too when it comes a character at a time.
+    Base64Stream stream;
+    bool accepted = true;
+    for (const char c : text.toUtf8())
+        accepted = accepted && stream.add(QByteArrayView(&c, 1), decoded);
+    QVERIFY(!(accepted && stream.finish(decoded)));
     QCOMPARE(!QByteArray::fromBase64Encoding(text.toUtf8(), QByteArray::AbortOnBase64DecodingErrors), qtRejects);
 }
 
@@ -1223,6 +1256,162 @@ void TestMzmlReader::decodesLargeSpectraAhead()
             QCOMPARE(failure.contains(u"spectrum 5: the m/z array is not valid base64"_s), n == 5);
             QVERIFY2(n == 5 || failure.isEmpty(), qPrintable(failure));
         }
+    }
+}
+
+void TestMzmlReader::largeSpectrumInRuns_data()
+{
+    QTest::addColumn<MzmlLayout>("layout");
+    QTest::addColumn<Mutation>("damage");
+    QTest::addColumn<bool>("fails");
+    const ArrayEncoding zlib64{Precision::Float64, true, Numpress::None};
+    const ArrayEncoding zlib32{Precision::Float32, true, Numpress::None};
+    const ArrayEncoding plain64{Precision::Float64, false, Numpress::None};
+    const ArrayEncoding plain32{Precision::Float32, false, Numpress::None};
+    const Mutation none = [](QByteArray &) {};
+    const MzmlLayout zlib{.masses = zlib64, .intensities = zlib32};
+    QTest::newRow("zlib, 64 and 32 bits") << zlib << none << false;
+    QTest::newRow("uncompressed, 32 and 64 bits, no line breaks")
+        << MzmlLayout{.indexed = false, .masses = plain32, .intensities = plain64, .lineBreaks = false} << none
+        << false;
+    QTest::newRow("through groups") << MzmlLayout{.masses = zlib64, .intensities = plain32, .throughGroups = true}
+                                    << none << false;
+    // Each fault in the words that decoding the spectrum whole gives, none of it handed out.
+    QTest::newRow("m/z array not base64") << zlib << ReplaceBinary(0, "AAA*") << true;
+    QTest::newRow("intensity array not base64 at its end") << zlib << CutBinary(1, 1) << true;
+    QTest::newRow("zlib stream cut short") << zlib << CutBinary(1, 400) << true;
+    QTest::newRow("zlib stream damaged") << zlib << Replace("<binary>eJ", "<binary>eK") << true;
+    QTest::newRow("fewer values than declared")
+        << MzmlLayout{.masses = plain64, .intensities = plain64} << CutBinary(0, 12) << true;
+    QTest::newRow("part of a value") << MzmlLayout{.masses = plain64, .intensities = plain32} << CutBinary(1, 4)
+                                     << true;
+    QTest::newRow("more declared than inflated")
+        << zlib << Replace("defaultArrayLength=\"270000\"", "defaultArrayLength=\"270001\"") << true;
+    QTest::newRow("fewer declared than inflated")
+        << zlib << Replace("defaultArrayLength=\"270000\"", "defaultArrayLength=\"269999\"") << true;
+    QTest::newRow("both arrays at fault: the first in the document counts")
+        << zlib << Mutation([](QByteArray &document) {
+               ReplaceBinary(1, "AAA*")(document);
+               CutBinary(0, 400)(document);
+           })
+        << true;
+}
+
+void TestMzmlReader::largeSpectrumInRuns()
+{
+    // A spectrum too large to hold whole goes out in runs, after a check of
+    // both arrays: exactly its points, or exactly the fault of reading it whole.
+    QFETCH(MzmlLayout, layout);
+    QFETCH(Mutation, damage);
+    QFETCH(bool, fails);
+    FakeAcquisition a = ExampleAcquisition();
+    a.spectra.push_back(Generated(u"+ p ESI Full ms"_s, 1.5, 270000));
+    QVERIFY(270000 > LargeSpectrumPoints);
+    const QString path = m_dir.filePath(u"large.raw"_s);
+    WriteMzml(path, a, layout);
+    QByteArray content = ContentOf(path);
+    damage(content);
+    write(u"large.raw"_s, content);
+    const std::unique_ptr<RawFileDocument> document = CreateRawFileDocument();
+    document->Open(path);
+    const std::unique_ptr<SpectrumCollection> spectra = document->Detector(0, 1)->Spectra(0);
+    SpectrumPoints whole;
+    const QString wholeFailure = FailureOf([&] { whole = spectra->Item(1)->Points(); });
+    QCOMPARE(!wholeFailure.isEmpty(), fails);
+    SpectrumPoints joined;
+    int runs = 0;
+    bool runsFit = true;
+    const QString runsFailure = FailureOf([&] {
+        spectra->Item(1)->PointsInRuns([&](SpectrumPoints &run) {
+            ++runs;
+            runsFit = runsFit && run.masses.size() <= PiecePoints && run.intensities.size() == run.masses.size();
+            joined.masses.insert(joined.masses.end(), run.masses.begin(), run.masses.end());
+            joined.intensities.insert(joined.intensities.end(), run.intensities.begin(), run.intensities.end());
+        });
+    });
+    QCOMPARE(runsFailure, wholeFailure);
+    QVERIFY(runsFit);
+    QCOMPARE(runs, fails ? 0 : int((270000 + PiecePoints - 1) / PiecePoints));
+    QVERIFY(joined.masses == whole.masses);
+    QVERIFY(joined.intensities == whole.intensities);
+}
+
+void TestMzmlReader::arraysInPiecesAsWhole_data()
+{
+    QTest::addColumn<ArrayEncoding>("encoding");
+    QTest::newRow("64-bit, zlib") << ArrayEncoding{Precision::Float64, true, Numpress::None};
+    QTest::newRow("32-bit, zlib") << ArrayEncoding{Precision::Float32, true, Numpress::None};
+    QTest::newRow("64-bit") << ArrayEncoding{Precision::Float64, false, Numpress::None};
+    QTest::newRow("32-bit") << ArrayEncoding{Precision::Float32, false, Numpress::None};
+}
+
+void TestMzmlReader::arraysInPiecesAsWhole()
+{
+    // Arrays sound and damaged in every way: checked and read from the file
+    // a piece at a time, each gives what decoding it whole gives.
+    QFETCH(ArrayEncoding, encoding);
+    QRandomGenerator random(11);
+    const QString path = m_dir.filePath(u"array.txt"_s);
+    QFile file(path);
+    std::mutex mutex;
+    for (int round = 0; round < 600; ++round) {
+        const int count = random.bounded(0, 60);
+        QByteArray bytes;
+        for (int i = 0; i < count; ++i) {
+            const double value = random.generateDouble() * 2000;
+            if (encoding.precision == Precision::Float32) {
+                const float narrow = float(value);
+                bytes.append(reinterpret_cast<const char *>(&narrow), sizeof narrow);
+            } else {
+                bytes.append(reinterpret_cast<const char *>(&value), sizeof value);
+            }
+        }
+        const int damage = random.bounded(8);
+        if (damage == 1)
+            bytes.chop(random.bounded(qMin<qsizetype>(bytes.size(), 5) + 1));
+        if (encoding.zlib && !bytes.isEmpty())
+            bytes = qCompress(bytes).mid(4);
+        if (damage == 2 && !bytes.isEmpty())
+            bytes[random.bounded(bytes.size())] ^= char(1 << random.bounded(8));
+        if (damage == 3)
+            bytes.chop(random.bounded(qMin<qsizetype>(bytes.size(), 6) + 1));
+        if (damage == 4)
+            bytes.append(QByteArray(random.bounded(1, 9), char(random.bounded(256))));
+        QByteArray text = bytes.toBase64();
+        if (damage == 5 && !text.isEmpty())
+            text[random.bounded(text.size())] = "*=A\n"[random.bounded(4)];
+        // 7: more than zlib data of that size can hold, refused before inflating.
+        const qint64 declared = damage == 6 ? random.bounded(0, 70) : damage == 7 ? 1000000000 : count;
+        const QByteArray before(random.bounded(0, 20), ' ');
+        QVERIFY(WriteBytes(path, before + text + "</binary>"));
+
+        QString wholeFailure;
+        std::vector<double> whole;
+        try {
+            whole = DecodeBinaryArray(text, encoding, declared, u"m/z array"_s);
+        } catch (const MzmlFault &fault) {
+            wholeFailure = fault.what;
+        }
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const ArrayInFile array{before.size(), text.size(), encoding, u"m/z array"_s};
+        QString piecesFailure;
+        std::vector<double> pieces;
+        try {
+            CheckArrayInFile(file, mutex, array, declared);
+            ArrayValueReader reader(file, mutex, array);
+            std::vector<double> run;
+            for (qint64 done = 0; done < declared;) {
+                const qint64 take = qMin<qint64>(declared - done, random.bounded(1, 9));
+                reader.read(run, size_t(take));
+                pieces.insert(pieces.end(), run.begin(), run.end());
+                done += take;
+            }
+        } catch (const MzmlFault &fault) {
+            piecesFailure = fault.what;
+        }
+        file.close();
+        QCOMPARE(piecesFailure, wholeFailure);
+        QVERIFY(pieces == whole);
     }
 }
 

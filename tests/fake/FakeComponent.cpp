@@ -125,6 +125,19 @@ public:
         state().call(u"Points"_s);
         return {m_spectrum.masses, m_spectrum.intensities};
     }
+    void PointsInRuns(const std::function<void(SpectrumPoints &)> &run) override
+    {
+        if (m_spectrum.runPoints == 0)
+            return SpectrumData::PointsInRuns(run);
+        const SpectrumPoints points = Points();
+        for (size_t from = 0; from < points.masses.size(); from += m_spectrum.runPoints) {
+            const size_t to = std::min(points.masses.size(), from + m_spectrum.runPoints);
+            SpectrumPoints piece{
+                {points.masses.begin() + qsizetype(from), points.masses.begin() + qsizetype(to)},
+                {points.intensities.begin() + qsizetype(from), points.intensities.begin() + qsizetype(to)}};
+            run(piece);
+        }
+    }
 
 private:
     const FakeSpectrum &m_spectrum;

@@ -22,6 +22,7 @@ struct FakeSpectrum
     double startTime = 0; // minutes
     std::vector<double> masses;
     std::vector<double> intensities;
+    size_t runPoints = 0; // PointsInRuns hands out runs of this many points; 0: one run
 };
 
 struct FakeAcquisition

@@ -9,18 +9,19 @@
 
 namespace {
 
-// Spectra decoded ahead of the one asked for: enough that the worker seldom
+// Batches decoded ahead of the one asked for: enough that the worker seldom
 // sleeps while the caller writes one out.
 constexpr size_t Depth = 8;
-// The worker starts no spectrum while those waiting for the caller hold this
-// many bytes: memory stays within the largest spectrum plus a fixed allowance.
+// The worker starts no batch while those waiting for the caller hold this
+// many bytes: memory stays within a fixed allowance.
 constexpr size_t ByteBudget = 4 << 20;
 // How many spectra after the one asked for are looked at for the next ones.
-constexpr qint32 LookAhead = 256;
-// A spectrum whose arrays take fewer bytes decodes faster than a hand-off
-// to the worker costs. A large spectrum (LargeSpectrumPoints) is decoded
-// only when asked for, so that no second copy of one is ever held.
-constexpr qint64 AheadMinimumBytes = 16 << 10;
+constexpr qint32 LookAhead = 2048;
+// A batch takes spectra until their arrays take this many bytes: a hand-off
+// to the worker then costs little beside the decoding. A large spectrum
+// (LargeSpectrumPoints) is decoded only when asked for, so that no second
+// copy of one is ever held.
+constexpr qint64 BatchBytes = 32 << 10;
 
 size_t BytesOf(const SpectrumPoints &points)
 {
@@ -54,33 +55,40 @@ SpectrumPoints DecodeAhead::Points(qint32 n)
     }
     m_last = n;
     m_asked[size_t(m_index.entries[size_t(n) - 1].filter)] = true;
-    while (!m_slots.empty() && m_slots.front().n < n)
+    while (!m_slots.empty() && m_slots.front().spectra.back() < n)
         m_slots.pop_front();
     m_planned = std::max(m_planned, n);
     Plan();
-    if (m_slots.empty() || m_slots.front().n != n) {
+    const auto inFront = [&] {
+        const std::vector<qint32> &spectra = m_slots.front().spectra;
+        return std::lower_bound(spectra.begin(), spectra.end(), n) - spectra.begin();
+    };
+    if (m_slots.empty() || m_slots.front().spectra[size_t(inFront())] != n) {
         lock.unlock();
-        return Read(n, false);
+        return Read(n, m_window);
     }
-    // The caller decodes its spectrum itself when the worker has not begun
+    // The caller decodes its batch itself when the worker has not begun
     // it, and while the worker decodes it, decodes the next one waiting.
     const quint64 id = m_slots.front().id;
     for (;;) {
         Slot &slot = *Find(id);
         if (slot.state == Slot::State::Done) {
-            SpectrumPoints points = std::move(slot.points);
-            const std::exception_ptr failure = slot.failure;
-            m_slots.pop_front();
-            m_work.notify_one();
+            const size_t i = size_t(inFront());
+            SpectrumPoints points = std::move(slot.points[i]);
+            const std::exception_ptr failure = slot.failures[i];
+            if (i + 1 == slot.spectra.size()) {
+                m_slots.pop_front();
+                m_work.notify_one();
+            }
             lock.unlock();
             if (failure)
                 std::rethrow_exception(failure);
             return points;
         }
         if (slot.state == Slot::State::Waiting)
-            Decode(slot, lock, false);
-        else if (Slot *next = FirstWaiting())
-            Decode(*next, lock, false);
+            Decode(slot, lock, m_window);
+        else if (Slot *next = FirstReady())
+            Decode(*next, lock, m_window);
         else
             m_done.wait(lock);
     }
@@ -92,37 +100,48 @@ void DecodeAhead::Run()
     for (;;) {
         Slot *slot = nullptr;
         m_work.wait(lock, [&] {
-            slot = DoneBytes() < ByteBudget ? FirstWaiting() : nullptr;
+            slot = DoneBytes() < ByteBudget ? FirstReady() : nullptr;
             return m_stop || slot;
         });
         if (m_stop)
             return;
-        Decode(*slot, lock, true);
+        Decode(*slot, lock, m_workerWindow);
     }
 }
 
-// Adds slots for the spectra expected after the one asked for, each looked
-// at once in a pass.
+// Adds the spectra expected after the one asked for to batches, each looked
+// at once in a pass. A batch still waiting takes more until it is full.
 void DecodeAhead::Plan()
 {
     const qint32 last = qint32(std::min(qint64(m_index.entries.size()), qint64(m_last) + LookAhead));
-    bool added = false;
-    while (m_slots.size() < Depth && m_planned < last) {
-        ++m_planned;
-        if (m_asked[size_t(m_index.entries[size_t(m_planned) - 1].filter)] && PaysAhead(m_planned)) {
-            m_slots.push_back(Slot{m_planned, m_nextId++, Slot::State::Waiting, {}, {}});
-            added = true;
+    bool ready = false;
+    while (m_planned < last) {
+        const qint32 n = m_planned + 1;
+        if (!m_asked[size_t(m_index.entries[size_t(n) - 1].filter)] || !GoesAhead(n)) {
+            m_planned = n;
+            continue;
         }
+        const bool full =
+            m_slots.empty() || m_slots.back().state != Slot::State::Waiting || m_slots.back().arrayBytes >= BatchBytes;
+        if (full && m_slots.size() >= Depth)
+            break;
+        if (full) {
+            ready = ready || !m_slots.empty();
+            m_slots.push_back(Slot{{}, 0, m_nextId++, Slot::State::Waiting, {}, {}});
+        }
+        const SpectrumEntry &entry = m_index.entries[size_t(n) - 1];
+        m_slots.back().spectra.push_back(n);
+        m_slots.back().arrayBytes += entry.arraysEnd() - entry.arraysStart();
+        m_planned = n;
     }
-    if (added)
+    if (ready || (!m_slots.empty() && m_slots.back().arrayBytes >= BatchBytes))
         m_work.notify_one();
 }
 
-bool DecodeAhead::PaysAhead(qint32 n) const
+bool DecodeAhead::GoesAhead(qint32 n) const
 {
     const SpectrumEntry &entry = m_index.entries[size_t(n) - 1];
-    return entry.arraysEnd() - entry.arraysStart() >= AheadMinimumBytes && entry.declaredLength >= 0
-        && entry.declaredLength <= LargeSpectrumPoints;
+    return entry.declaredLength >= 0 && entry.declaredLength <= LargeSpectrumPoints;
 }
 
 DecodeAhead::Slot *DecodeAhead::Find(quint64 id)
@@ -131,35 +150,42 @@ DecodeAhead::Slot *DecodeAhead::Find(quint64 id)
     return slot == m_slots.end() ? nullptr : &*slot;
 }
 
-DecodeAhead::Slot *DecodeAhead::FirstWaiting()
+// The first batch waiting that takes no more spectra: full, or followed by another.
+DecodeAhead::Slot *DecodeAhead::FirstReady()
 {
-    const auto slot =
-        std::find_if(m_slots.begin(), m_slots.end(), [](const Slot &s) { return s.state == Slot::State::Waiting; });
-    return slot == m_slots.end() ? nullptr : &*slot;
+    for (size_t i = 0; i < m_slots.size(); ++i) {
+        Slot &slot = m_slots[i];
+        if (slot.state == Slot::State::Waiting && (slot.arrayBytes >= BatchBytes || i + 1 < m_slots.size()))
+            return &slot;
+    }
+    return nullptr;
 }
 
 size_t DecodeAhead::DoneBytes() const
 {
     size_t bytes = 0;
     for (const Slot &slot : m_slots)
-        bytes += BytesOf(slot.points);
+        for (const SpectrumPoints &points : slot.points)
+            bytes += BytesOf(points);
     return bytes;
 }
 
 // Decodes outside the lock; the slot may be dropped meanwhile, and so is
 // then what was decoded for it.
-void DecodeAhead::Decode(Slot &slot, std::unique_lock<std::mutex> &lock, bool onWorker)
+void DecodeAhead::Decode(Slot &slot, std::unique_lock<std::mutex> &lock, FileWindow &window)
 {
     slot.state = Slot::State::Decoding;
-    const qint32 n = slot.n;
+    const std::vector<qint32> spectra = slot.spectra;
     const quint64 id = slot.id;
     lock.unlock();
-    SpectrumPoints points;
-    std::exception_ptr failure;
-    try {
-        points = Read(n, onWorker);
-    } catch (...) {
-        failure = std::current_exception();
+    std::vector<SpectrumPoints> points(spectra.size());
+    std::vector<std::exception_ptr> failures(spectra.size());
+    for (size_t i = 0; i < spectra.size(); ++i) {
+        try {
+            points[i] = Read(spectra[i], window);
+        } catch (...) {
+            failures[i] = std::current_exception();
+        }
     }
     lock.lock();
     Slot *decoded = Find(id);
@@ -167,22 +193,18 @@ void DecodeAhead::Decode(Slot &slot, std::unique_lock<std::mutex> &lock, bool on
         return;
     decoded->state = Slot::State::Done;
     decoded->points = std::move(points);
-    decoded->failure = failure;
+    decoded->failures = std::move(failures);
     m_done.notify_one();
 }
 
-// The caller reads through the window; the worker reads its spectrum whole.
-SpectrumPoints DecodeAhead::Read(qint32 n, bool onWorker)
+// Through the window of the thread that decodes.
+SpectrumPoints DecodeAhead::Read(qint32 n, FileWindow &window)
 {
     const SpectrumEntry &entry = m_index.entries[size_t(n) - 1];
     if (entry.declaredLength < 0) {
         SharedFileSource source(m_file, m_fileMutex, entry.offset);
         throw SpectrumEntryFault(source, entry.offset, m_head, EntryFault::DeclaredLength);
     }
-    if (onWorker) {
-        const QByteArray bytes = ReadRange(m_file, m_fileMutex, entry.arraysStart(), entry.arraysEnd());
-        return DecodeSpectrumPoints(bytes, entry.arraysStart(), entry.declaredLength, m_head, entry.direct());
-    }
-    return DecodeSpectrumPoints(m_window.bytes(entry.arraysStart(), entry.arraysEnd()), entry.arraysStart(),
+    return DecodeSpectrumPoints(window.bytes(entry.arraysStart(), entry.arraysEnd()), entry.arraysStart(),
                                 entry.declaredLength, m_head, entry.direct());
 }

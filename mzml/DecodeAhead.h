@@ -14,15 +14,15 @@
 #include <thread>
 #include <vector>
 
-// Gives the points of spectra, decoding large ones before they are asked
-// for on a worker thread while the caller works on the one it has. The
-// spectra decoded ahead are the next few large ones after the one asked for
-// whose filter texts the caller has asked for in this pass (a run of rising
-// spectrum numbers): a conversion asks for every spectrum of a kind, in
-// order. What the caller gets is what reading the spectrum itself would give
-// at that moment: its points, or its fault, never another spectrum's; a guess
-// that the caller does not ask for is dropped unseen. Small spectra decode
-// on the caller's thread: handing one over costs more than decoding it.
+// Gives the points of spectra, decoding them before they are asked for on a
+// worker thread while the caller works on the one it has. The spectra
+// decoded ahead are the next ones after the one asked for whose filter
+// texts the caller has asked for in this pass (a run of rising spectrum
+// numbers): a conversion asks for every spectrum of a kind, in order. Small
+// spectra go to the worker in batches, since handing one over costs more
+// than decoding it. What the caller gets is what reading the spectrum itself
+// would give at that moment: its points, or its fault, never another
+// spectrum's; a guess that the caller does not ask for is dropped unseen.
 class DecodeAhead
 {
 public:
@@ -39,38 +39,41 @@ public:
     SpectrumPoints Points(qint32 n);
 
 private:
+    // A batch of spectra decoded together.
     struct Slot
     {
         enum class State { Waiting, Decoding, Done };
 
-        qint32 n = 0;
-        quint64 id = 0; // tells a slot from a later one for the same spectrum
+        std::vector<qint32> spectra; // in rising order
+        qint64 arrayBytes = 0;       // their arrays' bytes in the file
+        quint64 id = 0;              // tells a slot from a later one for the same spectra
         State state = State::Waiting;
-        SpectrumPoints points;
-        std::exception_ptr failure;
+        std::vector<SpectrumPoints> points; // by spectrum, once done
+        std::vector<std::exception_ptr> failures;
     };
 
     void Run();
     void Plan();
-    bool PaysAhead(qint32 n) const;
+    bool GoesAhead(qint32 n) const;
     Slot *Find(quint64 id);
-    Slot *FirstWaiting();
+    Slot *FirstReady();
     size_t DoneBytes() const;
-    void Decode(Slot &slot, std::unique_lock<std::mutex> &lock, bool onWorker);
-    SpectrumPoints Read(qint32 n, bool onWorker);
+    void Decode(Slot &slot, std::unique_lock<std::mutex> &lock, FileWindow &window);
+    SpectrumPoints Read(qint32 n, FileWindow &window);
 
     QFile &m_file;
     const MzmlHead &m_head;
     const SpectrumIndex &m_index;
     std::mutex &m_fileMutex;
-    FileWindow m_window{m_file, m_fileMutex}; // the caller's reads
-    std::mutex m_mutex;                       // guards everything below
-    std::condition_variable m_work;           // a slot waits for the worker, or the stop
-    std::condition_variable m_done;           // a slot is decoded
-    std::deque<Slot> m_slots;                 // in rising spectrum number; a few at most
-    std::vector<bool> m_asked;                // by filter text: asked for in this pass
-    qint32 m_last = 0;                        // the spectrum asked for last
-    qint32 m_planned = 0;                     // looked at for decoding ahead in this pass up to here
+    FileWindow m_window{m_file, m_fileMutex};       // the caller's reads
+    FileWindow m_workerWindow{m_file, m_fileMutex}; // the worker's
+    std::mutex m_mutex;                             // guards everything below
+    std::condition_variable m_work;                 // a slot waits for the worker, or the stop
+    std::condition_variable m_done;                 // a slot is decoded
+    std::deque<Slot> m_slots;                       // in rising spectrum number; a few at most
+    std::vector<bool> m_asked;                      // by filter text: asked for in this pass
+    qint32 m_last = 0;                              // the spectrum asked for last
+    qint32 m_planned = 0;                           // looked at for decoding ahead in this pass up to here
     quint64 m_nextId = 0;
     bool m_stop = false;
     std::thread m_thread{[this] { Run(); }}; // last: starts when all else is ready

@@ -199,8 +199,8 @@ size_t InflatedSize(QFile &file, std::mutex &mutex, const ArrayInFile &array, qi
         // Inflating it whole reads a stream cut short as if zeros followed,
         // and may find it too long instead: its fault is worded as that
         // finds it, holding the array once, as decoding it whole always did.
-        DecodeBinaryArray(ReadRange(file, mutex, array.start, array.start + array.size), array.encoding,
-                          declaredLength, array.name);
+        DecodeBinaryArray(ReadRange(file, mutex, array.start, array.start + array.size), array.encoding, declaredLength,
+                          array.name);
         throw damaged;
     }
     if (bytes > limit)

@@ -273,11 +273,6 @@ void ArrayTerms::addCvParam(const XmlTokenizer &tokenizer)
     AddTerm(*this, AttributeText(tokenizer, "accession"), [&] { return tokenizer.attributeValue("name"); });
 }
 
-void ArrayTerms::addCvParam(const CvParam &param)
-{
-    AddTerm(*this, param.accession.toUtf8(), [&] { return param.name; });
-}
-
 void ArrayTerms::add(const ArrayTerms &group)
 {
     masses = masses || group.masses;

@@ -12,8 +12,6 @@
 #include <optional>
 #include <vector>
 
-struct CvParam;
-
 // One byte each: the index of a large run keeps two encodings per spectrum.
 enum class Precision : quint8 { Float32, Float64 };
 enum class Numpress : quint8 { None, Linear, Pic, Slof };
@@ -42,7 +40,6 @@ struct ArrayTerms
 
     // Adds the cvParam on whose tag the tokenizer stands.
     void addCvParam(const XmlTokenizer &tokenizer);
-    void addCvParam(const CvParam &param);
     void addUserParam(const XmlTokenizer &) {}
     // Adds the terms of a group.
     void add(const ArrayTerms &group);

@@ -6,10 +6,7 @@ namespace {
 
 bool IsMs1(const SpectrumTerms &spectrum)
 {
-    if (spectrum.ms1)
-        return true;
-    bool ok = false;
-    return spectrum.msLevel && spectrum.msLevel->trimmed().toInt(&ok) == 1 && ok;
+    return spectrum.ms1 || spectrum.msLevelOne.value_or(false);
 }
 
 } // namespace

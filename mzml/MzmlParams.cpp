@@ -1,6 +1,7 @@
 #include "mzml/MzmlParams.h"
 
 #include "mzml/MzmlFault.h"
+#include "mzml/MzmlSpectrum.h"
 
 #include <atomic>
 
@@ -30,29 +31,6 @@ Term TermOf(QByteArrayView accession)
     return Term::Other;
 }
 
-// param makes the parameter, only when it counts.
-template <typename MakeParam>
-void Add(SpectrumTerms &terms, Term term, MakeParam &&param)
-{
-    switch (term) {
-    case Term::Filter:
-        if (!terms.filter)
-            terms.filter = param().value.toUtf8();
-        break;
-    case Term::StartTime:
-        if (!terms.startTime)
-            terms.startTime = param();
-        break;
-    case Term::MsLevel:
-        if (!terms.msLevel)
-            terms.msLevel = param().value;
-        break;
-    case Term::Sim: terms.sim = true; break;
-    case Term::Ms1: terms.ms1 = true; break;
-    case Term::Other: break;
-    }
-}
-
 } // namespace
 
 QByteArray AttributeText(const XmlTokenizer &tokenizer, QByteArrayView name)
@@ -70,21 +48,27 @@ QByteArray AttributeText(const XmlTokenizer &tokenizer, QByteArrayView name)
 void SpectrumTerms::addCvParam(const XmlTokenizer &tokenizer)
 {
     const QByteArrayView raw = tokenizer.attribute("accession");
-    const Term term = raw.contains('&') ? TermOf(tokenizer.value(raw).toUtf8()) : TermOf(raw);
-    // A filter string's bytes as they stand serve as its text, without a
-    // detour through UTF-16.
-    if (term == Term::Filter && !filter)
-        filter = AttributeText(tokenizer, "value");
-    else if (term != Term::Other)
-        Add(*this, term, [&] {
-            // The name is not asked for: no text is made for it.
-            return CvParam{{}, {}, tokenizer.attributeValue("value"), tokenizer.attributeValue("unitAccession")};
-        });
-}
-
-void SpectrumTerms::addCvParam(const CvParam &param)
-{
-    Add(*this, TermOf(param.accession.toUtf8()), [&] { return param; });
+    switch (raw.contains('&') ? TermOf(tokenizer.value(raw).toUtf8()) : TermOf(raw)) {
+    case Term::Filter:
+        // Its bytes as they stand serve as its text, without a detour through UTF-16.
+        if (!filter)
+            filter = AttributeText(tokenizer, "value");
+        break;
+    case Term::StartTime:
+        if (!startTime)
+            startTime = StartTimeOfParam(tokenizer);
+        break;
+    case Term::MsLevel:
+        if (!msLevelOne) {
+            bool ok = false;
+            msLevelOne = tokenizer.attribute("value") == "1"
+                      || (tokenizer.attributeValue("value").trimmed().toInt(&ok) == 1 && ok);
+        }
+        break;
+    case Term::Sim: sim = true; break;
+    case Term::Ms1: ms1 = true; break;
+    case Term::Other: break;
+    }
 }
 
 void SpectrumTerms::add(const SpectrumTerms &group)
@@ -93,8 +77,8 @@ void SpectrumTerms::add(const SpectrumTerms &group)
         filter = group.filter;
     if (!startTime)
         startTime = group.startTime;
-    if (!msLevel)
-        msLevel = group.msLevel;
+    if (!msLevelOne)
+        msLevelOne = group.msLevelOne;
     sim = sim || group.sim;
     ms1 = ms1 || group.ms1;
 }

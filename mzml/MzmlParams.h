@@ -19,28 +19,27 @@
 #include <utility>
 #include <vector>
 
-struct CvParam
+// A scan start time (MS:1000016) as a spectrum gives it.
+struct StartTimeTerm
 {
-    QString accession;
-    QString name;
-    QString value;
+    std::optional<double> minutes; // when its value and unit read as a start time
+    QString value;                 // otherwise its texts, which its fault quotes
     QString unitAccession;
 };
 
 // What a spectrum or its first scan says that the conversion asks for; the
 // first parameter of each kind counts. No text is made for a parameter
-// that is not one of these.
+// that is not one of these, nor for one that reads as it stands.
 struct SpectrumTerms
 {
-    std::optional<QByteArray> filter; // MS:1000512, filter string, in UTF-8
-    std::optional<CvParam> startTime; // MS:1000016, scan start time (value and unit)
-    std::optional<QString> msLevel;   // MS:1000511
-    bool sim = false;                 // MS:1000582, SIM spectrum
-    bool ms1 = false;                 // MS:1000579, MS1 spectrum
+    std::optional<QByteArray> filter;       // MS:1000512, filter string, in UTF-8
+    std::optional<StartTimeTerm> startTime; // MS:1000016, scan start time
+    std::optional<bool> msLevelOne;         // MS:1000511, ms level: whether it is 1
+    bool sim = false;                       // MS:1000582, SIM spectrum
+    bool ms1 = false;                       // MS:1000579, MS1 spectrum
 
     // Adds the cvParam on whose tag the tokenizer stands.
     void addCvParam(const XmlTokenizer &tokenizer);
-    void addCvParam(const CvParam &param);
     void addUserParam(const XmlTokenizer &) {}
     // Adds the terms of a group: the first of each kind still counts.
     void add(const SpectrumTerms &group);

@@ -245,51 +245,79 @@ SpectrumPoints DecodeSpectrumPoints(QByteArrayView arrays, qint64 offset, qint64
 
 namespace {
 
-// The value of a start time; nothing when it is not a finite number. What
-// QString::toDouble takes, a plus sign before it and the minus sign U+2212
-// too, without a detour through it: it takes a long while over a long text.
-std::optional<double> StartTimeValue(const QString &value)
+// The value of a start time in ASCII, blanks trimmed; nothing when it is
+// not a finite number. A plus sign before it is taken too.
+std::optional<double> AsciiStartTimeValue(QByteArrayView text)
 {
-    QStringView text = QStringView(value).trimmed();
-    if (text.size() > 1 && text.front() == u'+' && text[1] != u'-' && text[1] != u'+' && text[1] != u'\u2212')
+    if (text.size() > 1 && text.front() == '+' && text[1] != '-' && text[1] != '+')
         text = text.sliced(1);
-    QByteArray latin1 = text.toLatin1();
-    if (text.contains(u'\u2212'))
-        latin1 = text.toString().replace(u'\u2212', u'-').toLatin1();
     double number = 0;
-    const auto [end, error] = std::from_chars(latin1.data(), latin1.data() + latin1.size(), number);
-    if (latin1.isEmpty() || error != std::errc() || end != latin1.data() + latin1.size() || !std::isfinite(number))
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (text.isEmpty() || error != std::errc() || end != text.data() + text.size() || !std::isfinite(number))
         return std::nullopt;
     return number;
 }
 
+// The same for any text: what QString::toDouble takes, the minus sign
+// U+2212 too, without a detour through it: it takes a long while over a
+// long text.
+std::optional<double> StartTimeValue(const QString &value)
+{
+    const QStringView text = QStringView(value).trimmed();
+    const QByteArray latin1 =
+        text.contains(u'\u2212') ? text.toString().replace(u'\u2212', u'-').toLatin1() : text.toLatin1();
+    return AsciiStartTimeValue(latin1);
+}
+
 // What a value in the unit is divided by to give minutes; nothing for a
 // unit other than minutes, seconds or milliseconds.
-std::optional<double> MinutesDivisor(const QString &unit)
+std::optional<double> MinutesDivisor(QByteArrayView unit)
 {
-    if (unit == u"UO:0000031")
+    if (unit == "UO:0000031")
         return 1.0;
-    if (unit == u"UO:0000010")
+    if (unit == "UO:0000010")
         return 60.0;
-    if (unit == u"UO:0000028")
+    if (unit == "UO:0000028")
         return 60000.0;
     return std::nullopt;
 }
 
-} // namespace
-
-std::optional<double> ValidStartTime(const std::optional<CvParam> &startTime)
+QByteArrayView TrimmedBlanks(QByteArrayView text)
 {
-    if (!startTime)
-        return 0.0;
-    const std::optional<double> value = StartTimeValue(startTime->value);
-    const std::optional<double> divisor = value ? MinutesDivisor(startTime->unitAccession) : std::nullopt;
-    if (!divisor)
-        return std::nullopt;
-    return *value / *divisor;
+    while (!text.isEmpty() && text.front() == ' ')
+        text = text.sliced(1);
+    while (!text.isEmpty() && text.back() == ' ')
+        text.chop(1);
+    return text;
 }
 
-double StartTimeInMinutes(const std::optional<CvParam> &startTime)
+} // namespace
+
+StartTimeTerm StartTimeOfParam(const XmlTokenizer &tokenizer)
+{
+    // The usual value reads from its bytes without a text: any byte that a
+    // number does not hold, a reference or a line break among them, leaves
+    // it to the text.
+    const QByteArrayView value = tokenizer.attribute("value");
+    const QByteArrayView unit = tokenizer.attribute("unitAccession");
+    const std::optional<double> divisor = MinutesDivisor(unit);
+    if (divisor)
+        if (const std::optional<double> number = AsciiStartTimeValue(TrimmedBlanks(value)))
+            return {*number / *divisor, {}, {}};
+    StartTimeTerm term{std::nullopt, tokenizer.value(value), tokenizer.value(unit)};
+    const std::optional<double> number = StartTimeValue(term.value);
+    const std::optional<double> divisorOfText = number ? MinutesDivisor(term.unitAccession.toUtf8()) : std::nullopt;
+    if (divisorOfText)
+        term.minutes = *number / *divisorOfText;
+    return term;
+}
+
+std::optional<double> ValidStartTime(const std::optional<StartTimeTerm> &startTime)
+{
+    return startTime ? startTime->minutes : 0.0;
+}
+
+double StartTimeInMinutes(const std::optional<StartTimeTerm> &startTime)
 {
     if (const std::optional<double> minutes = ValidStartTime(startTime))
         return *minutes;

@@ -57,9 +57,11 @@ std::optional<qint64> ValidLength(const XmlTokenizer &tokenizer, QByteArrayView 
 SpectrumPoints DecodeSpectrumPoints(QByteArrayView arrays, qint64 offset, qint64 declaredLength, const MzmlHead &head,
                                     const std::optional<DirectArrays> &direct = std::nullopt);
 
+// The scan start time of the cvParam on whose tag the tokenizer stands.
+StartTimeTerm StartTimeOfParam(const XmlTokenizer &tokenizer);
 // The start time in minutes; 0 without one. Throws MzmlFault for a value
 // that is not a number, and for a unit other than minutes, seconds or
 // milliseconds, naming its accession.
-double StartTimeInMinutes(const std::optional<CvParam> &startTime);
+double StartTimeInMinutes(const std::optional<StartTimeTerm> &startTime);
 // The same without a fault: nothing where StartTimeInMinutes would throw.
-std::optional<double> ValidStartTime(const std::optional<CvParam> &startTime);
+std::optional<double> ValidStartTime(const std::optional<StartTimeTerm> &startTime);

@@ -451,6 +451,22 @@ void TestMzmlReader::mapsSampleAndSpectrum_data()
                       "1\" "
                       "unitAccession=\"UO:0000031\"/>")
         << QString() << QString() << QString() << -0.75 << QString();
+    // What reads as it stands and what reads only as the document means it agree.
+    const auto timeParam = [](const char *value, const char *unit) -> QByteArray {
+        return QByteArray("<cvParam accession=\"MS:1000016\" value=\"") + value + "\" unitAccession=\"" + unit + "\"/>";
+    };
+    QTest::newRow("start time between tab and line break")
+        << QByteArray() << QByteArray() << QByteArray() << timeParam("\t7.5\n", "UO:0000031") << QString() << QString()
+        << QString() << 7.5 << QString();
+    QTest::newRow("start time through a reference")
+        << QByteArray() << QByteArray() << QByteArray() << timeParam("&#55;.5", "UO:0000031") << QString() << QString()
+        << QString() << 7.5 << QString();
+    QTest::newRow("unit through a reference")
+        << QByteArray() << QByteArray() << QByteArray() << timeParam(" 90 ", "UO:000001&#48;") << QString() << QString()
+        << QString() << 1.5 << QString();
+    QTest::newRow("milliseconds with blanks")
+        << QByteArray() << QByteArray() << QByteArray() << timeParam("  +45000", "UO:0000028") << QString() << QString()
+        << QString() << 0.75 << QString();
     QTest::newRow("sample texts through a group")
         << QByteArray("<referenceableParamGroupList count=\"1\"><referenceableParamGroup id=\"g\">"
                       "<userParam name=\"Comment\" value=\"grouped\"/></referenceableParamGroup>"
@@ -473,6 +489,12 @@ void TestMzmlReader::mapsSampleAndSpectrum_data()
     QTest::newRow("no filter string: MS1 by its level")
         << QByteArray() << QByteArray() << level1 << QByteArray() << QString() << QString() << u"+ Full ms "_s << 0.0
         << QString();
+    QTest::newRow("no filter string: MS1 by its level, written otherwise")
+        << QByteArray() << QByteArray() << QByteArray("<cvParam accession=\"MS:1000511\" value=\" +01\"/>")
+        << QByteArray() << QString() << QString() << u"+ Full ms "_s << 0.0 << QString();
+    QTest::newRow("no filter string: the first level counts")
+        << QByteArray() << QByteArray() << QByteArray("<cvParam accession=\"MS:1000511\" value=\"2\"/>") + level1
+        << QByteArray() << QString() << QString() << QString() << 0.0 << QString();
     QTest::newRow("no filter string: SIM") << QByteArray() << QByteArray() << sim << QByteArray() << QString()
                                            << QString() << u"+ SIM ms "_s << 0.0 << QString();
     QTest::newRow("no filter string: MSn")
@@ -739,6 +761,8 @@ void TestMzmlReader::badInput_data()
     }) << u"StartTime"_s << 3 << u"spectrum 3: its scan start time is in the unit UO:0000032"_s;
     QTest::newRow("start time not a number") << true << Replace("value=\"0.5\"", "value=\"half\"") << u"StartTime"_s
                                              << 1 << u"scan start time \"half\" is not a number"_s;
+    QTest::newRow("start time with two signs") << true << Replace("value=\"0.5\"", "value=\"+-0.5\"") << u"StartTime"_s
+                                               << 1 << u"scan start time \"+-0.5\" is not a number"_s;
     // A value from the file is quoted in a message up to about 100 characters.
     const QByteArray long99 = QByteArray(99, 'h');
     QTest::newRow("start time of any length quoted short")

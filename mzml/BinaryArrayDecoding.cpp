@@ -270,7 +270,8 @@ void RefuseLengthBeyondData(size_t compressed, const ArrayEncoding &encoding, qi
 
 void ArrayTerms::addCvParam(const XmlTokenizer &tokenizer)
 {
-    AddTerm(*this, AttributeText(tokenizer, "accession"), [&] { return tokenizer.attributeValue("name"); });
+    QByteArray resolved;
+    AddTerm(*this, AttributeBytes(tokenizer, "accession", resolved), [&] { return tokenizer.attributeValue("name"); });
 }
 
 void ArrayTerms::add(const ArrayTerms &group)

@@ -9,7 +9,16 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-std::atomic<qint64> Visited{0};
+// Each thread counts on its own, since two threads that read halves of a
+// document would otherwise contend for one counter at every parameter, and
+// adds its count to the process's when it ends.
+std::atomic<qint64> VisitedByEndedThreads{0};
+struct ThreadVisits
+{
+    qint64 count = 0;
+    ~ThreadVisits() { VisitedByEndedThreads.fetch_add(count, std::memory_order_relaxed); }
+};
+thread_local ThreadVisits Visits;
 
 // The term of the accession, for SpectrumTerms; Other for the rest.
 enum class Term { Filter, StartTime, MsLevel, Sim, Ms1, Other };
@@ -33,16 +42,24 @@ Term TermOf(QByteArrayView accession)
 
 } // namespace
 
-QByteArray AttributeText(const XmlTokenizer &tokenizer, QByteArrayView name)
+QByteArrayView AttributeBytes(const XmlTokenizer &tokenizer, QByteArrayView name, QByteArray &resolved)
 {
     const QByteArrayView raw = tokenizer.attribute(name);
     // References, tabs and line breaks read otherwise than they are written,
     // and so does a byte beyond ASCII in a document that is not in UTF-8.
     for (const char c : raw)
         if (c == '&' || c == '\t' || c == '\n' || c == '\r'
-            || (uchar(c) >= 0x80 && tokenizer.encoding() != TextEncoding::Utf8))
-            return tokenizer.value(raw).toUtf8();
-    return raw.toByteArray();
+            || (uchar(c) >= 0x80 && tokenizer.encoding() != TextEncoding::Utf8)) {
+            resolved = tokenizer.value(raw).toUtf8();
+            return resolved;
+        }
+    return raw;
+}
+
+QByteArray AttributeText(const XmlTokenizer &tokenizer, QByteArrayView name)
+{
+    QByteArray resolved;
+    return AttributeBytes(tokenizer, name, resolved).toByteArray();
 }
 
 void SpectrumTerms::addCvParam(const XmlTokenizer &tokenizer)
@@ -87,7 +104,8 @@ void SampleTexts::addUserParam(const XmlTokenizer &tokenizer)
 {
     static constexpr QByteArrayView names[] = {"Comment",   "Instrument Method", "Position",
                                                "Data Path", "User Text 1",       "User Text 2"};
-    const QByteArray name = AttributeText(tokenizer, "name");
+    QByteArray resolved;
+    const QByteArrayView name = AttributeBytes(tokenizer, "name", resolved);
     for (size_t i = 0; i < std::size(names); ++i)
         if (name == names[i] && !(*this)[SampleText(i)])
             m_texts.emplace_back(SampleText(i), tokenizer.attributeValue("value"));
@@ -134,10 +152,10 @@ const ParamGroup &ReferencedGroup(const XmlTokenizer &tokenizer, const ParamGrou
 
 qint64 ParametersVisited()
 {
-    return Visited.load(std::memory_order_relaxed);
+    return VisitedByEndedThreads.load(std::memory_order_relaxed) + Visits.count;
 }
 
 void VisitParameter()
 {
-    Visited.fetch_add(1, std::memory_order_relaxed);
+    ++Visits.count;
 }

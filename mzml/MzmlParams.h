@@ -88,9 +88,13 @@ const ParamGroup &ReferencedGroup(const XmlTokenizer &tokenizer, const ParamGrou
 // in UTF-8: its raw bytes, without a detour through text, when nothing in
 // them reads otherwise. Empty when the tag has none.
 QByteArray AttributeText(const XmlTokenizer &tokenizer, QByteArrayView name);
+// The same without a copy: the raw bytes where they read as written, else
+// the value resolved into resolved. Valid while both are.
+QByteArrayView AttributeBytes(const XmlTokenizer &tokenizer, QByteArrayView name, QByteArray &resolved);
 
 // How many parameters and group references the reader has taken in, in this
-// process: tests hold it to what a file holds, which bounds the work.
+// process, on this thread and on threads that have ended: tests hold it to
+// what a file holds, which bounds the work.
 qint64 ParametersVisited();
 // Counts one more parameter or reference taken in.
 void VisitParameter();

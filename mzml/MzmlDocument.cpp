@@ -10,6 +10,7 @@
 #include "mzml/MzmlSpectrum.h"
 #include "mzml/MzmlSpectrumIndex.h"
 
+#include <array>
 #include <mutex>
 #include <optional>
 
@@ -27,6 +28,10 @@ Error NoAcquisitionOpen()
 struct MzmlFile : AcquisitionFile
 {
     std::optional<SpectrumIndex> spectra;
+    // The filter texts asked for lately, by number: a conversion asks for a
+    // spectrum's text three times, and neighbours often share one, so a
+    // text becomes a QString once for many askings.
+    std::array<std::pair<qint32, QString>, 64> filterTexts;
     std::mutex spectraFileMutex;        // every read of the spectra's file, on any thread, holds it
     std::unique_ptr<DecodeAhead> ahead; // last: it reads the file and the index
 
@@ -60,6 +65,14 @@ struct MzmlFile : AcquisitionFile
                 spectra = readSpectra();
             return *spectra;
         });
+    }
+
+    QString filterText(const SpectrumEntry &entry)
+    {
+        std::pair<qint32, QString> &known = filterTexts[size_t(entry.filter) % filterTexts.size()];
+        if (known.second.isNull() || known.first != entry.filter)
+            known = {entry.filter, spectra->filterOf(entry)};
+        return known.second;
     }
 
     const SpectrumEntry &spectrum(qint32 n)
@@ -158,7 +171,7 @@ public:
     std::unique_ptr<ScanFilter> ScanNumber(qint32 n) override
     {
         const SpectrumEntry &entry = m_file->spectrum(n);
-        return std::make_unique<MzmlScanFilter>(m_file->spectra->filterOf(entry));
+        return std::make_unique<MzmlScanFilter>(m_file->filterText(entry));
     }
 
 private:

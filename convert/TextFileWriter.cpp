@@ -34,7 +34,7 @@ QString OneLine(QString text)
 } // namespace
 
 TextFileWriter::TextFileWriter(const QString &path)
-    : m_file(std::make_unique<QFile>(path)), m_buffer(std::make_unique<char[]>(BufferSize))
+    : m_file(std::make_unique<QFile>(path)), m_buffer(std::make_unique_for_overwrite<char[]>(BufferSize))
 {
     if (path.isEmpty())
         throw Error(ErrorNumber::BadFileName, u"Bad file name: the output file has no name."_s);

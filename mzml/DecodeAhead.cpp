@@ -141,7 +141,7 @@ void DecodeAhead::Plan()
 bool DecodeAhead::GoesAhead(qint32 n) const
 {
     const SpectrumEntry &entry = m_index.entries[size_t(n) - 1];
-    return entry.declaredLength >= 0 && entry.declaredLength <= LargeSpectrumPoints;
+    return entry.declaredLength() >= 0 && entry.declaredLength() <= LargeSpectrumPoints;
 }
 
 DecodeAhead::Slot *DecodeAhead::Find(quint64 id)
@@ -201,10 +201,11 @@ void DecodeAhead::Decode(Slot &slot, std::unique_lock<std::mutex> &lock, FileWin
 SpectrumPoints DecodeAhead::Read(qint32 n, FileWindow &window)
 {
     const SpectrumEntry &entry = m_index.entries[size_t(n) - 1];
-    if (entry.declaredLength < 0) {
+    qint64 declaredLength = entry.declaredLength();
+    if (declaredLength < 0) {
         SharedFileSource source(m_file, m_fileMutex, entry.offset);
-        throw SpectrumEntryFault(source, entry.offset, m_head, EntryFault::DeclaredLength);
+        declaredLength = DeclaredLengthAt(source, entry.offset, m_head);
     }
     return DecodeSpectrumPoints(window.bytes(entry.arraysStart(), entry.arraysEnd()), entry.arraysStart(),
-                                entry.declaredLength, m_head, entry.direct());
+                                declaredLength, m_head, entry.places());
 }

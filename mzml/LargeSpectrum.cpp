@@ -235,23 +235,46 @@ void CheckArrayInFile(QFile &file, std::mutex &mutex, const ArrayInFile &array, 
         throw WrongValueCount(array.name, bytes / valueBytes, declaredLength);
 }
 
-bool DecodesInPieces(qint64 declaredLength, const std::optional<DirectArrays> &direct)
+bool DecodesInPieces(qint64 declaredLength, const std::optional<ArrayPlaces> &places)
 {
-    return declaredLength > LargeSpectrumPoints && direct && direct->massEncoding.numpress == Numpress::None
-        && direct->intensityEncoding.numpress == Numpress::None;
+    return declaredLength > LargeSpectrumPoints && places && places->massEncoding.numpress == Numpress::None
+        && places->intensityEncoding.numpress == Numpress::None;
 }
 
-void DecodeSpectrumInPieces(QFile &file, std::mutex &mutex, qint64 arraysStart, qint64 declaredLength,
-                            const DirectArrays &direct, const std::function<void(SpectrumPoints &)> &piece)
+namespace {
+
+// Where the array text that begins at from in the file ends, before limit:
+// see ArrayTextEnd.
+qint64 TextEndInFile(QFile &file, std::mutex &mutex, qint64 from, qint64 limit)
 {
-    const ArrayInFile masses{arraysStart + direct.masses.start, direct.masses.size, direct.massEncoding, MassArray};
-    const ArrayInFile intensities{arraysStart + direct.intensities.start, direct.intensities.size,
-                                  direct.intensityEncoding, IntensityArray};
-    // In document order: decoding the spectrum whole reports the first
-    // array's fault.
-    const bool massesFirst = masses.start < intensities.start;
-    CheckArrayInFile(file, mutex, massesFirst ? masses : intensities, declaredLength);
-    CheckArrayInFile(file, mutex, massesFirst ? intensities : masses, declaredLength);
+    for (qint64 at = from; at < limit;) {
+        const QByteArray text = ReadRange(file, mutex, at, std::min(limit, at + TextPiece));
+        const qsizetype markup = text.indexOf('<');
+        if (markup >= 0) {
+            const qint64 tag = at + markup;
+            return ArrayTextEnd(ReadRange(file, mutex, tag, std::min(limit, tag + 16)), 0) == 0 ? tag : -1;
+        }
+        at += text.size();
+    }
+    return -1;
+}
+
+} // namespace
+
+bool DecodeSpectrumInPieces(QFile &file, std::mutex &mutex, qint64 arraysStart, qint64 arraysEnd, qint64 declaredLength,
+                            const ArrayPlaces &places, const std::function<void(SpectrumPoints &)> &piece)
+{
+    const qint64 massesStart = arraysStart + places.massesStart;
+    const qint64 massesEnd = TextEndInFile(file, mutex, massesStart, arraysEnd);
+    const qint64 intensitiesStart = massesEnd + places.gap;
+    const qint64 intensitiesEnd = massesEnd < 0 ? -1 : TextEndInFile(file, mutex, intensitiesStart, arraysEnd);
+    if (intensitiesEnd < 0)
+        return false;
+    const ArrayInFile masses{massesStart, massesEnd - massesStart, places.massEncoding, MassArray};
+    const ArrayInFile intensities{intensitiesStart, intensitiesEnd - intensitiesStart, places.intensityEncoding,
+                                  IntensityArray};
+    CheckArrayInFile(file, mutex, masses, declaredLength);
+    CheckArrayInFile(file, mutex, intensities, declaredLength);
     ArrayValueReader massValues(file, mutex, masses);
     ArrayValueReader intensityValues(file, mutex, intensities);
     SpectrumPoints points;
@@ -262,4 +285,5 @@ void DecodeSpectrumInPieces(QFile &file, std::mutex &mutex, qint64 arraysStart, 
         piece(points);
         done += qint64(count);
     }
+    return true;
 }

@@ -58,12 +58,14 @@ private:
 
 // Whether the spectrum is one to decode in pieces: large, and its arrays
 // found where they stand, without numpress.
-bool DecodesInPieces(qint64 declaredLength, const std::optional<DirectArrays> &direct);
+bool DecodesInPieces(qint64 declaredLength, const std::optional<ArrayPlaces> &places);
 
 // Hands the points of a spectrum that DecodesInPieces to piece, in order, at
 // most PiecePoints at a time, after both arrays have been checked: a fault
 // of either is thrown before the first piece, in the words that decoding
-// the spectrum whole gives. The arrays' bytes begin at arraysStart in the
-// file. Throws MzmlFault without a spectrum number.
-void DecodeSpectrumInPieces(QFile &file, std::mutex &mutex, qint64 arraysStart, qint64 declaredLength,
-                            const DirectArrays &direct, const std::function<void(SpectrumPoints &)> &piece);
+// the spectrum whole gives. The arrays' bytes are those from arraysStart up
+// to arraysEnd in the file. False, with nothing handed out, when the arrays
+// are not at their places: the spectrum is then to be decoded whole. Throws
+// MzmlFault without a spectrum number.
+bool DecodeSpectrumInPieces(QFile &file, std::mutex &mutex, qint64 arraysStart, qint64 arraysEnd, qint64 declaredLength,
+                            const ArrayPlaces &places, const std::function<void(SpectrumPoints &)> &piece);

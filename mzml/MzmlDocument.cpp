@@ -199,17 +199,16 @@ public:
     void PointsInRuns(const std::function<void(SpectrumPoints &)> &run) override
     {
         const SpectrumEntry &entry = m_file->spectrum(m_n);
-        const std::optional<DirectArrays> direct = entry.direct();
-        if (!DecodesInPieces(entry.declaredLength, direct)) {
-            SpectrumData::PointsInRuns(run);
+        const std::optional<ArrayPlaces> places = entry.places();
+        if (DecodesInPieces(entry.declaredLength(), places)
+            && m_file->reading(
+                [&] {
+                    return DecodeSpectrumInPieces(m_file->spectraFile(), m_file->spectraFileMutex, entry.arraysStart(),
+                                                  entry.arraysEnd(), entry.declaredLength(), *places, run);
+                },
+                m_n))
             return;
-        }
-        m_file->reading(
-            [&] {
-                DecodeSpectrumInPieces(m_file->spectraFile(), m_file->spectraFileMutex, entry.arraysStart(),
-                                       entry.declaredLength, *direct, run);
-            },
-            m_n);
+        SpectrumData::PointsInRuns(run);
     }
 
 private:
@@ -233,12 +232,12 @@ public:
     double StartTime(qint32 n) override
     {
         const SpectrumEntry &entry = m_file->spectrum(n);
-        if (!entry.startTimeFault)
+        if (!entry.startTimeFault())
             return entry.startTime;
         return m_file->reading(
             [&]() -> double {
                 SharedFileSource source(m_file->spectraFile(), m_file->spectraFileMutex, entry.offset);
-                throw SpectrumEntryFault(source, entry.offset, m_file->head, EntryFault::StartTime);
+                throw StartTimeFault(source, entry.offset, m_file->head);
             },
             n);
     }

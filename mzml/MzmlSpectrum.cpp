@@ -214,13 +214,49 @@ std::optional<SpectrumPoints> DecodeDirectly(QByteArrayView arrays, qint64 decla
     }
 }
 
+// The direct arrays at their places among the arrays' bytes; nothing when
+// the bytes are not as the places say.
+std::optional<DirectArrays> FoundAt(QByteArrayView arrays, const ArrayPlaces &places)
+{
+    const qsizetype massesEnd = ArrayTextEnd(arrays, places.massesStart);
+    const qsizetype intensitiesStart = massesEnd < 0 ? -1 : massesEnd + places.gap;
+    const qsizetype intensitiesEnd = ArrayTextEnd(arrays, intensitiesStart);
+    if (intensitiesEnd < 0)
+        return std::nullopt;
+    return DirectArrays{{places.massesStart, quint32(massesEnd - places.massesStart)},
+                        {quint32(intensitiesStart), quint32(intensitiesEnd - intensitiesStart)},
+                        places.massEncoding,
+                        places.intensityEncoding};
+}
+
 } // namespace
 
-SpectrumPoints DecodeSpectrumPoints(QByteArrayView arrays, qint64 offset, qint64 declaredLength, const MzmlHead &head,
-                                    const std::optional<DirectArrays> &direct)
+std::optional<ArrayPlaces> PlacesOf(const DirectArrays &direct)
 {
-    if (direct && direct->masses.start + qint64(direct->masses.size) <= arrays.size()
-        && direct->intensities.start + qint64(direct->intensities.size) <= arrays.size())
+    constexpr qint64 Reach = std::numeric_limits<quint16>::max();
+    const qint64 gap = qint64(direct.intensities.start) - direct.masses.start - direct.masses.size;
+    if (direct.masses.start > Reach || gap < 0 || gap > Reach)
+        return std::nullopt;
+    return ArrayPlaces{quint16(direct.masses.start), quint16(gap), direct.massEncoding, direct.intensityEncoding};
+}
+
+qsizetype ArrayTextEnd(QByteArrayView bytes, qsizetype start)
+{
+    if (start < 0 || start > bytes.size())
+        return -1;
+    const qsizetype end = bytes.indexOf('<', start);
+    const QByteArrayView tag = bytes.sliced(std::max<qsizetype>(end, 0));
+    constexpr QByteArrayView EndTag = "</binary";
+    const bool closes = end >= 0 && tag.size() > EndTag.size() && tag.startsWith(EndTag)
+                     && (tag[EndTag.size()] == '>' || tag[EndTag.size()] == ' ' || tag[EndTag.size()] == '\t'
+                         || tag[EndTag.size()] == '\n' || tag[EndTag.size()] == '\r');
+    return closes ? end : -1;
+}
+
+SpectrumPoints DecodeSpectrumPoints(QByteArrayView arrays, qint64 offset, qint64 declaredLength, const MzmlHead &head,
+                                    const std::optional<ArrayPlaces> &places)
+{
+    if (const std::optional<DirectArrays> direct = places ? FoundAt(arrays, *places) : std::nullopt)
         if (std::optional<SpectrumPoints> points = DecodeDirectly(arrays, declaredLength, *direct))
             return std::move(*points);
     XmlTokenizer tokenizer(arrays, offset, XmlTokenizer::Scope::Content, head.textEncoding);

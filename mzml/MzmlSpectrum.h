@@ -35,6 +35,25 @@ struct DirectArrays
     ArrayEncoding intensityEncoding;
 };
 
+// Where a spectrum's direct arrays stand, in few bytes, for the index that
+// keeps them for every spectrum: the m/z array's text from its start among
+// the arrays' bytes, then the markup up to the intensity array's text. Each
+// text runs up to its "</binary>", where it is found again.
+struct ArrayPlaces
+{
+    quint16 massesStart = 0;
+    quint16 gap = 0;
+    ArrayEncoding massEncoding;
+    ArrayEncoding intensityEncoding;
+};
+
+// The places of the direct arrays; nothing unless the m/z array comes first
+// and both are within reach of the few bytes.
+std::optional<ArrayPlaces> PlacesOf(const DirectArrays &direct);
+// Where the text that begins at start among the bytes ends: at its
+// "</binary>"; -1 when no such end tag is the first markup after it.
+qsizetype ArrayTextEnd(QByteArrayView bytes, qsizetype start);
+
 // Reads the binaryDataArrayList on whose start tag the tokenizer stands,
 // whose arrays' bytes begin at arraysStart, for a spectrum of the declared
 // length: its arrays when they can be decoded directly. Throws MzmlFault only
@@ -51,11 +70,12 @@ std::optional<qint64> ValidLength(const XmlTokenizer &tokenizer, QByteArrayView 
 // The points of a spectrum from the bytes of its arrays (from its
 // binaryDataArrayList up to its end tag), which begin at offset in the
 // document; declaredLength is the spectrum's defaultArrayLength. Decodes
-// the direct arrays when given, and reads the markup only where they fail,
-// for the fault's words. Touches no file: threads may decode different
-// spectra at once. Throws MzmlFault without a spectrum number.
+// the direct arrays at their places when given, and reads the markup only
+// where they fail, for the fault's words. Touches no file: threads may
+// decode different spectra at once. Throws MzmlFault without a spectrum
+// number.
 SpectrumPoints DecodeSpectrumPoints(QByteArrayView arrays, qint64 offset, qint64 declaredLength, const MzmlHead &head,
-                                    const std::optional<DirectArrays> &direct = std::nullopt);
+                                    const std::optional<ArrayPlaces> &places = std::nullopt);
 
 // The scan start time of the cvParam on whose tag the tokenizer stands.
 StartTimeTerm StartTimeOfParam(const XmlTokenizer &tokenizer);

@@ -43,7 +43,7 @@ public:
         SpectrumTags tags;
         SpectrumEntry &entry = tags.entry;
         entry.offset = m_tokenizer.current().start;
-        entry.declaredLength = ValidLength(m_tokenizer, "defaultArrayLength").value_or(-1);
+        entry.setDeclaredLength(ValidLength(m_tokenizer, "defaultArrayLength").value_or(-1));
         bool arraysBegun = false;
         tags.arraysStart = tags.arraysEnd = m_tokenizer.current().end;
         ReadChildren(m_tokenizer, [&](const XmlToken &child) {
@@ -56,7 +56,7 @@ public:
             if (child.name == "binaryDataArrayList") {
                 arraysBegun = true;
                 tags.arraysStart = child.start;
-                tags.direct = ReadDirectArrays(m_tokenizer, m_head.groups, child.start, entry.declaredLength);
+                tags.direct = ReadDirectArrays(m_tokenizer, m_head.groups, child.start, entry.declaredLength());
             } else if (child.name == "scanList") {
                 tags.scan = readScanList();
             } else {
@@ -115,11 +115,11 @@ public:
             fault.spectrum = n;
             throw;
         }
-        entry.setDirect(tags.direct);
+        entry.setPlaces(tags.direct ? PlacesOf(*tags.direct) : std::nullopt);
         entry.filter = m_index.filters.id(FilterText(tags.spectrum, tags.scan));
         const std::optional<double> startTime = ValidStartTime(tags.scan.startTime);
         entry.startTime = startTime.value_or(0);
-        entry.startTimeFault = !startTime;
+        entry.setStartTimeFault(!startTime);
         m_index.entries.push_back(entry);
     }
 
@@ -143,27 +143,37 @@ private:
 
 const SpectrumEntry &SpectrumEntries::operator[](size_t i) const
 {
-    const size_t part = size_t(std::upper_bound(m_ends.begin(), m_ends.end(), i) - m_ends.begin());
-    return m_parts[part][i - (part == 0 ? 0 : m_ends[part - 1])];
+    const size_t block = size_t(std::upper_bound(m_ends.begin(), m_ends.end(), i) - m_ends.begin());
+    return m_blocks[block][i - (block == 0 ? 0 : m_ends[block - 1])];
 }
 
 void SpectrumEntries::push_back(const SpectrumEntry &entry)
 {
-    if (m_parts.empty()) {
-        m_parts.emplace_back();
-        m_ends.push_back(0);
+    if (m_blocks.empty() || m_blocks.back().size() == BlockEntries) {
+        m_blocks.emplace_back().reserve(BlockEntries);
+        m_ends.push_back(size());
     }
-    m_parts.back().push_back(entry);
+    m_blocks.back().push_back(entry);
     ++m_ends.back();
 }
 
 void SpectrumEntries::append(SpectrumEntries &&later)
 {
-    for (size_t part = 0; part < later.m_parts.size(); ++part) {
-        m_parts.push_back(std::move(later.m_parts[part]));
-        m_ends.push_back(size() + m_parts.back().size());
+    for (std::vector<SpectrumEntry> &block : later.m_blocks) {
+        m_blocks.push_back(std::move(block));
+        m_ends.push_back(size() + m_blocks.back().size());
     }
     later = {};
+}
+
+void SpectrumEntry::setDeclaredLength(qint64 length)
+{
+    m_declaredLength = length < 0 || length > MostDeclaredLength ? AtFault : quint32(length);
+}
+
+void SpectrumEntry::setStartTimeFault(bool fault)
+{
+    m_flags = fault ? m_flags | StartTimeFault : m_flags & ~StartTimeFault;
 }
 
 void SpectrumEntry::setArrays(qint64 start, qint64 end)
@@ -191,22 +201,22 @@ ArrayEncoding Unpacked(quint8 packed)
 
 } // namespace
 
-std::optional<DirectArrays> SpectrumEntry::direct() const
+std::optional<ArrayPlaces> SpectrumEntry::places() const
 {
-    if (!m_direct)
+    if (!(m_flags & Direct))
         return std::nullopt;
-    return DirectArrays{m_masses, m_intensities, Unpacked(m_massEncoding), Unpacked(m_intensityEncoding)};
+    return ArrayPlaces{m_massesStart, m_gap, Unpacked(m_massEncoding), Unpacked(m_intensityEncoding)};
 }
 
-void SpectrumEntry::setDirect(const std::optional<DirectArrays> &direct)
+void SpectrumEntry::setPlaces(const std::optional<ArrayPlaces> &places)
 {
-    m_direct = direct.has_value();
-    if (!direct)
+    m_flags = places ? m_flags | Direct : m_flags & ~Direct;
+    if (!places)
         return;
-    m_masses = direct->masses;
-    m_intensities = direct->intensities;
-    m_massEncoding = Packed(direct->massEncoding);
-    m_intensityEncoding = Packed(direct->intensityEncoding);
+    m_massesStart = places->massesStart;
+    m_gap = places->gap;
+    m_massEncoding = Packed(places->massEncoding);
+    m_intensityEncoding = Packed(places->intensityEncoding);
 }
 
 SpectrumIndex BuildSpectrumIndex(ByteSource &source, const MzmlHead &head)
@@ -252,21 +262,35 @@ std::optional<SpectrumIndex> BuildSpectrumIndexInHalves(ByteSource &before, Byte
     return first.take();
 }
 
-MzmlFault SpectrumEntryFault(ByteSource &source, qint64 offset, const MzmlHead &head, EntryFault fault)
+namespace {
+
+// The file is not what it was when its spectra were found.
+MzmlFault Changed()
+{
+    return MzmlFault{u"the document changed while it was read"_s};
+}
+
+} // namespace
+
+MzmlFault StartTimeFault(ByteSource &source, qint64 offset, const MzmlHead &head)
 {
     XmlTokenizer tokenizer(source, offset, XmlTokenizer::Scope::Content, head.textEncoding);
     const XmlToken &tag = tokenizer.next();
     if (tag.opensElement() && tag.name == "spectrum") {
         try {
-            if (fault == EntryFault::DeclaredLength) {
-                DeclaredLength(tokenizer, "defaultArrayLength");
-            } else {
-                StartTimeInMinutes(SpectrumTagReader(tokenizer, head, 0).read().scan.startTime);
-            }
+            StartTimeInMinutes(SpectrumTagReader(tokenizer, head, 0).read().scan.startTime);
         } catch (const MzmlFault &found) {
             return found;
         }
     }
-    // The file is not what it was when its spectra were found.
-    return MzmlFault{u"the document changed while it was read"_s};
+    return Changed();
+}
+
+qint64 DeclaredLengthAt(ByteSource &source, qint64 offset, const MzmlHead &head)
+{
+    XmlTokenizer tokenizer(source, offset, XmlTokenizer::Scope::Content, head.textEncoding);
+    const XmlToken &tag = tokenizer.next();
+    if (!tag.opensElement() || tag.name != "spectrum")
+        throw Changed();
+    return DeclaredLength(tokenizer, "defaultArrayLength");
 }

@@ -8,68 +8,82 @@
 
 #include <QString>
 
-#include <deque>
+#include <limits>
 #include <vector>
 
 // Where a spectrum stands and what the conversion asks of it before its
-// points. Packed: there is one for every spectrum. A fault keeps no text
-// here: a file of a million spectra in a unit of hours would hold a million
-// texts, and one value of megabytes a text as long. SpectrumEntryFault finds
-// the fault again when it is reported.
+// points. Packed into 40 bytes: there is one for every spectrum, and a run
+// of a million spectra keeps a million. A fault keeps no text here: a file
+// of a million spectra in a unit of hours would hold a million texts, and
+// one value of megabytes a text as long. StartTimeFault and
+// DeclaredLengthAt find the fault again when it is reported.
 class SpectrumEntry
 {
 public:
-    qint64 offset = 0;         // of its start tag
-    qint64 declaredLength = 0; // defaultArrayLength; -1 when that is at fault
-    double startTime = 0;      // minutes
-    qint32 filter = 0;         // the index of its filter text
+    qint64 offset = 0;    // of its start tag
+    double startTime = 0; // minutes
+    qint32 filter = 0;    // the index of its filter text
 
+    // Its defaultArrayLength; -1 when that is at fault, or more than
+    // MostDeclaredLength: DeclaredLengthAt then tells which.
+    qint64 declaredLength() const { return m_declaredLength == AtFault ? -1 : qint64(m_declaredLength); }
+    void setDeclaredLength(qint64 length);
     // Its arrays' markup: from its binaryDataArrayList up to its end tag.
     qint64 arraysStart() const { return offset + m_arraysFrom; }
     qint64 arraysEnd() const { return arraysStart() + m_arraysSize; }
     // Throws MzmlFault for a spectrum beyond 4 GiB, which is none that an
     // instrument writes: one that large would be read into memory whole.
     void setArrays(qint64 start, qint64 end);
-    std::optional<DirectArrays> direct() const;
-    void setDirect(const std::optional<DirectArrays> &direct);
+    std::optional<ArrayPlaces> places() const;
+    void setPlaces(const std::optional<ArrayPlaces> &places);
+    bool startTimeFault() const { return (m_flags & StartTimeFault) != 0; }
+    void setStartTimeFault(bool fault);
 
 private:
+    static constexpr quint32 AtFault = std::numeric_limits<quint32>::max();
+    static constexpr quint8 Direct = 1;
+    static constexpr quint8 StartTimeFault = 2;
+
+    quint32 m_declaredLength = 0;
     quint32 m_arraysFrom = 0; // after offset
     quint32 m_arraysSize = 0;
-    ArrayText m_masses;
-    ArrayText m_intensities;
-    quint8 m_massEncoding = 0; // packed; see setDirect
+    quint16 m_massesStart = 0; // see ArrayPlaces
+    quint16 m_gap = 0;
+    quint8 m_massEncoding = 0; // packed; see setPlaces
     quint8 m_intensityEncoding = 0;
-    bool m_direct = false;
-
-public:
-    bool startTimeFault = false; // its start time is at fault; last, where it takes no room of its own
+    quint8 m_flags = 0;
 };
-static_assert(sizeof(SpectrumEntry) <= 56);
+static_assert(sizeof(SpectrumEntry) <= 40);
 
-// The entries of a document's spectra in document order, kept in the parts
-// that were read apart (the halves of a pass), each in blocks: neither a
-// part that grows nor the joining of two copies an entry.
+// The most points that a spectrum may declare: its entry keeps the length
+// in 32 bits.
+constexpr qint64 MostDeclaredLength = qint64(std::numeric_limits<quint32>::max()) - 1;
+
+// The entries of a document's spectra in document order, in blocks of a
+// fixed size: neither a part that grows nor the joining of the halves of a
+// pass copies an entry, and no block holds more than a few hundred kilobytes.
 class SpectrumEntries
 {
 public:
     size_t size() const { return m_ends.empty() ? 0 : m_ends.back(); }
     const SpectrumEntry &operator[](size_t i) const;
     void push_back(const SpectrumEntry &entry);
-    // Adds the parts of entries read after these.
+    // Adds the entries read after these.
     void append(SpectrumEntries &&later);
     // Calls visit with each entry, in order.
     template <typename Visit>
     void forEach(Visit &&visit)
     {
-        for (std::deque<SpectrumEntry> &part : m_parts)
-            for (SpectrumEntry &entry : part)
+        for (std::vector<SpectrumEntry> &block : m_blocks)
+            for (SpectrumEntry &entry : block)
                 visit(entry);
     }
 
 private:
-    std::vector<std::deque<SpectrumEntry>> m_parts;
-    std::vector<size_t> m_ends; // of each part, counted from the first entry
+    static constexpr size_t BlockEntries = 8192;
+
+    std::vector<std::vector<SpectrumEntry>> m_blocks;
+    std::vector<size_t> m_ends; // of each block, counted from the first entry
 };
 
 // The spectra of a document in document order.
@@ -93,10 +107,11 @@ SpectrumIndex BuildSpectrumIndex(ByteSource &source, const MzmlHead &head);
 std::optional<SpectrumIndex> BuildSpectrumIndexInHalves(ByteSource &before, ByteSource &after, qint64 cut,
                                                         const MzmlHead &head);
 
-// What an entry stands for in place of a value.
-enum class EntryFault { DeclaredLength, StartTime };
-
-// The fault of the spectrum whose bytes source holds from its start tag on,
-// at offset in the document: what its declared length or its start time is
-// instead, read again where it stands (or what else is wrong there).
-MzmlFault SpectrumEntryFault(ByteSource &source, qint64 offset, const MzmlHead &head, EntryFault fault);
+// The fault of the start time of the spectrum whose bytes source holds from
+// its start tag on, at offset in the document, read again where it stands
+// (or what else is wrong there).
+MzmlFault StartTimeFault(ByteSource &source, qint64 offset, const MzmlHead &head);
+// The declared length of that spectrum, read again where it stands: for an
+// entry that keeps none. Throws the fault of the length (or of what else is
+// wrong there).
+qint64 DeclaredLengthAt(ByteSource &source, qint64 offset, const MzmlHead &head);

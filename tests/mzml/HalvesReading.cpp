@@ -31,6 +31,11 @@ private:
     qint64 m_at;
 };
 
+QString Described(const ArrayEncoding &encoding)
+{
+    return u"%1/%2/%3"_s.arg(int(encoding.precision)).arg(encoding.zlib).arg(int(encoding.numpress));
+}
+
 // Everything that the index says, a line a spectrum, or the fault.
 QString Described(const std::function<SpectrumIndex()> &pass)
 {
@@ -39,18 +44,18 @@ QString Described(const std::function<SpectrumIndex()> &pass)
         QStringList lines;
         for (size_t i = 0; i < index.entries.size(); ++i) {
             const SpectrumEntry &entry = index.entries[i];
-            const std::optional<DirectArrays> direct = entry.direct();
+            const std::optional<ArrayPlaces> places = entry.places();
             lines << u"%1 %2 %3 %4 [%5] %6-%7 %8"_s.arg(entry.offset)
-                         .arg(entry.declaredLength)
+                         .arg(entry.declaredLength())
                          .arg(entry.startTime, 0, 'a')
-                         .arg(entry.startTimeFault)
+                         .arg(entry.startTimeFault())
                          .arg(index.filterOf(entry))
                          .arg(entry.arraysStart())
                          .arg(entry.arraysEnd())
-                         .arg(direct ? u"%1+%2 %3+%4"_s.arg(direct->masses.start)
-                                           .arg(direct->masses.size)
-                                           .arg(direct->intensities.start)
-                                           .arg(direct->intensities.size)
+                         .arg(places ? u"%1+%2 %3 %4"_s.arg(places->massesStart)
+                                           .arg(places->gap)
+                                           .arg(Described(places->massEncoding))
+                                           .arg(Described(places->intensityEncoding))
                                      : u"-"_s);
         }
         return lines.join(u'\n');

@@ -4,7 +4,12 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -166,6 +171,103 @@ constexpr std::array<bool, 256> MakeTagStops()
     return stops;
 }
 constexpr std::array<bool, 256> TagStops = MakeTagStops();
+
+// Tags are scanned this many bytes at a time: one bit for each byte of a
+// block tells where the bytes to look at stand, and the rest pass unseen.
+constexpr qsizetype BlockSize = 16;
+
+#if defined(__SSE2__)
+__m128i LoadBlock(const char *data)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(data));
+}
+
+__m128i Equal(__m128i block, char c)
+{
+    return _mm_cmpeq_epi8(block, _mm_set1_epi8(c));
+}
+
+quint32 Bits(__m128i block)
+{
+    return quint32(_mm_movemask_epi8(block));
+}
+#endif
+
+// The bits of the TagStops among the bytes at data, of which size are at
+// hand: a block, or the fewer bytes before the end of those at hand.
+quint32 TagStopBits(const char *data, qsizetype size)
+{
+#if defined(__SSE2__)
+    if (size >= BlockSize) {
+        const __m128i block = LoadBlock(data);
+        // Compared as signed, bytes beyond ASCII are below a blank too.
+        const __m128i controls =
+            _mm_andnot_si128(_mm_or_si128(_mm_or_si128(Equal(block, '\t'), Equal(block, '\n')), Equal(block, '\r')),
+                             _mm_cmplt_epi8(block, _mm_set1_epi8(0x20)));
+        const __m128i marks = _mm_or_si128(_mm_or_si128(Equal(block, '"'), Equal(block, '\'')),
+                                           _mm_or_si128(Equal(block, '<'), Equal(block, '>')));
+        return Bits(_mm_or_si128(controls, marks));
+    }
+#endif
+    quint32 bits = 0;
+    for (qsizetype i = 0; i < std::min(size, BlockSize); ++i)
+        bits |= quint32(TagStops[uchar(data[i])]) << i;
+    return bits;
+}
+
+// Among the bytes at data (size at hand): where a run of NameByte stops,
+// with a bit for each byte past those at hand too, and where colons stand.
+struct NameBits
+{
+    quint32 stops;
+    quint32 colons;
+};
+
+NameBits NameBitsOf(const char *data, qsizetype size)
+{
+#if defined(__SSE2__)
+    if (size >= BlockSize) {
+        const __m128i block = LoadBlock(data);
+        const __m128i lower = _mm_or_si128(block, _mm_set1_epi8(0x20));
+        const __m128i letters =
+            _mm_and_si128(_mm_cmpgt_epi8(lower, _mm_set1_epi8('a' - 1)), _mm_cmplt_epi8(lower, _mm_set1_epi8('z' + 1)));
+        // "-", ".", the digits and ":" stand from 0x2D to 0x3A, and "/" among them.
+        const __m128i marks =
+            _mm_andnot_si128(Equal(block, '/'), _mm_and_si128(_mm_cmpgt_epi8(block, _mm_set1_epi8(0x2C)),
+                                                              _mm_cmplt_epi8(block, _mm_set1_epi8(0x3B))));
+        const quint32 names = Bits(_mm_or_si128(_mm_or_si128(letters, marks), Equal(block, '_')));
+        return {~names & 0xFFFF, Bits(Equal(block, ':'))};
+    }
+#endif
+    NameBits bits{~quint32(0) << std::min(size, BlockSize), 0};
+    for (qsizetype i = 0; i < std::min(size, BlockSize); ++i) {
+        bits.stops |= quint32(!(NameBytes[uchar(data[i])] & NameByte)) << i;
+        bits.colons |= quint32(data[i] == ':') << i;
+    }
+    return bits;
+}
+
+// The bits of the bytes a and b among those at data (size at hand).
+quint32 EitherBits(const char *data, qsizetype size, char a, char b)
+{
+#if defined(__SSE2__)
+    if (size >= BlockSize) {
+        const __m128i block = LoadBlock(data);
+        return Bits(_mm_or_si128(Equal(block, a), Equal(block, b)));
+    }
+#endif
+    quint32 bits = 0;
+    for (qsizetype i = 0; i < std::min(size, BlockSize); ++i)
+        bits |= quint32(data[i] == a || data[i] == b) << i;
+    return bits;
+}
+
+// Names of attributes of one tag, compared for repeats: most differ in
+// length or in their first byte.
+bool SameName(QByteArrayView a, QByteArrayView b)
+{
+    return a.size() == b.size() && a.front() == b.front() && std::memcmp(a.data(), b.data(), size_t(a.size())) == 0;
+}
 
 // A name as a message shows it: short enough to read.
 QString Shown(QByteArrayView bytes)
@@ -489,34 +591,9 @@ qsizetype XmlTokenizer::markupEnd(qsizetype bodyStart, QByteArrayView terminator
 // The index (from m_pos) of the ">" that ends the tag under way.
 qsizetype XmlTokenizer::tagEnd()
 {
-    qsizetype at = 1;
     char quote = 0;
-    for (;;) {
-        for (; m_pos + at < m_size; ++at) {
-            const char c = m_data[m_pos + at];
-            if (!TagStops[uchar(c)])
-                continue;
-            if (uchar(c) < 0x20 || uchar(c) >= 0x80) {
-                ensure(at + 4); // a character cut by the end of the bytes at hand is read whole
-                at = character(m_pos + at, m_size) - m_pos - 1;
-                continue;
-            }
-            if (c == '<') {
-                const QString shown = Shown(LocalPart(tagName()));
-                damaged(quote ? u"the tag <%1> at byte %2 holds a \"<\" in an attribute value"_s.arg(shown).arg(
-                            offsetOf(m_pos))
-                              : u"the tag <%1> at byte %2 is not closed"_s.arg(shown).arg(offsetOf(m_pos)),
-                        m_pos + at);
-            }
-            if (quote) {
-                if (c == quote)
-                    quote = 0;
-            } else if (c == '"' || c == '\'') {
-                quote = c;
-            } else if (c == '>') {
-                break;
-            }
-        }
+    for (qsizetype at = 1;;) {
+        at = closingBracket(at, quote);
         if (at > TextLimit)
             tooLong(u"tag <%1>"_s.arg(Shown(LocalPart(tagName()))), m_pos);
         if (m_pos + at < m_size)
@@ -524,6 +601,43 @@ qsizetype XmlTokenizer::tagEnd()
         if (!fill())
             truncated();
     }
+}
+
+// The index (from m_pos) of the ">" outside quotes that ends the tag under
+// way, searched from at on and checked on the way; of the end of the bytes
+// at hand when they hold none. quote: the quote open at at, and at the end.
+qsizetype XmlTokenizer::closingBracket(qsizetype at, char &quote)
+{
+    while (m_pos + at < m_size) {
+        const qsizetype block = at;
+        quint32 stops = TagStopBits(m_data + m_pos + block, m_size - m_pos - block);
+        at = std::min(block + BlockSize, m_size - m_pos);
+        for (; stops != 0; stops &= stops - 1) {
+            const qsizetype stop = block + std::countr_zero(stops);
+            const char c = m_data[m_pos + stop];
+            if (uchar(c) < 0x20 || uchar(c) >= 0x80) {
+                ensure(stop + 4); // a character cut by the end of the bytes at hand is read whole
+                at = character(m_pos + stop, m_size) - m_pos;
+                break; // the next block begins after it
+            }
+            if (c == '<') {
+                const QString shown = Shown(LocalPart(tagName()));
+                damaged(quote ? u"the tag <%1> at byte %2 holds a \"<\" in an attribute value"_s.arg(shown).arg(
+                            offsetOf(m_pos))
+                              : u"the tag <%1> at byte %2 is not closed"_s.arg(shown).arg(offsetOf(m_pos)),
+                        m_pos + stop);
+            }
+            if (quote) {
+                if (c == quote)
+                    quote = 0;
+            } else if (c == '"' || c == '\'') {
+                quote = c;
+            } else {
+                return stop; // its ">"
+            }
+        }
+    }
+    return at;
 }
 
 // tagEnd has checked its characters.
@@ -539,16 +653,17 @@ void XmlTokenizer::tag(qsizetype end)
 void XmlTokenizer::endTag(qsizetype end)
 {
     const qsizetype limit = m_pos + end;
-    const qsizetype nameEnd = name(m_pos + 2, limit);
+    bool colon = false;
+    const qsizetype nameEnd = name(m_pos + 2, limit, &colon);
     const QByteArrayView qualified(m_data + m_pos + 2, nameEnd - m_pos - 2);
-    if (qualified.isEmpty() || !IsQualified(qualified, m_encoding) || space(nameEnd, limit) != limit)
+    if (qualified.isEmpty() || (colon && !IsQualified(qualified, m_encoding)) || space(nameEnd, limit) != limit)
         damaged(u"the end tag </%1> at byte %2 is malformed"_s.arg(Shown(qualified)).arg(offsetOf(m_pos)), m_pos);
     close(qualified, offsetOf(m_pos));
     m_token = XmlToken{XmlToken::Kind::EndTag,
                        offsetOf(m_pos),
                        offsetOf(limit + 1),
                        int(m_nameStarts.size()),
-                       LocalPart(qualified),
+                       colon ? LocalPart(qualified) : qualified,
                        {},
                        false};
 }
@@ -557,7 +672,8 @@ void XmlTokenizer::startTag(qsizetype end)
 {
     const qsizetype start = m_pos;
     qsizetype limit = start + end;
-    const qsizetype nameEnd = name(start + 1, limit);
+    bool colon = false;
+    const qsizetype nameEnd = name(start + 1, limit, &colon);
     const QByteArrayView qualified(m_data + start + 1, nameEnd - start - 1);
     if (qualified.isEmpty())
         damaged(u"a \"<\" that begins no markup"_s, start);
@@ -566,15 +682,13 @@ void XmlTokenizer::startTag(qsizetype end)
     if (qualified.size() > NameLimit)
         throw MzmlFault{u"the name of the element at byte %1 is longer than %2 KiB, more than this reader takes"_s.arg(
             QString::number(offsetOf(start)), QString::number(NameLimit >> 10))};
-    if (!IsQualified(qualified, m_encoding))
+    if (colon && !IsQualified(qualified, m_encoding))
         damaged(u"the tag <%1> at byte %2 is malformed: its name is not a qualified name"_s.arg(Shown(qualified))
                     .arg(offsetOf(start)),
                 start);
+    const QByteArrayView local = colon ? LocalPart(qualified) : qualified;
     const auto malformed = [&](const QString &why, qsizetype at) {
-        damaged(u"the tag <%1> at byte %2 is malformed: %3"_s.arg(Shown(LocalPart(qualified)))
-                    .arg(offsetOf(start))
-                    .arg(why),
-                at);
+        damaged(u"the tag <%1> at byte %2 is malformed: %3"_s.arg(Shown(local)).arg(offsetOf(start)).arg(why), at);
     };
     const bool empty = m_data[limit - 1] == '/';
     if (empty)
@@ -585,31 +699,30 @@ void XmlTokenizer::startTag(qsizetype end)
             break;
         if (attributeStart == at)
             malformed(u"no blank before byte %1"_s.arg(offsetOf(at)), at);
-        const qsizetype attributeEnd = name(attributeStart, limit);
-        if (attributeEnd == attributeStart
-            || !IsQualified(QByteArrayView(m_data + attributeStart, attributeEnd - attributeStart), m_encoding))
+        bool attributeColon = false;
+        const qsizetype attributeEnd = name(attributeStart, limit, &attributeColon);
+        const QByteArrayView attribute(m_data + attributeStart, attributeEnd - attributeStart);
+        if (attribute.isEmpty() || (attributeColon && !IsQualified(attribute, m_encoding)))
             malformed(u"no attribute name at byte %1"_s.arg(offsetOf(attributeStart)), attributeStart);
         const qsizetype equals = space(attributeEnd, limit);
         const qsizetype quote = equals < limit && m_data[equals] == '=' ? space(equals + 1, limit) : limit;
         if (quote >= limit || (m_data[quote] != '"' && m_data[quote] != '\''))
             malformed(u"no quoted value after the attribute at byte %1"_s.arg(offsetOf(attributeStart)),
                       attributeStart);
-        // Values are short: one look at each byte finds the closing quote
-        // and checks the references on the way.
-        qsizetype valueEnd = quote + 1;
-        while (valueEnd < limit && m_data[valueEnd] != m_data[quote])
-            valueEnd = m_data[valueEnd] == '&' ? reference(valueEnd, limit) : valueEnd + 1;
+        // The closing quote, with the references on the way checked.
+        qsizetype valueEnd = find(quote + 1, limit, m_data[quote], '&');
+        while (valueEnd < limit && m_data[valueEnd] == '&')
+            valueEnd = find(reference(valueEnd, limit), limit, m_data[quote], '&');
         if (valueEnd >= limit)
             malformed(u"its value at byte %1 is not closed"_s.arg(offsetOf(quote)), quote);
-        m_attributes.push_back({QByteArrayView(m_data + attributeStart, attributeEnd - attributeStart),
-                                QByteArrayView(m_data + quote + 1, valueEnd - quote - 1)});
+        m_attributes.push_back({attribute, QByteArrayView(m_data + quote + 1, valueEnd - quote - 1)});
         at = valueEnd + 1;
     }
     // Repeats: pair by pair for the few attributes a tag has, sorted for many.
     if (m_attributes.size() <= PairwiseAttributes) {
         for (size_t i = 0; i < m_attributes.size(); ++i)
             for (size_t j = i + 1; j < m_attributes.size(); ++j)
-                if (m_attributes[i].name == m_attributes[j].name)
+                if (SameName(m_attributes[i].name, m_attributes[j].name))
                     malformed(u"it repeats the attribute %1"_s.arg(Shown(m_attributes[i].name)), start);
     } else {
         std::vector<QByteArrayView> names;
@@ -634,7 +747,7 @@ void XmlTokenizer::startTag(qsizetype end)
                        offsetOf(start),
                        offsetOf(start + end + 1),
                        depth,
-                       LocalPart(qualified),
+                       local,
                        {},
                        false};
 }
@@ -749,17 +862,30 @@ QByteArrayView XmlTokenizer::tagName() const
 }
 
 // The index after the name that begins at from; from itself when none does.
-// ASCII goes by the table; a character beyond it is left to restOfName.
-qsizetype XmlTokenizer::name(qsizetype from, qsizetype end) const
+// ASCII goes a block at a time; a character beyond it is left to restOfName.
+// mayHoldColon, when given, is false only for a name without ":", which is
+// qualified as it stands.
+qsizetype XmlTokenizer::name(qsizetype from, qsizetype end, bool *mayHoldColon) const
 {
+    if (mayHoldColon)
+        *mayHoldColon = true;
     if (from >= end)
         return from;
     if (!(NameBytes[uchar(m_data[from])] & NameStartByte))
         return NameBytes[uchar(m_data[from])] == BeyondAscii ? restOfName(from, from, end) : from;
+    bool colon = m_data[from] == ':';
     qsizetype at = from + 1;
-    while (at < end && (NameBytes[uchar(m_data[at])] & NameByte))
-        ++at;
-    return at < end && NameBytes[uchar(m_data[at])] == BeyondAscii ? restOfName(from, at, end) : at;
+    for (qsizetype run = BlockSize; run == BlockSize && at < end; at += run) {
+        const NameBits bits = NameBitsOf(m_data + at, m_size - at);
+        run = std::countr_zero(bits.stops | quint32(1) << BlockSize);
+        colon = colon || (bits.colons & ((quint32(1) << run) - 1)) != 0;
+    }
+    at = std::min(at, end);
+    if (at < end && NameBytes[uchar(m_data[at])] == BeyondAscii)
+        return restOfName(from, at, end);
+    if (mayHoldColon)
+        *mayHoldColon = colon;
+    return at;
 }
 
 // The index after the name that begins at from, checked up to at, where a
@@ -784,6 +910,15 @@ Q_NEVER_INLINE qsizetype XmlTokenizer::restOfName(qsizetype from, qsizetype at, 
         at += length;
     }
     return at;
+}
+
+// The index of the first byte a or b from from on; end when none comes before it.
+qsizetype XmlTokenizer::find(qsizetype from, qsizetype end, char a, char b) const
+{
+    for (qsizetype at = from; at < end; at += BlockSize)
+        if (const quint32 bits = EitherBits(m_data + at, m_size - at, a, b))
+            return std::min(at + std::countr_zero(bits), end);
+    return end;
 }
 
 qsizetype XmlTokenizer::space(qsizetype from, qsizetype end) const

@@ -126,6 +126,7 @@ private:
     bool markup();
     qsizetype markupEnd(qsizetype bodyStart, QByteArrayView terminator);
     qsizetype tagEnd();
+    qsizetype closingBracket(qsizetype at, char &quote);
     void tag(qsizetype end);
     void endTag(qsizetype end);
     void startTag(qsizetype end);
@@ -136,8 +137,9 @@ private:
     void useEncoding(QByteArrayView name);
 
     QByteArrayView tagName() const;
-    qsizetype name(qsizetype from, qsizetype end) const;
+    qsizetype name(qsizetype from, qsizetype end, bool *mayHoldColon = nullptr) const;
     qsizetype restOfName(qsizetype from, qsizetype at, qsizetype end) const;
+    qsizetype find(qsizetype from, qsizetype end, char a, char b) const;
     qsizetype space(qsizetype from, qsizetype end) const;
     qsizetype reference(qsizetype at, qsizetype limit) const;
     qsizetype character(qsizetype at, qsizetype limit) const;

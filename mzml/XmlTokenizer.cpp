@@ -262,11 +262,59 @@ quint32 EitherBits(const char *data, qsizetype size, char a, char b)
     return bits;
 }
 
+// The bits of the bytes at data (size at hand) that end a plain value:
+// quote, and "&", "<" and what is not printable ASCII, which ask for a closer look.
+quint32 PlainValueStopBits(const char *data, qsizetype size, char quote)
+{
+#if defined(__SSE2__)
+    if (size >= BlockSize) {
+        const __m128i block = LoadBlock(data);
+        return Bits(_mm_or_si128(_mm_or_si128(Equal(block, quote), Equal(block, '&')),
+                                 _mm_or_si128(Equal(block, '<'), _mm_cmplt_epi8(block, _mm_set1_epi8(0x20)))));
+    }
+#endif
+    quint32 bits = 0;
+    for (qsizetype i = 0; i < std::min(size, BlockSize); ++i) {
+        const uchar c = uchar(data[i]);
+        bits |= quint32(c == uchar(quote) || c == '&' || c == '<' || c < 0x20 || c >= 0x80) << i;
+    }
+    return bits;
+}
+
 // Names of attributes of one tag, compared for repeats: most differ in
 // length or in their first byte.
 bool SameName(QByteArrayView a, QByteArrayView b)
 {
     return a.size() == b.size() && a.front() == b.front() && std::memcmp(a.data(), b.data(), size_t(a.size())) == 0;
+}
+
+// A name that two of the attributes share; null when none is repeated.
+// Most tags repeat none, which a bit for each length and first byte shows
+// at once; else pair by pair for the few attributes a tag has, sorted for many.
+QByteArrayView RepeatedName(const std::vector<XmlAttribute> &attributes)
+{
+    quint64 seen = 0;
+    bool clash = false;
+    for (const XmlAttribute &attribute : attributes) {
+        const quint64 bit = quint64(1) << ((attribute.name.size() * 8 + uchar(attribute.name.front())) % 64);
+        clash = clash || (seen & bit) != 0;
+        seen |= bit;
+    }
+    if (!clash)
+        return {};
+    if (attributes.size() <= PairwiseAttributes) {
+        for (size_t i = 0; i < attributes.size(); ++i)
+            for (size_t j = i + 1; j < attributes.size(); ++j)
+                if (SameName(attributes[i].name, attributes[j].name))
+                    return attributes[i].name;
+        return {};
+    }
+    std::vector<QByteArrayView> names;
+    for (const XmlAttribute &attribute : attributes)
+        names.push_back(attribute.name);
+    std::sort(names.begin(), names.end());
+    const auto repeated = std::adjacent_find(names.begin(), names.end());
+    return repeated != names.end() ? *repeated : QByteArrayView();
 }
 
 // A name as a message shows it: short enough to read.
@@ -471,7 +519,7 @@ bool XmlTokenizer::fill()
 }
 
 // Whether count bytes from m_pos on are at hand, reading them if need be.
-bool XmlTokenizer::ensure(qsizetype count)
+Q_ALWAYS_INLINE bool XmlTokenizer::ensure(qsizetype count)
 {
     while (m_size - m_pos < count)
         if (!fill())
@@ -533,7 +581,7 @@ qsizetype XmlTokenizer::checkedText(qsizetype at, qsizetype limit)
         } else if (c == ']' && QByteArrayView(m_data + at, m_size - at).startsWith("]]>"))
             damaged(u"\"]]>\" in text"_s, at);
         else
-            at = character(at, m_size);
+            at = IsSpace(c) ? at + 1 : character(at, m_size); // line breaks between tags, the most of text there
     }
     return at;
 }
@@ -543,7 +591,7 @@ bool XmlTokenizer::markup()
     // Tags, the most of markup, are told by their second byte (a lone "<"
     // at the end is a tag cut short).
     if (!ensure(2) || (m_data[m_pos + 1] != '!' && m_data[m_pos + 1] != '?')) {
-        tag(tagEnd());
+        tag();
         return true;
     }
     ensure(9);
@@ -640,41 +688,62 @@ qsizetype XmlTokenizer::closingBracket(qsizetype at, char &quote)
     return at;
 }
 
-// tagEnd has checked its characters.
-void XmlTokenizer::tag(qsizetype end)
+void XmlTokenizer::tag()
 {
-    if (m_data[m_pos + 1] == '/')
-        endTag(end);
-    else
-        startTag(end);
+    // Most tags are plain and read in one pass; any other has its
+    // characters checked by tagEnd first, so that its first fault is found.
+    const bool closing = m_pos + 1 < m_size && m_data[m_pos + 1] == '/';
+    qsizetype end = closing ? endTag(-1) : startTag(-1);
+    if (end < 0) {
+        m_attributes.clear();
+        end = tagEnd();
+        if (m_data[m_pos + 1] == '/')
+            endTag(end);
+        else
+            startTag(end);
+    }
     m_pos += end + 1;
 }
 
-void XmlTokenizer::endTag(qsizetype end)
+// Reads the end tag at m_pos, whose ">" stands at end (from m_pos); returns
+// end. With end unknown (-1), reads it only when the bytes at hand show it
+// plain, as startTag does; returns -1 otherwise.
+qsizetype XmlTokenizer::endTag(qsizetype end)
 {
-    const qsizetype limit = m_pos + end;
+    const qsizetype limit = end >= 0 ? m_pos + end : m_size;
     bool colon = false;
     const qsizetype nameEnd = name(m_pos + 2, limit, &colon);
     const QByteArrayView qualified(m_data + m_pos + 2, nameEnd - m_pos - 2);
-    if (qualified.isEmpty() || (colon && !IsQualified(qualified, m_encoding)) || space(nameEnd, limit) != limit)
+    const qsizetype after = space(nameEnd, limit);
+    const bool named = !qualified.isEmpty() && (!colon || IsQualified(qualified, m_encoding));
+    if (end < 0) {
+        if (!named || after == limit || m_data[after] != '>' || after - m_pos > TextLimit)
+            return -1;
+        end = after - m_pos;
+    } else if (!named || after != limit) {
         damaged(u"the end tag </%1> at byte %2 is malformed"_s.arg(Shown(qualified)).arg(offsetOf(m_pos)), m_pos);
+    }
     close(qualified, offsetOf(m_pos));
-    m_token = XmlToken{XmlToken::Kind::EndTag,
-                       offsetOf(m_pos),
-                       offsetOf(limit + 1),
-                       int(m_nameStarts.size()),
-                       colon ? LocalPart(qualified) : qualified,
-                       {},
-                       false};
+    tagToken(XmlToken::Kind::EndTag, end, int(m_nameStarts.size()), colon ? LocalPart(qualified) : qualified);
+    return end;
 }
 
-void XmlTokenizer::startTag(qsizetype end)
+// Reads the start or empty tag at m_pos, whose ">" stands at end (from
+// m_pos), as tagEnd found it; returns end. With end unknown (-1), reads the
+// common tag in one pass: at hand whole, of printable ASCII in its values,
+// without references, well formed; returns -1 for any other, with
+// attributes half read.
+qsizetype XmlTokenizer::startTag(qsizetype end)
 {
+    const bool known = end >= 0;
     const qsizetype start = m_pos;
-    qsizetype limit = start + end;
+    qsizetype limit = known ? start + end : m_size;
     bool colon = false;
     const qsizetype nameEnd = name(start + 1, limit, &colon);
     const QByteArrayView qualified(m_data + start + 1, nameEnd - start - 1);
+    const bool qualifiedName = !colon || IsQualified(qualified, m_encoding);
+    if (!known && (qualified.isEmpty() || qualified.size() > NameLimit || !qualifiedName))
+        return -1;
     if (qualified.isEmpty())
         damaged(u"a \"<\" that begins no markup"_s, start);
     // The names of the open elements are kept: long ones, deeply nested,
@@ -682,7 +751,7 @@ void XmlTokenizer::startTag(qsizetype end)
     if (qualified.size() > NameLimit)
         throw MzmlFault{u"the name of the element at byte %1 is longer than %2 KiB, more than this reader takes"_s.arg(
             QString::number(offsetOf(start)), QString::number(NameLimit >> 10))};
-    if (colon && !IsQualified(qualified, m_encoding))
+    if (!qualifiedName)
         damaged(u"the tag <%1> at byte %2 is malformed: its name is not a qualified name"_s.arg(Shown(qualified))
                     .arg(offsetOf(start)),
                 start);
@@ -690,48 +759,57 @@ void XmlTokenizer::startTag(qsizetype end)
     const auto malformed = [&](const QString &why, qsizetype at) {
         damaged(u"the tag <%1> at byte %2 is malformed: %3"_s.arg(Shown(local)).arg(offsetOf(start)).arg(why), at);
     };
-    const bool empty = m_data[limit - 1] == '/';
+    bool empty = known && m_data[limit - 1] == '/';
     if (empty)
         --limit;
     for (qsizetype at = nameEnd;;) {
         const qsizetype attributeStart = space(at, limit);
-        if (attributeStart == limit)
+        if (attributeStart == limit) {
+            if (!known)
+                return -1; // the bytes at hand end inside the tag
             break;
-        if (attributeStart == at)
-            malformed(u"no blank before byte %1"_s.arg(offsetOf(at)), at);
+        }
+        if (!known
+            && (m_data[attributeStart] == '>'
+                || (m_data[attributeStart] == '/' && attributeStart + 1 < limit
+                    && m_data[attributeStart + 1] == '>'))) {
+            empty = m_data[attributeStart] == '/';
+            end = attributeStart + (empty ? 1 : 0) - start;
+            limit = attributeStart;
+            break;
+        }
+        const bool blank = attributeStart != at;
         bool attributeColon = false;
         const qsizetype attributeEnd = name(attributeStart, limit, &attributeColon);
         const QByteArrayView attribute(m_data + attributeStart, attributeEnd - attributeStart);
-        if (attribute.isEmpty() || (attributeColon && !IsQualified(attribute, m_encoding)))
-            malformed(u"no attribute name at byte %1"_s.arg(offsetOf(attributeStart)), attributeStart);
+        const bool named = !attribute.isEmpty() && (!attributeColon || IsQualified(attribute, m_encoding));
         const qsizetype equals = space(attributeEnd, limit);
         const qsizetype quote = equals < limit && m_data[equals] == '=' ? space(equals + 1, limit) : limit;
-        if (quote >= limit || (m_data[quote] != '"' && m_data[quote] != '\''))
+        const bool quoted = quote < limit && (m_data[quote] == '"' || m_data[quote] == '\'');
+        if (!blank || !named || !quoted) {
+            if (!known)
+                return -1;
+            if (!blank)
+                malformed(u"no blank before byte %1"_s.arg(offsetOf(at)), at);
+            if (!named)
+                malformed(u"no attribute name at byte %1"_s.arg(offsetOf(attributeStart)), attributeStart);
             malformed(u"no quoted value after the attribute at byte %1"_s.arg(offsetOf(attributeStart)),
                       attributeStart);
-        // The closing quote, with the references on the way checked.
-        qsizetype valueEnd = find(quote + 1, limit, m_data[quote], '&');
-        while (valueEnd < limit && m_data[valueEnd] == '&')
-            valueEnd = find(reference(valueEnd, limit), limit, m_data[quote], '&');
+        }
+        const qsizetype valueEnd = known ? checkedValueEnd(quote, limit) : plainValueEnd(quote);
+        if (valueEnd < 0)
+            return -1;
         if (valueEnd >= limit)
             malformed(u"its value at byte %1 is not closed"_s.arg(offsetOf(quote)), quote);
         m_attributes.push_back({attribute, QByteArrayView(m_data + quote + 1, valueEnd - quote - 1)});
         at = valueEnd + 1;
     }
-    // Repeats: pair by pair for the few attributes a tag has, sorted for many.
-    if (m_attributes.size() <= PairwiseAttributes) {
-        for (size_t i = 0; i < m_attributes.size(); ++i)
-            for (size_t j = i + 1; j < m_attributes.size(); ++j)
-                if (SameName(m_attributes[i].name, m_attributes[j].name))
-                    malformed(u"it repeats the attribute %1"_s.arg(Shown(m_attributes[i].name)), start);
-    } else {
-        std::vector<QByteArrayView> names;
-        for (const XmlAttribute &attribute : m_attributes)
-            names.push_back(attribute.name);
-        std::sort(names.begin(), names.end());
-        const auto repeated = std::adjacent_find(names.begin(), names.end());
-        if (repeated != names.end())
-            malformed(u"it repeats the attribute %1"_s.arg(Shown(*repeated)), start);
+    if (!known && end > TextLimit)
+        return -1;
+    if (const QByteArrayView repeated = RepeatedName(m_attributes); !repeated.isNull()) {
+        if (!known)
+            return -1;
+        malformed(u"it repeats the attribute %1"_s.arg(Shown(repeated)), start);
     }
     const int depth = int(m_nameStarts.size());
     if (empty) {
@@ -743,13 +821,44 @@ void XmlTokenizer::startTag(qsizetype end)
     } else {
         open(qualified, offsetOf(start));
     }
-    m_token = XmlToken{empty ? XmlToken::Kind::EmptyTag : XmlToken::Kind::StartTag,
-                       offsetOf(start),
-                       offsetOf(start + end + 1),
-                       depth,
-                       local,
-                       {},
-                       false};
+    tagToken(empty ? XmlToken::Kind::EmptyTag : XmlToken::Kind::StartTag, end, depth, local);
+    return end;
+}
+
+// The token of the tag at m_pos whose ">" stands at end. Field by field: a
+// token built whole and then copied makes each tag wait for its stores.
+void XmlTokenizer::tagToken(XmlToken::Kind kind, qsizetype end, int depth, QByteArrayView name)
+{
+    m_token.kind = kind;
+    m_token.start = offsetOf(m_pos);
+    m_token.end = offsetOf(m_pos + end + 1);
+    m_token.depth = depth;
+    m_token.name = name;
+    m_token.text = {};
+    m_token.cdata = false;
+}
+
+// The index of the quote that closes the value opened at quote, the
+// references on the way checked; limit when none comes before it.
+qsizetype XmlTokenizer::checkedValueEnd(qsizetype quote, qsizetype limit) const
+{
+    qsizetype at = find(quote + 1, limit, m_data[quote], '&');
+    while (at < limit && m_data[at] == '&')
+        at = find(reference(at, limit), limit, m_data[quote], '&');
+    return at;
+}
+
+// The index of the quote that closes the value opened at quote, when the
+// bytes at hand hold it and before it only printable ASCII without "&" and
+// "<"; -1 otherwise.
+Q_ALWAYS_INLINE qsizetype XmlTokenizer::plainValueEnd(qsizetype quote) const
+{
+    for (qsizetype block = quote + 1; block < m_size; block += BlockSize)
+        if (const quint32 stops = PlainValueStopBits(m_data + block, m_size - block, m_data[quote])) {
+            const qsizetype at = block + std::countr_zero(stops);
+            return m_data[at] == m_data[quote] ? at : -1;
+        }
+    return -1;
 }
 
 void XmlTokenizer::comment(qsizetype end)
@@ -865,7 +974,7 @@ QByteArrayView XmlTokenizer::tagName() const
 // ASCII goes a block at a time; a character beyond it is left to restOfName.
 // mayHoldColon, when given, is false only for a name without ":", which is
 // qualified as it stands.
-qsizetype XmlTokenizer::name(qsizetype from, qsizetype end, bool *mayHoldColon) const
+Q_ALWAYS_INLINE qsizetype XmlTokenizer::name(qsizetype from, qsizetype end, bool *mayHoldColon) const
 {
     if (mayHoldColon)
         *mayHoldColon = true;
@@ -921,7 +1030,7 @@ qsizetype XmlTokenizer::find(qsizetype from, qsizetype end, char a, char b) cons
     return end;
 }
 
-qsizetype XmlTokenizer::space(qsizetype from, qsizetype end) const
+Q_ALWAYS_INLINE qsizetype XmlTokenizer::space(qsizetype from, qsizetype end) const
 {
     while (from < end && IsSpace(m_data[from]))
         ++from;

@@ -127,9 +127,12 @@ private:
     qsizetype markupEnd(qsizetype bodyStart, QByteArrayView terminator);
     qsizetype tagEnd();
     qsizetype closingBracket(qsizetype at, char &quote);
-    void tag(qsizetype end);
-    void endTag(qsizetype end);
-    void startTag(qsizetype end);
+    void tag();
+    qsizetype endTag(qsizetype end);
+    qsizetype startTag(qsizetype end);
+    void tagToken(XmlToken::Kind kind, qsizetype end, int depth, QByteArrayView name);
+    qsizetype checkedValueEnd(qsizetype quote, qsizetype limit) const;
+    qsizetype plainValueEnd(qsizetype quote) const;
     void comment(qsizetype end);
     void instruction(qsizetype end);
     bool cdata(qsizetype end);

@@ -195,7 +195,7 @@ quint32 Bits(__m128i block)
 
 // The bits of the TagStops among the bytes at data, of which size are at
 // hand: a block, or the fewer bytes before the end of those at hand.
-quint32 TagStopBits(const char *data, qsizetype size)
+Q_ALWAYS_INLINE quint32 TagStopBits(const char *data, qsizetype size)
 {
 #if defined(__SSE2__)
     if (size >= BlockSize) {
@@ -216,14 +216,16 @@ quint32 TagStopBits(const char *data, qsizetype size)
 }
 
 // Among the bytes at data (size at hand): where a run of NameByte stops,
-// with a bit for each byte past those at hand too, and where colons stand.
+// with a bit for each byte past those at hand too, where colons stand, and
+// the bytes beyond ASCII.
 struct NameBits
 {
     quint32 stops;
     quint32 colons;
+    quint32 beyondAscii;
 };
 
-NameBits NameBitsOf(const char *data, qsizetype size)
+Q_ALWAYS_INLINE NameBits NameBitsOf(const char *data, qsizetype size)
 {
 #if defined(__SSE2__)
     if (size >= BlockSize) {
@@ -236,19 +238,20 @@ NameBits NameBitsOf(const char *data, qsizetype size)
             _mm_andnot_si128(Equal(block, '/'), _mm_and_si128(_mm_cmpgt_epi8(block, _mm_set1_epi8(0x2C)),
                                                               _mm_cmplt_epi8(block, _mm_set1_epi8(0x3B))));
         const quint32 names = Bits(_mm_or_si128(_mm_or_si128(letters, marks), Equal(block, '_')));
-        return {~names & 0xFFFF, Bits(Equal(block, ':'))};
+        return {~names & 0xFFFF, Bits(Equal(block, ':')), Bits(block)};
     }
 #endif
-    NameBits bits{~quint32(0) << std::min(size, BlockSize), 0};
+    NameBits bits{~quint32(0) << std::min(size, BlockSize), 0, 0};
     for (qsizetype i = 0; i < std::min(size, BlockSize); ++i) {
         bits.stops |= quint32(!(NameBytes[uchar(data[i])] & NameByte)) << i;
         bits.colons |= quint32(data[i] == ':') << i;
+        bits.beyondAscii |= quint32(uchar(data[i]) >= 0x80) << i;
     }
     return bits;
 }
 
 // The bits of the bytes a and b among those at data (size at hand).
-quint32 EitherBits(const char *data, qsizetype size, char a, char b)
+Q_ALWAYS_INLINE quint32 EitherBits(const char *data, qsizetype size, char a, char b)
 {
 #if defined(__SSE2__)
     if (size >= BlockSize) {
@@ -264,7 +267,7 @@ quint32 EitherBits(const char *data, qsizetype size, char a, char b)
 
 // The bits of the bytes at data (size at hand) that end a plain value:
 // quote, and "&", "<" and what is not printable ASCII, which ask for a closer look.
-quint32 PlainValueStopBits(const char *data, qsizetype size, char quote)
+Q_ALWAYS_INLINE quint32 PlainValueStopBits(const char *data, qsizetype size, char quote)
 {
 #if defined(__SSE2__)
     if (size >= BlockSize) {
@@ -983,14 +986,16 @@ Q_ALWAYS_INLINE qsizetype XmlTokenizer::name(qsizetype from, qsizetype end, bool
     if (!(NameBytes[uchar(m_data[from])] & NameStartByte))
         return NameBytes[uchar(m_data[from])] == BeyondAscii ? restOfName(from, from, end) : from;
     bool colon = m_data[from] == ':';
+    bool beyondAscii = false; // the byte that stops the name
     qsizetype at = from + 1;
     for (qsizetype run = BlockSize; run == BlockSize && at < end; at += run) {
         const NameBits bits = NameBitsOf(m_data + at, m_size - at);
         run = std::countr_zero(bits.stops | quint32(1) << BlockSize);
         colon = colon || (bits.colons & ((quint32(1) << run) - 1)) != 0;
+        beyondAscii = (bits.beyondAscii >> run & 1) != 0;
     }
     at = std::min(at, end);
-    if (at < end && NameBytes[uchar(m_data[at])] == BeyondAscii)
+    if (at < end && beyondAscii)
         return restOfName(from, at, end);
     if (mayHoldColon)
         *mayHoldColon = colon;

@@ -4,7 +4,12 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -166,6 +171,154 @@ constexpr std::array<bool, 256> MakeTagStops()
     return stops;
 }
 constexpr std::array<bool, 256> TagStops = MakeTagStops();
+
+// Tags are scanned this many bytes at a time: one bit for each byte of a
+// block tells where the bytes to look at stand, and the rest pass unseen.
+constexpr qsizetype BlockSize = 16;
+
+#if defined(__SSE2__)
+__m128i LoadBlock(const char *data)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(data));
+}
+
+__m128i Equal(__m128i block, char c)
+{
+    return _mm_cmpeq_epi8(block, _mm_set1_epi8(c));
+}
+
+quint32 Bits(__m128i block)
+{
+    return quint32(_mm_movemask_epi8(block));
+}
+#endif
+
+// The bits of the TagStops among the bytes at data, of which size are at
+// hand: a block, or the fewer bytes before the end of those at hand.
+Q_ALWAYS_INLINE quint32 TagStopBits(const char *data, qsizetype size)
+{
+#if defined(__SSE2__)
+    if (size >= BlockSize) {
+        const __m128i block = LoadBlock(data);
+        // Compared as signed, bytes beyond ASCII are below a blank too.
+        const __m128i controls =
+            _mm_andnot_si128(_mm_or_si128(_mm_or_si128(Equal(block, '\t'), Equal(block, '\n')), Equal(block, '\r')),
+                             _mm_cmplt_epi8(block, _mm_set1_epi8(0x20)));
+        const __m128i marks = _mm_or_si128(_mm_or_si128(Equal(block, '"'), Equal(block, '\'')),
+                                           _mm_or_si128(Equal(block, '<'), Equal(block, '>')));
+        return Bits(_mm_or_si128(controls, marks));
+    }
+#endif
+    quint32 bits = 0;
+    for (qsizetype i = 0; i < std::min(size, BlockSize); ++i)
+        bits |= quint32(TagStops[uchar(data[i])]) << i;
+    return bits;
+}
+
+// Among the bytes at data (size at hand): where a run of NameByte stops,
+// with a bit for each byte past those at hand too, where colons stand, and
+// the bytes beyond ASCII.
+struct NameBits
+{
+    quint32 stops;
+    quint32 colons;
+    quint32 beyondAscii;
+};
+
+Q_ALWAYS_INLINE NameBits NameBitsOf(const char *data, qsizetype size)
+{
+#if defined(__SSE2__)
+    if (size >= BlockSize) {
+        const __m128i block = LoadBlock(data);
+        const __m128i lower = _mm_or_si128(block, _mm_set1_epi8(0x20));
+        const __m128i letters =
+            _mm_and_si128(_mm_cmpgt_epi8(lower, _mm_set1_epi8('a' - 1)), _mm_cmplt_epi8(lower, _mm_set1_epi8('z' + 1)));
+        // "-", ".", the digits and ":" stand from 0x2D to 0x3A, and "/" among them.
+        const __m128i marks =
+            _mm_andnot_si128(Equal(block, '/'), _mm_and_si128(_mm_cmpgt_epi8(block, _mm_set1_epi8(0x2C)),
+                                                              _mm_cmplt_epi8(block, _mm_set1_epi8(0x3B))));
+        const quint32 names = Bits(_mm_or_si128(_mm_or_si128(letters, marks), Equal(block, '_')));
+        return {~names & 0xFFFF, Bits(Equal(block, ':')), Bits(block)};
+    }
+#endif
+    NameBits bits{~quint32(0) << std::min(size, BlockSize), 0, 0};
+    for (qsizetype i = 0; i < std::min(size, BlockSize); ++i) {
+        bits.stops |= quint32(!(NameBytes[uchar(data[i])] & NameByte)) << i;
+        bits.colons |= quint32(data[i] == ':') << i;
+        bits.beyondAscii |= quint32(uchar(data[i]) >= 0x80) << i;
+    }
+    return bits;
+}
+
+// The bits of the bytes a and b among those at data (size at hand).
+Q_ALWAYS_INLINE quint32 EitherBits(const char *data, qsizetype size, char a, char b)
+{
+#if defined(__SSE2__)
+    if (size >= BlockSize) {
+        const __m128i block = LoadBlock(data);
+        return Bits(_mm_or_si128(Equal(block, a), Equal(block, b)));
+    }
+#endif
+    quint32 bits = 0;
+    for (qsizetype i = 0; i < std::min(size, BlockSize); ++i)
+        bits |= quint32(data[i] == a || data[i] == b) << i;
+    return bits;
+}
+
+// The bits of the bytes at data (size at hand) that end a plain value:
+// quote, and "&", "<" and what is not printable ASCII, which ask for a closer look.
+Q_ALWAYS_INLINE quint32 PlainValueStopBits(const char *data, qsizetype size, char quote)
+{
+#if defined(__SSE2__)
+    if (size >= BlockSize) {
+        const __m128i block = LoadBlock(data);
+        return Bits(_mm_or_si128(_mm_or_si128(Equal(block, quote), Equal(block, '&')),
+                                 _mm_or_si128(Equal(block, '<'), _mm_cmplt_epi8(block, _mm_set1_epi8(0x20)))));
+    }
+#endif
+    quint32 bits = 0;
+    for (qsizetype i = 0; i < std::min(size, BlockSize); ++i) {
+        const uchar c = uchar(data[i]);
+        bits |= quint32(c == uchar(quote) || c == '&' || c == '<' || c < 0x20 || c >= 0x80) << i;
+    }
+    return bits;
+}
+
+// Names of attributes of one tag, compared for repeats: most differ in
+// length or in their first byte.
+bool SameName(QByteArrayView a, QByteArrayView b)
+{
+    return a.size() == b.size() && a.front() == b.front() && std::memcmp(a.data(), b.data(), size_t(a.size())) == 0;
+}
+
+// A name that two of the attributes share; null when none is repeated.
+// Most tags repeat none, which a bit for each length and first byte shows
+// at once; else pair by pair for the few attributes a tag has, sorted for many.
+QByteArrayView RepeatedName(const std::vector<XmlAttribute> &attributes)
+{
+    quint64 seen = 0;
+    bool clash = false;
+    for (const XmlAttribute &attribute : attributes) {
+        const quint64 bit = quint64(1) << ((attribute.name.size() * 8 + uchar(attribute.name.front())) % 64);
+        clash = clash || (seen & bit) != 0;
+        seen |= bit;
+    }
+    if (!clash)
+        return {};
+    if (attributes.size() <= PairwiseAttributes) {
+        for (size_t i = 0; i < attributes.size(); ++i)
+            for (size_t j = i + 1; j < attributes.size(); ++j)
+                if (SameName(attributes[i].name, attributes[j].name))
+                    return attributes[i].name;
+        return {};
+    }
+    std::vector<QByteArrayView> names;
+    for (const XmlAttribute &attribute : attributes)
+        names.push_back(attribute.name);
+    std::sort(names.begin(), names.end());
+    const auto repeated = std::adjacent_find(names.begin(), names.end());
+    return repeated != names.end() ? *repeated : QByteArrayView();
+}
 
 // A name as a message shows it: short enough to read.
 QString Shown(QByteArrayView bytes)
@@ -369,7 +522,7 @@ bool XmlTokenizer::fill()
 }
 
 // Whether count bytes from m_pos on are at hand, reading them if need be.
-bool XmlTokenizer::ensure(qsizetype count)
+Q_ALWAYS_INLINE bool XmlTokenizer::ensure(qsizetype count)
 {
     while (m_size - m_pos < count)
         if (!fill())
@@ -431,7 +584,7 @@ qsizetype XmlTokenizer::checkedText(qsizetype at, qsizetype limit)
         } else if (c == ']' && QByteArrayView(m_data + at, m_size - at).startsWith("]]>"))
             damaged(u"\"]]>\" in text"_s, at);
         else
-            at = character(at, m_size);
+            at = IsSpace(c) ? at + 1 : character(at, m_size); // line breaks between tags, the most of text there
     }
     return at;
 }
@@ -441,7 +594,7 @@ bool XmlTokenizer::markup()
     // Tags, the most of markup, are told by their second byte (a lone "<"
     // at the end is a tag cut short).
     if (!ensure(2) || (m_data[m_pos + 1] != '!' && m_data[m_pos + 1] != '?')) {
-        tag(tagEnd());
+        tag();
         return true;
     }
     ensure(9);
@@ -489,34 +642,9 @@ qsizetype XmlTokenizer::markupEnd(qsizetype bodyStart, QByteArrayView terminator
 // The index (from m_pos) of the ">" that ends the tag under way.
 qsizetype XmlTokenizer::tagEnd()
 {
-    qsizetype at = 1;
     char quote = 0;
-    for (;;) {
-        for (; m_pos + at < m_size; ++at) {
-            const char c = m_data[m_pos + at];
-            if (!TagStops[uchar(c)])
-                continue;
-            if (uchar(c) < 0x20 || uchar(c) >= 0x80) {
-                ensure(at + 4); // a character cut by the end of the bytes at hand is read whole
-                at = character(m_pos + at, m_size) - m_pos - 1;
-                continue;
-            }
-            if (c == '<') {
-                const QString shown = Shown(LocalPart(tagName()));
-                damaged(quote ? u"the tag <%1> at byte %2 holds a \"<\" in an attribute value"_s.arg(shown).arg(
-                            offsetOf(m_pos))
-                              : u"the tag <%1> at byte %2 is not closed"_s.arg(shown).arg(offsetOf(m_pos)),
-                        m_pos + at);
-            }
-            if (quote) {
-                if (c == quote)
-                    quote = 0;
-            } else if (c == '"' || c == '\'') {
-                quote = c;
-            } else if (c == '>') {
-                break;
-            }
-        }
+    for (qsizetype at = 1;;) {
+        at = closingBracket(at, quote);
         if (at > TextLimit)
             tooLong(u"tag <%1>"_s.arg(Shown(LocalPart(tagName()))), m_pos);
         if (m_pos + at < m_size)
@@ -526,39 +654,99 @@ qsizetype XmlTokenizer::tagEnd()
     }
 }
 
-// tagEnd has checked its characters.
-void XmlTokenizer::tag(qsizetype end)
+// The index (from m_pos) of the ">" outside quotes that ends the tag under
+// way, searched from at on and checked on the way; of the end of the bytes
+// at hand when they hold none. quote: the quote open at at, and at the end.
+qsizetype XmlTokenizer::closingBracket(qsizetype at, char &quote)
 {
-    if (m_data[m_pos + 1] == '/')
-        endTag(end);
-    else
-        startTag(end);
+    while (m_pos + at < m_size) {
+        const qsizetype block = at;
+        quint32 stops = TagStopBits(m_data + m_pos + block, m_size - m_pos - block);
+        at = std::min(block + BlockSize, m_size - m_pos);
+        for (; stops != 0; stops &= stops - 1) {
+            const qsizetype stop = block + std::countr_zero(stops);
+            const char c = m_data[m_pos + stop];
+            if (uchar(c) < 0x20 || uchar(c) >= 0x80) {
+                ensure(stop + 4); // a character cut by the end of the bytes at hand is read whole
+                at = character(m_pos + stop, m_size) - m_pos;
+                break; // the next block begins after it
+            }
+            if (c == '<') {
+                const QString shown = Shown(LocalPart(tagName()));
+                damaged(quote ? u"the tag <%1> at byte %2 holds a \"<\" in an attribute value"_s.arg(shown).arg(
+                            offsetOf(m_pos))
+                              : u"the tag <%1> at byte %2 is not closed"_s.arg(shown).arg(offsetOf(m_pos)),
+                        m_pos + stop);
+            }
+            if (quote) {
+                if (c == quote)
+                    quote = 0;
+            } else if (c == '"' || c == '\'') {
+                quote = c;
+            } else {
+                return stop; // its ">"
+            }
+        }
+    }
+    return at;
+}
+
+void XmlTokenizer::tag()
+{
+    // Most tags are plain and read in one pass; any other has its
+    // characters checked by tagEnd first, so that its first fault is found.
+    const bool closing = m_pos + 1 < m_size && m_data[m_pos + 1] == '/';
+    qsizetype end = closing ? endTag(-1) : startTag(-1);
+    if (end < 0) {
+        m_attributes.clear();
+        end = tagEnd();
+        if (m_data[m_pos + 1] == '/')
+            endTag(end);
+        else
+            startTag(end);
+    }
     m_pos += end + 1;
 }
 
-void XmlTokenizer::endTag(qsizetype end)
+// Reads the end tag at m_pos, whose ">" stands at end (from m_pos); returns
+// end. With end unknown (-1), reads it only when the bytes at hand show it
+// plain, as startTag does; returns -1 otherwise.
+qsizetype XmlTokenizer::endTag(qsizetype end)
 {
-    const qsizetype limit = m_pos + end;
-    const qsizetype nameEnd = name(m_pos + 2, limit);
+    const qsizetype limit = end >= 0 ? m_pos + end : m_size;
+    bool colon = false;
+    const qsizetype nameEnd = name(m_pos + 2, limit, &colon);
     const QByteArrayView qualified(m_data + m_pos + 2, nameEnd - m_pos - 2);
-    if (qualified.isEmpty() || !IsQualified(qualified, m_encoding) || space(nameEnd, limit) != limit)
+    const qsizetype after = space(nameEnd, limit);
+    const bool named = !qualified.isEmpty() && (!colon || IsQualified(qualified, m_encoding));
+    if (end < 0) {
+        if (!named || after == limit || m_data[after] != '>' || after - m_pos > TextLimit)
+            return -1;
+        end = after - m_pos;
+    } else if (!named || after != limit) {
         damaged(u"the end tag </%1> at byte %2 is malformed"_s.arg(Shown(qualified)).arg(offsetOf(m_pos)), m_pos);
+    }
     close(qualified, offsetOf(m_pos));
-    m_token = XmlToken{XmlToken::Kind::EndTag,
-                       offsetOf(m_pos),
-                       offsetOf(limit + 1),
-                       int(m_nameStarts.size()),
-                       LocalPart(qualified),
-                       {},
-                       false};
+    tagToken(XmlToken::Kind::EndTag, end, int(m_nameStarts.size()), colon ? LocalPart(qualified) : qualified);
+    return end;
 }
 
-void XmlTokenizer::startTag(qsizetype end)
+// Reads the start or empty tag at m_pos, whose ">" stands at end (from
+// m_pos), as tagEnd found it; returns end. With end unknown (-1), reads the
+// common tag in one pass: at hand whole, of printable ASCII in its values,
+// without references, well formed; returns -1 for any other, with
+// attributes half read.
+qsizetype XmlTokenizer::startTag(qsizetype end)
 {
+    const bool known = end >= 0;
     const qsizetype start = m_pos;
-    qsizetype limit = start + end;
-    const qsizetype nameEnd = name(start + 1, limit);
+    qsizetype limit = known ? start + end : m_size;
+    bool colon = false;
+    const qsizetype nameEnd = name(start + 1, limit, &colon);
     const QByteArrayView qualified(m_data + start + 1, nameEnd - start - 1);
+    const bool qualifiedName = !colon || IsQualified(qualified, m_encoding);
+    if (!known && (qualified.isEmpty() || qualified.size() > NameLimit || !qualifiedName))
+        return -1;
     if (qualified.isEmpty())
         damaged(u"a \"<\" that begins no markup"_s, start);
     // The names of the open elements are kept: long ones, deeply nested,
@@ -566,59 +754,65 @@ void XmlTokenizer::startTag(qsizetype end)
     if (qualified.size() > NameLimit)
         throw MzmlFault{u"the name of the element at byte %1 is longer than %2 KiB, more than this reader takes"_s.arg(
             QString::number(offsetOf(start)), QString::number(NameLimit >> 10))};
-    if (!IsQualified(qualified, m_encoding))
+    if (!qualifiedName)
         damaged(u"the tag <%1> at byte %2 is malformed: its name is not a qualified name"_s.arg(Shown(qualified))
                     .arg(offsetOf(start)),
                 start);
+    const QByteArrayView local = colon ? LocalPart(qualified) : qualified;
     const auto malformed = [&](const QString &why, qsizetype at) {
-        damaged(u"the tag <%1> at byte %2 is malformed: %3"_s.arg(Shown(LocalPart(qualified)))
-                    .arg(offsetOf(start))
-                    .arg(why),
-                at);
+        damaged(u"the tag <%1> at byte %2 is malformed: %3"_s.arg(Shown(local)).arg(offsetOf(start)).arg(why), at);
     };
-    const bool empty = m_data[limit - 1] == '/';
+    bool empty = known && m_data[limit - 1] == '/';
     if (empty)
         --limit;
     for (qsizetype at = nameEnd;;) {
         const qsizetype attributeStart = space(at, limit);
-        if (attributeStart == limit)
+        if (attributeStart == limit) {
+            if (!known)
+                return -1; // the bytes at hand end inside the tag
             break;
-        if (attributeStart == at)
-            malformed(u"no blank before byte %1"_s.arg(offsetOf(at)), at);
-        const qsizetype attributeEnd = name(attributeStart, limit);
-        if (attributeEnd == attributeStart
-            || !IsQualified(QByteArrayView(m_data + attributeStart, attributeEnd - attributeStart), m_encoding))
-            malformed(u"no attribute name at byte %1"_s.arg(offsetOf(attributeStart)), attributeStart);
+        }
+        if (!known
+            && (m_data[attributeStart] == '>'
+                || (m_data[attributeStart] == '/' && attributeStart + 1 < limit
+                    && m_data[attributeStart + 1] == '>'))) {
+            empty = m_data[attributeStart] == '/';
+            end = attributeStart + (empty ? 1 : 0) - start;
+            limit = attributeStart;
+            break;
+        }
+        const bool blank = attributeStart != at;
+        bool attributeColon = false;
+        const qsizetype attributeEnd = name(attributeStart, limit, &attributeColon);
+        const QByteArrayView attribute(m_data + attributeStart, attributeEnd - attributeStart);
+        const bool named = !attribute.isEmpty() && (!attributeColon || IsQualified(attribute, m_encoding));
         const qsizetype equals = space(attributeEnd, limit);
         const qsizetype quote = equals < limit && m_data[equals] == '=' ? space(equals + 1, limit) : limit;
-        if (quote >= limit || (m_data[quote] != '"' && m_data[quote] != '\''))
+        const bool quoted = quote < limit && (m_data[quote] == '"' || m_data[quote] == '\'');
+        if (!blank || !named || !quoted) {
+            if (!known)
+                return -1;
+            if (!blank)
+                malformed(u"no blank before byte %1"_s.arg(offsetOf(at)), at);
+            if (!named)
+                malformed(u"no attribute name at byte %1"_s.arg(offsetOf(attributeStart)), attributeStart);
             malformed(u"no quoted value after the attribute at byte %1"_s.arg(offsetOf(attributeStart)),
                       attributeStart);
-        // Values are short: one look at each byte finds the closing quote
-        // and checks the references on the way.
-        qsizetype valueEnd = quote + 1;
-        while (valueEnd < limit && m_data[valueEnd] != m_data[quote])
-            valueEnd = m_data[valueEnd] == '&' ? reference(valueEnd, limit) : valueEnd + 1;
+        }
+        const qsizetype valueEnd = known ? checkedValueEnd(quote, limit) : plainValueEnd(quote);
+        if (valueEnd < 0)
+            return -1;
         if (valueEnd >= limit)
             malformed(u"its value at byte %1 is not closed"_s.arg(offsetOf(quote)), quote);
-        m_attributes.push_back({QByteArrayView(m_data + attributeStart, attributeEnd - attributeStart),
-                                QByteArrayView(m_data + quote + 1, valueEnd - quote - 1)});
+        m_attributes.push_back({attribute, QByteArrayView(m_data + quote + 1, valueEnd - quote - 1)});
         at = valueEnd + 1;
     }
-    // Repeats: pair by pair for the few attributes a tag has, sorted for many.
-    if (m_attributes.size() <= PairwiseAttributes) {
-        for (size_t i = 0; i < m_attributes.size(); ++i)
-            for (size_t j = i + 1; j < m_attributes.size(); ++j)
-                if (m_attributes[i].name == m_attributes[j].name)
-                    malformed(u"it repeats the attribute %1"_s.arg(Shown(m_attributes[i].name)), start);
-    } else {
-        std::vector<QByteArrayView> names;
-        for (const XmlAttribute &attribute : m_attributes)
-            names.push_back(attribute.name);
-        std::sort(names.begin(), names.end());
-        const auto repeated = std::adjacent_find(names.begin(), names.end());
-        if (repeated != names.end())
-            malformed(u"it repeats the attribute %1"_s.arg(Shown(*repeated)), start);
+    if (!known && end > TextLimit)
+        return -1;
+    if (const QByteArrayView repeated = RepeatedName(m_attributes); !repeated.isNull()) {
+        if (!known)
+            return -1;
+        malformed(u"it repeats the attribute %1"_s.arg(Shown(repeated)), start);
     }
     const int depth = int(m_nameStarts.size());
     if (empty) {
@@ -630,13 +824,44 @@ void XmlTokenizer::startTag(qsizetype end)
     } else {
         open(qualified, offsetOf(start));
     }
-    m_token = XmlToken{empty ? XmlToken::Kind::EmptyTag : XmlToken::Kind::StartTag,
-                       offsetOf(start),
-                       offsetOf(start + end + 1),
-                       depth,
-                       LocalPart(qualified),
-                       {},
-                       false};
+    tagToken(empty ? XmlToken::Kind::EmptyTag : XmlToken::Kind::StartTag, end, depth, local);
+    return end;
+}
+
+// The token of the tag at m_pos whose ">" stands at end. Field by field: a
+// token built whole and then copied makes each tag wait for its stores.
+void XmlTokenizer::tagToken(XmlToken::Kind kind, qsizetype end, int depth, QByteArrayView name)
+{
+    m_token.kind = kind;
+    m_token.start = offsetOf(m_pos);
+    m_token.end = offsetOf(m_pos + end + 1);
+    m_token.depth = depth;
+    m_token.name = name;
+    m_token.text = {};
+    m_token.cdata = false;
+}
+
+// The index of the quote that closes the value opened at quote, the
+// references on the way checked; limit when none comes before it.
+qsizetype XmlTokenizer::checkedValueEnd(qsizetype quote, qsizetype limit) const
+{
+    qsizetype at = find(quote + 1, limit, m_data[quote], '&');
+    while (at < limit && m_data[at] == '&')
+        at = find(reference(at, limit), limit, m_data[quote], '&');
+    return at;
+}
+
+// The index of the quote that closes the value opened at quote, when the
+// bytes at hand hold it and before it only printable ASCII without "&" and
+// "<"; -1 otherwise.
+Q_ALWAYS_INLINE qsizetype XmlTokenizer::plainValueEnd(qsizetype quote) const
+{
+    for (qsizetype block = quote + 1; block < m_size; block += BlockSize)
+        if (const quint32 stops = PlainValueStopBits(m_data + block, m_size - block, m_data[quote])) {
+            const qsizetype at = block + std::countr_zero(stops);
+            return m_data[at] == m_data[quote] ? at : -1;
+        }
+    return -1;
 }
 
 void XmlTokenizer::comment(qsizetype end)
@@ -749,17 +974,32 @@ QByteArrayView XmlTokenizer::tagName() const
 }
 
 // The index after the name that begins at from; from itself when none does.
-// ASCII goes by the table; a character beyond it is left to restOfName.
-qsizetype XmlTokenizer::name(qsizetype from, qsizetype end) const
+// ASCII goes a block at a time; a character beyond it is left to restOfName.
+// mayHoldColon, when given, is false only for a name without ":", which is
+// qualified as it stands.
+Q_ALWAYS_INLINE qsizetype XmlTokenizer::name(qsizetype from, qsizetype end, bool *mayHoldColon) const
 {
+    if (mayHoldColon)
+        *mayHoldColon = true;
     if (from >= end)
         return from;
     if (!(NameBytes[uchar(m_data[from])] & NameStartByte))
         return NameBytes[uchar(m_data[from])] == BeyondAscii ? restOfName(from, from, end) : from;
+    bool colon = m_data[from] == ':';
+    bool beyondAscii = false; // the byte that stops the name
     qsizetype at = from + 1;
-    while (at < end && (NameBytes[uchar(m_data[at])] & NameByte))
-        ++at;
-    return at < end && NameBytes[uchar(m_data[at])] == BeyondAscii ? restOfName(from, at, end) : at;
+    for (qsizetype run = BlockSize; run == BlockSize && at < end; at += run) {
+        const NameBits bits = NameBitsOf(m_data + at, m_size - at);
+        run = std::countr_zero(bits.stops | quint32(1) << BlockSize);
+        colon = colon || (bits.colons & ((quint32(1) << run) - 1)) != 0;
+        beyondAscii = (bits.beyondAscii >> run & 1) != 0;
+    }
+    at = std::min(at, end);
+    if (at < end && beyondAscii)
+        return restOfName(from, at, end);
+    if (mayHoldColon)
+        *mayHoldColon = colon;
+    return at;
 }
 
 // The index after the name that begins at from, checked up to at, where a
@@ -786,7 +1026,16 @@ Q_NEVER_INLINE qsizetype XmlTokenizer::restOfName(qsizetype from, qsizetype at, 
     return at;
 }
 
-qsizetype XmlTokenizer::space(qsizetype from, qsizetype end) const
+// The index of the first byte a or b from from on; end when none comes before it.
+qsizetype XmlTokenizer::find(qsizetype from, qsizetype end, char a, char b) const
+{
+    for (qsizetype at = from; at < end; at += BlockSize)
+        if (const quint32 bits = EitherBits(m_data + at, m_size - at, a, b))
+            return std::min(at + std::countr_zero(bits), end);
+    return end;
+}
+
+Q_ALWAYS_INLINE qsizetype XmlTokenizer::space(qsizetype from, qsizetype end) const
 {
     while (from < end && IsSpace(m_data[from]))
         ++from;

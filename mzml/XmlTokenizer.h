@@ -126,9 +126,13 @@ private:
     bool markup();
     qsizetype markupEnd(qsizetype bodyStart, QByteArrayView terminator);
     qsizetype tagEnd();
-    void tag(qsizetype end);
-    void endTag(qsizetype end);
-    void startTag(qsizetype end);
+    qsizetype closingBracket(qsizetype at, char &quote);
+    void tag();
+    qsizetype endTag(qsizetype end);
+    qsizetype startTag(qsizetype end);
+    void tagToken(XmlToken::Kind kind, qsizetype end, int depth, QByteArrayView name);
+    qsizetype checkedValueEnd(qsizetype quote, qsizetype limit) const;
+    qsizetype plainValueEnd(qsizetype quote) const;
     void comment(qsizetype end);
     void instruction(qsizetype end);
     bool cdata(qsizetype end);
@@ -136,8 +140,9 @@ private:
     void useEncoding(QByteArrayView name);
 
     QByteArrayView tagName() const;
-    qsizetype name(qsizetype from, qsizetype end) const;
+    qsizetype name(qsizetype from, qsizetype end, bool *mayHoldColon = nullptr) const;
     qsizetype restOfName(qsizetype from, qsizetype at, qsizetype end) const;
+    qsizetype find(qsizetype from, qsizetype end, char a, char b) const;
     qsizetype space(qsizetype from, qsizetype end) const;
     qsizetype reference(qsizetype at, qsizetype limit) const;
     qsizetype character(qsizetype at, qsizetype limit) const;

@@ -3,12 +3,14 @@
 // anything else (a crash, a sanitizer finding, another exception, a hang)
 // is a fault in the reader, and so is a disagreement with the reference
 // XML parser on whether the document is well-formed or what its spectra are,
-// and one between the pass over it in two halves and the pass in one.
+// one between the pass over it in two halves and the pass in one, and one
+// between its tokens read whole and read in pieces.
 
 #include "convert/Errors.h"
 #include "mzml/MzmlDocument.h"
 #include "tests/fake/TestFiles.h"
 #include "tests/mzml/HalvesReading.h"
+#include "tests/mzml/PiecesReading.h"
 #include "tests/mzml/ReadAcquisition.h"
 #include "tests/mzml/ReferenceReading.h"
 
@@ -56,5 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString halves = cut < 0 ? QString() : DisagreementOfHalves(document, cut);
     if (!halves.isEmpty())
         qFatal("fuzz_reader: %s", qPrintable(halves));
+    // Tags read whole in one pass, and a piece at a time checked by their end first, read alike.
+    const QString pieces = DisagreementOfPieces(document);
+    if (!pieces.isEmpty())
+        qFatal("fuzz_reader: %s", qPrintable(pieces));
     return 0;
 }

@@ -17,11 +17,12 @@ constexpr size_t Depth = 8;
 constexpr size_t ByteBudget = 4 << 20;
 // How many spectra after the one asked for are looked at for the next ones.
 constexpr qint32 LookAhead = 2048;
-// A batch takes spectra until their arrays take this many bytes: a hand-off
-// to the worker then costs little beside the decoding. A large spectrum
-// (LargeSpectrumPoints) is decoded only when asked for, so that no second
-// copy of one is ever held.
-constexpr qint64 BatchBytes = 32 << 10;
+// A batch takes spectra until their arrays' bytes in the file, or their
+// points in memory, take this many bytes: a hand-off to the worker then
+// costs little beside the decoding, and memory stays bounded whatever the
+// arrays inflate to. A large spectrum (LargeSpectrumPoints) is decoded only
+// when asked for, so that no second copy of one is ever held.
+constexpr qint64 BatchBytes = 256 << 10;
 
 size_t BytesOf(const SpectrumPoints &points)
 {
@@ -122,7 +123,7 @@ void DecodeAhead::Plan()
             continue;
         }
         const bool full =
-            m_slots.empty() || m_slots.back().state != Slot::State::Waiting || m_slots.back().arrayBytes >= BatchBytes;
+            m_slots.empty() || m_slots.back().state != Slot::State::Waiting || m_slots.back().bytes >= BatchBytes;
         if (full && m_slots.size() >= Depth)
             break;
         if (full) {
@@ -131,10 +132,11 @@ void DecodeAhead::Plan()
         }
         const SpectrumEntry &entry = m_index.entries[size_t(n) - 1];
         m_slots.back().spectra.push_back(n);
-        m_slots.back().arrayBytes += entry.arraysEnd() - entry.arraysStart();
+        m_slots.back().bytes +=
+            std::max(entry.arraysEnd() - entry.arraysStart(), entry.declaredLength() * qint64(2 * sizeof(double)));
         m_planned = n;
     }
-    if (ready || (!m_slots.empty() && m_slots.back().arrayBytes >= BatchBytes))
+    if (ready || (!m_slots.empty() && m_slots.back().bytes >= BatchBytes))
         m_work.notify_one();
 }
 
@@ -155,7 +157,7 @@ DecodeAhead::Slot *DecodeAhead::FirstReady()
 {
     for (size_t i = 0; i < m_slots.size(); ++i) {
         Slot &slot = m_slots[i];
-        if (slot.state == Slot::State::Waiting && (slot.arrayBytes >= BatchBytes || i + 1 < m_slots.size()))
+        if (slot.state == Slot::State::Waiting && (slot.bytes >= BatchBytes || i + 1 < m_slots.size()))
             return &slot;
     }
     return nullptr;

@@ -45,7 +45,7 @@ private:
         enum class State { Waiting, Decoding, Done };
 
         std::vector<qint32> spectra; // in rising order
-        qint64 arrayBytes = 0;       // their arrays' bytes in the file
+        qint64 bytes = 0;            // of their arrays in the file or of their points, the more
         quint64 id = 0;              // tells a slot from a later one for the same spectra
         State state = State::Waiting;
         std::vector<SpectrumPoints> points; // by spectrum, once done

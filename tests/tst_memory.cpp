@@ -135,6 +135,17 @@ void WriteOneLargeSpectrum(const QString &path)
     WriteMzml(path, acquisition);
 }
 
+// 60 spectra of 100,000 points that deflate to almost nothing: decoded
+// ahead, they would take 96 MB.
+void WriteSpectraOfZeros(const QString &path)
+{
+    FakeAcquisition acquisition = ExampleAcquisition();
+    for (int n = 0; n < 60; ++n)
+        acquisition.spectra.push_back({u"+ p ESI Full ms [100.00-2000.00]"_s, n * 0.1, std::vector<double>(100000),
+                                       std::vector<double>(100000)});
+    WriteMzml(path, acquisition);
+}
+
 } // namespace
 
 class TestMemory : public QObject
@@ -154,6 +165,7 @@ void TestMemory::conversionMemoryStaysFlat_data()
     // the bound; the spectrum index and one spectrum's points stay well inside.
     QTest::newRow("20,000 spectra") << WriteAcquisition(WriteLargeAcquisition) << true;
     QTest::newRow("one spectrum of 2,000,000 points") << WriteAcquisition(WriteOneLargeSpectrum) << true;
+    QTest::newRow("spectra that inflate a thousandfold") << WriteAcquisition(WriteSpectraOfZeros) << true;
     // Texts of 64 MiB are refused, having been held no further than the limit.
     QTest::newRow("comment between spectra") << WithInserted({{"<spectrum index=\"1\"", "<!--#-->\n"}}) << false;
     QTest::newRow("attribute of a spectrum") << WithInserted({{" index=\"1\"", " n=\"#\""}}) << false;

@@ -36,18 +36,17 @@ constexpr Term UnsupportedDataTypes[] = {
 // stream; this many zero bytes after the data keep them inside the buffer.
 constexpr size_t ReadSlack = 16;
 
-bool ApplyCompression(QByteArrayView accession, ArrayTerms &terms)
+bool ApplyCompression(int accession, ArrayTerms &terms)
 {
     static constexpr struct
     {
-        QByteArrayView accession;
+        int accession;
         bool zlib;
         Numpress numpress;
     } compressions[] = {
-        {"MS:1000576", false, Numpress::None},   {"MS:1000574", true, Numpress::None},
-        {"MS:1002312", false, Numpress::Linear}, {"MS:1002313", false, Numpress::Pic},
-        {"MS:1002314", false, Numpress::Slof},   {"MS:1002746", true, Numpress::Linear},
-        {"MS:1002747", true, Numpress::Pic},     {"MS:1002748", true, Numpress::Slof},
+        {1000576, false, Numpress::None}, {1000574, true, Numpress::None},  {1002312, false, Numpress::Linear},
+        {1002313, false, Numpress::Pic},  {1002314, false, Numpress::Slof}, {1002746, true, Numpress::Linear},
+        {1002747, true, Numpress::Pic},   {1002748, true, Numpress::Slof},
     };
     for (const auto &compression : compressions) {
         if (accession == compression.accession) {
@@ -65,14 +64,15 @@ bool ApplyCompression(QByteArrayView accession, ArrayTerms &terms)
 template <typename MakeName>
 void AddTerm(ArrayTerms &terms, QByteArrayView accession, MakeName &&name)
 {
-    terms.masses = terms.masses || accession == "MS:1000514";
-    terms.intensities = terms.intensities || accession == "MS:1000515";
-    if (accession == "MS:1000521" || accession == "MS:1000523") {
+    const int number = AccessionNumber(accession);
+    terms.masses = terms.masses || number == 1000514;
+    terms.intensities = terms.intensities || number == 1000515;
+    if (number == 1000521 || number == 1000523) {
         if (!terms.precision)
-            terms.precision = accession == "MS:1000521" ? Precision::Float32 : Precision::Float64;
+            terms.precision = number == 1000521 ? Precision::Float32 : Precision::Float64;
         return;
     }
-    if (ApplyCompression(accession, terms))
+    if (ApplyCompression(number, terms))
         return;
     const QString text = name();
     if (text.contains(u"compression"_s, Qt::CaseInsensitive)) {

@@ -25,22 +25,30 @@ enum class Term { Filter, StartTime, MsLevel, Sim, Ms1, Other };
 
 Term TermOf(QByteArrayView accession)
 {
-    static constexpr struct
-    {
-        QByteArrayView accession;
-        Term term;
-    } terms[] = {{"MS:1000512", Term::Filter},
-                 {"MS:1000016", Term::StartTime},
-                 {"MS:1000511", Term::MsLevel},
-                 {"MS:1000582", Term::Sim},
-                 {"MS:1000579", Term::Ms1}};
-    for (const auto &entry : terms)
-        if (accession == entry.accession)
-            return entry.term;
-    return Term::Other;
+    switch (AccessionNumber(accession)) {
+    case 1000512: return Term::Filter;
+    case 1000016: return Term::StartTime;
+    case 1000511: return Term::MsLevel;
+    case 1000582: return Term::Sim;
+    case 1000579: return Term::Ms1;
+    default: return Term::Other;
+    }
 }
 
 } // namespace
+
+int AccessionNumber(QByteArrayView accession)
+{
+    if (accession.size() != 10 || !accession.startsWith("MS:"))
+        return -1;
+    int number = 0;
+    for (const char c : accession.sliced(3)) {
+        if (c < '0' || c > '9')
+            return -1;
+        number = number * 10 + (c - '0');
+    }
+    return number;
+}
 
 QByteArrayView AttributeBytes(const XmlTokenizer &tokenizer, QByteArrayView name, QByteArray &resolved)
 {

@@ -84,6 +84,10 @@ using ParamGroups = QHash<QString, ParamGroup>;
 // stands refers to. Throws MzmlFault when the document lacks it.
 const ParamGroup &ReferencedGroup(const XmlTokenizer &tokenizer, const ParamGroups &groups);
 
+// The number of a PSI-MS accession, "MS:" and seven digits, which the
+// reader tells terms by: a number compares at once. -1 for any other text.
+int AccessionNumber(QByteArrayView accession);
+
 // The attribute's value as the document means it (see XmlTokenizer::value),
 // in UTF-8: its raw bytes, without a detour through text, when nothing in
 // them reads otherwise. Empty when the tag has none.

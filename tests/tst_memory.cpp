@@ -141,8 +141,8 @@ void WriteSpectraOfZeros(const QString &path)
 {
     FakeAcquisition acquisition = ExampleAcquisition();
     for (int n = 0; n < 60; ++n)
-        acquisition.spectra.push_back({u"+ p ESI Full ms [100.00-2000.00]"_s, n * 0.1, std::vector<double>(100000),
-                                       std::vector<double>(100000)});
+        acquisition.spectra.push_back(
+            {u"+ p ESI Full ms [100.00-2000.00]"_s, n * 0.1, std::vector<double>(100000), std::vector<double>(100000)});
     WriteMzml(path, acquisition);
 }
 

@@ -171,13 +171,14 @@ ArrayValueReader::~ArrayValueReader() = default;
 
 void ArrayValueReader::read(std::vector<double> &out, size_t count)
 {
-    std::vector<unsigned char> bytes(count * m_valueBytes);
-    if (m_bytes->read(bytes.data(), bytes.size()) < bytes.size())
+    m_buffer.resize(count * m_valueBytes);
+    if (m_bytes->read(m_buffer.data(), m_buffer.size()) < m_buffer.size())
         throw MzmlFault{u"the document changed while it was read"_s};
     out.resize(count);
+    const unsigned char *bytes = m_buffer.data();
     for (size_t i = 0; i < count; ++i)
-        out[i] = m_valueBytes == sizeof(float) ? double(qFromLittleEndian<float>(bytes.data() + i * sizeof(float)))
-                                               : qFromLittleEndian<double>(bytes.data() + i * sizeof(double));
+        out[i] = m_valueBytes == sizeof(float) ? double(qFromLittleEndian<float>(bytes + i * sizeof(float)))
+                                               : qFromLittleEndian<double>(bytes + i * sizeof(double));
 }
 
 namespace {

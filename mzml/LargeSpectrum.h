@@ -54,6 +54,7 @@ public:
 private:
     std::unique_ptr<ArrayBytes> m_bytes;
     size_t m_valueBytes;
+    std::vector<unsigned char> m_buffer; // a run's bytes, kept for the next run
 };
 
 // Whether the spectrum is one to decode in pieces: large, and its arrays

@@ -27,9 +27,11 @@ FakeAcquisition ReadAcquisition(const QString &path)
         FakeSpectrum spectrum;
         spectrum.filter = detector->Filters()->ScanNumber(n)->Text();
         spectrum.startTime = spectra->StartTime(n);
-        SpectrumPoints points = spectra->Item(n)->Points();
-        spectrum.masses = std::move(points.masses);
-        spectrum.intensities = std::move(points.intensities);
+        // As the conversion asks for them: a large spectrum in runs.
+        spectra->Item(n)->PointsInRuns([&](SpectrumPoints &run) {
+            spectrum.masses.insert(spectrum.masses.end(), run.masses.begin(), run.masses.end());
+            spectrum.intensities.insert(spectrum.intensities.end(), run.intensities.begin(), run.intensities.end());
+        });
         a.spectra.push_back(std::move(spectrum));
     }
     document->Close();

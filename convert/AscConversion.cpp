@@ -252,7 +252,9 @@ private:
     static constexpr size_t HalfQueue = FullQueue / 2;
     static constexpr size_t BehindQueue = FullQueue / 4 * 3;
 
-    static size_t Size(const SpectrumBlock &block) { return 1 + block.points.masses.size(); }
+    // A block costs its lines and, in memory, about as much again as a few
+    // lines of its own: a queue of the smallest spectra stays small too.
+    static size_t Size(const SpectrumBlock &block) { return 8 + block.points.masses.size(); }
 
     void ThrowFailure() const
     {

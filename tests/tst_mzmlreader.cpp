@@ -101,9 +101,9 @@ namespace {
 FakeSpectrum Generated(const QString &filter, double minutes, int points)
 {
     FakeSpectrum spectrum{filter, minutes, {}, {}};
-    for (int i = 0; i < points; ++i) {
-        spectrum.masses.push_back(120.0 + i * 8.0625 + i * i * 0.001953125);
-        spectrum.intensities.push_back(i % 7 == 0 ? 0.0 : 1000.0 + (i * 7919 % 5003) * 3.25);
+    for (qint64 i = 0; i < points; ++i) {
+        spectrum.masses.push_back(120.0 + double(i) * 8.0625 + double(i * i) * 0.001953125);
+        spectrum.intensities.push_back(i % 7 == 0 ? 0.0 : 1000.0 + double(i * 7919 % 5003) * 3.25);
     }
     return spectrum;
 }

@@ -1562,11 +1562,13 @@ void TestMzmlReader::largeFileReadInHalves()
 {
     QFETCH(Mutation, mutation);
     QFETCH(QString, failure);
-    // A filter text each, and one longer than a block of the texts' table.
+    // A filter text each, and in each half one longer than a block of the
+    // texts' table.
     FakeAcquisition a = ExampleAcquisition();
     for (int n = 0; n < 8000; ++n)
         a.spectra.push_back(Generated(u"+ p ESI %1 ms [%2]"_s.arg(n % 4 == 3 ? u"SIM" : u"Full").arg(n), n, 100));
     a.spectra[5].filter += QString(2 << 20, u'x');
+    a.spectra[6000].filter += QString(2 << 20, u'y');
     const QString path = m_dir.filePath(u"halves.raw"_s);
     const ArrayEncoding plain{Precision::Float64, false, Numpress::None};
     WriteMzml(path, a, MzmlLayout{.indexed = false, .masses = plain, .intensities = plain});

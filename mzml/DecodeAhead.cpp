@@ -76,6 +76,7 @@ SpectrumPoints DecodeAhead::Points(qint32 n)
         if (slot.state == Slot::State::Done) {
             const size_t i = size_t(inFront());
             SpectrumPoints points = std::move(slot.points[i]);
+            slot.doneBytes -= BytesOf(points);
             const std::exception_ptr failure = slot.failures[i];
             if (i + 1 == slot.spectra.size()) {
                 m_slots.pop_front();
@@ -167,8 +168,7 @@ size_t DecodeAhead::DoneBytes() const
 {
     size_t bytes = 0;
     for (const Slot &slot : m_slots)
-        for (const SpectrumPoints &points : slot.points)
-            bytes += BytesOf(points);
+        bytes += slot.doneBytes;
     return bytes;
 }
 
@@ -194,6 +194,8 @@ void DecodeAhead::Decode(Slot &slot, std::unique_lock<std::mutex> &lock, FileWin
     if (!decoded)
         return;
     decoded->state = Slot::State::Done;
+    for (const SpectrumPoints &done : points)
+        decoded->doneBytes += BytesOf(done);
     decoded->points = std::move(points);
     decoded->failures = std::move(failures);
     m_done.notify_one();

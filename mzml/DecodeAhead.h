@@ -50,6 +50,7 @@ private:
         State state = State::Waiting;
         std::vector<SpectrumPoints> points; // by spectrum, once done
         std::vector<std::exception_ptr> failures;
+        size_t doneBytes = 0; // of the points not yet taken
     };
 
     void Run();

@@ -31,7 +31,11 @@ struct MzmlFile : AcquisitionFile
     // The filter texts asked for lately, by number: a conversion asks for a
     // spectrum's text three times, and neighbours often share one, so a
     // text becomes a QString once for many askings.
-    std::array<std::pair<qint32, QString>, 64> filterTexts;
+    std::array<std::pair<qint32, QString>, 64> filterTexts = [] {
+        std::array<std::pair<qint32, QString>, 64> none;
+        none.fill({-1, QString()});
+        return none;
+    }();
     std::mutex spectraFileMutex;        // every read of the spectra's file, on any thread, holds it
     std::unique_ptr<DecodeAhead> ahead; // last: it reads the file and the index
 
@@ -70,7 +74,7 @@ struct MzmlFile : AcquisitionFile
     QString filterText(const SpectrumEntry &entry)
     {
         std::pair<qint32, QString> &known = filterTexts[size_t(entry.filter) % filterTexts.size()];
-        if (known.second.isNull() || known.first != entry.filter)
+        if (known.first != entry.filter)
             known = {entry.filter, spectra->filterOf(entry)};
         return known.second;
     }

@@ -72,8 +72,8 @@ QByteArray AttributeText(const XmlTokenizer &tokenizer, QByteArrayView name)
 
 void SpectrumTerms::addCvParam(const XmlTokenizer &tokenizer)
 {
-    const QByteArrayView raw = tokenizer.attribute("accession");
-    switch (raw.contains('&') ? TermOf(tokenizer.value(raw).toUtf8()) : TermOf(raw)) {
+    QByteArray resolved;
+    switch (TermOf(AttributeBytes(tokenizer, "accession", resolved))) {
     case Term::Filter:
         // Its bytes as they stand serve as its text, without a detour through UTF-16.
         if (!filter)

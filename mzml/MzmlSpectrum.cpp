@@ -318,15 +318,6 @@ std::optional<double> MinutesDivisor(QByteArrayView unit)
     return std::nullopt;
 }
 
-QByteArrayView TrimmedBlanks(QByteArrayView text)
-{
-    while (!text.isEmpty() && text.front() == ' ')
-        text = text.sliced(1);
-    while (!text.isEmpty() && text.back() == ' ')
-        text.chop(1);
-    return text;
-}
-
 } // namespace
 
 StartTimeTerm StartTimeOfParam(const XmlTokenizer &tokenizer)
@@ -338,7 +329,7 @@ StartTimeTerm StartTimeOfParam(const XmlTokenizer &tokenizer)
     const QByteArrayView unit = tokenizer.attribute("unitAccession");
     const std::optional<double> divisor = MinutesDivisor(unit);
     if (divisor)
-        if (const std::optional<double> number = AsciiStartTimeValue(TrimmedBlanks(value)))
+        if (const std::optional<double> number = AsciiStartTimeValue(value.trimmed()))
             return {*number / *divisor, {}, {}};
     StartTimeTerm term{std::nullopt, tokenizer.value(value), tokenizer.value(unit)};
     const std::optional<double> number = StartTimeValue(term.value);

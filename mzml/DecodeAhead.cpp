@@ -12,8 +12,8 @@ namespace {
 // Batches decoded ahead of the one asked for: enough that the worker seldom
 // sleeps while the caller writes one out.
 constexpr size_t Depth = 8;
-// The worker starts no batch while those waiting for the caller hold this
-// many bytes: memory stays within a fixed allowance.
+// No batch is started that would bring the bytes decoded, or being decoded,
+// for the caller beyond this: memory stays within a fixed allowance.
 constexpr size_t ByteBudget = 4 << 20;
 // How many spectra after the one asked for are looked at for the next ones.
 constexpr qint32 LookAhead = 2048;
@@ -102,7 +102,7 @@ void DecodeAhead::Run()
     for (;;) {
         Slot *slot = nullptr;
         m_work.wait(lock, [&] {
-            slot = DoneBytes() < ByteBudget ? FirstReady() : nullptr;
+            slot = FirstReady();
             return m_stop || slot;
         });
         if (m_stop)
@@ -153,22 +153,26 @@ DecodeAhead::Slot *DecodeAhead::Find(quint64 id)
     return slot == m_slots.end() ? nullptr : &*slot;
 }
 
-// The first batch waiting that takes no more spectra: full, or followed by another.
+// The first batch waiting that takes no more spectra (full, or followed by
+// another) if it fits in the allowance; at least one batch is always held.
 DecodeAhead::Slot *DecodeAhead::FirstReady()
 {
     for (size_t i = 0; i < m_slots.size(); ++i) {
         Slot &slot = m_slots[i];
-        if (slot.state == Slot::State::Waiting && (slot.bytes >= BatchBytes || i + 1 < m_slots.size()))
-            return &slot;
+        if (slot.state == Slot::State::Waiting && (slot.bytes >= BatchBytes || i + 1 < m_slots.size())) {
+            const size_t held = HeldBytes();
+            return held == 0 || held + size_t(slot.bytes) <= ByteBudget ? &slot : nullptr;
+        }
     }
     return nullptr;
 }
 
-size_t DecodeAhead::DoneBytes() const
+// Of the batches decoded and not yet taken, and of those being decoded (as planned).
+size_t DecodeAhead::HeldBytes() const
 {
     size_t bytes = 0;
     for (const Slot &slot : m_slots)
-        bytes += slot.doneBytes;
+        bytes += slot.state == Slot::State::Decoding ? size_t(slot.bytes) : slot.doneBytes;
     return bytes;
 }
 

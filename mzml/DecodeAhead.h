@@ -58,7 +58,7 @@ private:
     bool GoesAhead(qint32 n) const;
     Slot *Find(quint64 id);
     Slot *FirstReady();
-    size_t DoneBytes() const;
+    size_t HeldBytes() const;
     void Decode(Slot &slot, std::unique_lock<std::mutex> &lock, FileWindow &window);
     SpectrumPoints Read(qint32 n, FileWindow &window);
 

@@ -161,8 +161,8 @@ void TestMemory::conversionMemoryStaysFlat_data()
 {
     QTest::addColumn<WriteAcquisition>("write");
     QTest::addColumn<bool>("converts");
-    // Holding the file or every spectrum's points shows up many times over
-    // the bound; the spectrum index and one spectrum's points stay well inside.
+    // Holding the file or every spectrum's points (32 MB and more) shows up
+    // over the bound; the spectrum index and one spectrum's points stay inside.
     QTest::newRow("20,000 spectra") << WriteAcquisition(WriteLargeAcquisition) << true;
     QTest::newRow("one spectrum of 2,000,000 points") << WriteAcquisition(WriteOneLargeSpectrum) << true;
     QTest::newRow("spectra that inflate a thousandfold") << WriteAcquisition(WriteSpectraOfZeros) << true;
@@ -195,7 +195,10 @@ void TestMemory::conversionMemoryStaysFlat()
 #endif
     QFETCH(WriteAcquisition, write);
     QFETCH(bool, converts);
-    constexpr qint64 boundKilobytes = 16 * 1024;
+    // The fixed allowances (output buffer, points decoded ahead, queue, file
+    // windows) come to about 13 MB; what the allocator keeps of freed memory
+    // varies by several MB with the threads' timing.
+    constexpr qint64 boundKilobytes = 24 * 1024;
     QTemporaryDir dir;
     const QString path = dir.filePath(u"large.raw"_s);
     write(path);

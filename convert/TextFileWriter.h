@@ -45,7 +45,7 @@ public:
 
 private:
     // Large enough that writing costs few system calls.
-    static constexpr qsizetype BufferSize = 4 << 20;
+    static constexpr qsizetype BufferSize = 1 << 20;
 
     void MakeRoom(qsizetype size);
     void Flush();

@@ -233,18 +233,27 @@ constexpr qint64 HalvesFrom = 16 << 20;
 
 // Where a spectrum's start tag stands after the middle of the file, for the
 // second half to begin at; nothing when none is near. Only the halves'
-// joining shows whether it is one of the run's list.
+// joining shows whether it is one of the run's list. Read in small pieces:
+// one large buffer, freed, would leave the allocator keeping that much more
+// for the rest of the run.
 std::optional<qint64> CutNearMiddle(QFile &file)
 {
     constexpr qint64 Searched = 4 << 20;
+    constexpr qint64 Piece = 64 << 10;
+    constexpr QByteArrayView Tag = "<spectrum";
     const qint64 middle = file.size() / 2;
-    if (!file.seek(middle))
-        return std::nullopt;
-    const QByteArray bytes = file.read(Searched);
-    for (qsizetype at = bytes.indexOf("<spectrum"); at >= 0 && at + 9 < bytes.size();
-         at = bytes.indexOf("<spectrum", at + 1))
-        if (QByteArrayView(" \t\r\n>/").contains(bytes[at + 9]))
-            return middle + at;
+    for (qint64 from = middle; from < middle + Searched; from += Piece) {
+        // Each piece takes the next one's first bytes too, for a tag across the seam.
+        if (!file.seek(from))
+            return std::nullopt;
+        const QByteArray bytes = file.read(Piece + Tag.size());
+        for (qsizetype at = bytes.indexOf(Tag); at >= 0 && at < Piece && at + Tag.size() < bytes.size();
+             at = bytes.indexOf(Tag, at + 1))
+            if (QByteArrayView(" \t\r\n>/").contains(bytes[at + Tag.size()]))
+                return from + at;
+        if (bytes.size() < Piece + Tag.size())
+            return std::nullopt;
+    }
     return std::nullopt;
 }
 

@@ -6,8 +6,9 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <isa-l/igzip_lib.h>
+
 #include <algorithm>
-#include <new>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -20,6 +21,30 @@ Error CopyError(const QString &path, const QFileDevice &copy)
     return FileError(copy.error() == QFileDevice::ResourceError ? ErrorNumber::DiskFull : ErrorNumber::DeviceIO, path,
                      u"its decompressed copy in \"%1\" cannot be written: %2"_s.arg(
                          QDir::toNativeSeparators(CopyFolder()), copy.errorString()));
+}
+
+// A damaged stream, with what is wrong in the words that zlib has for it.
+MzmlFault InvalidStream(int status)
+{
+    QString damage;
+    switch (status) {
+    case ISAL_INVALID_WRAPPER: damage = u"incorrect header check"_s; break;
+    case ISAL_UNSUPPORTED_METHOD: damage = u"unknown compression method"_s; break;
+    case ISAL_INVALID_BLOCK: damage = u"invalid block type"_s; break;
+    case ISAL_INVALID_SYMBOL: damage = u"invalid code"_s; break;
+    case ISAL_INVALID_LOOKBACK: damage = u"invalid distance too far back"_s; break;
+    case ISAL_INCORRECT_CHECKSUM: damage = u"incorrect data check"_s; break;
+    case ISAL_NEED_DICT: damage = u"a dictionary is needed"_s; break;
+    default: damage = u"error %1"_s.arg(status);
+    }
+    return MzmlFault{u"the document is damaged: its gzip stream is invalid (%1)"_s.arg(damage)};
+}
+
+// Whether bytes can begin a gzip stream, as far as they go.
+bool MayBeginGzip(QByteArrayView bytes)
+{
+    constexpr QByteArrayView Magic = "\x1f\x8b";
+    return Magic.startsWith(bytes.first(qMin(bytes.size(), Magic.size())));
 }
 
 bool IsUsableFolder(const QString &folder)
@@ -56,17 +81,13 @@ qint64 CopyLimit(qint64 compressedSize)
 
 GzipSource::GzipSource(QFile &compressed, const QString &path, QFileDevice *copy)
     : m_compressed(compressed), m_path(path), m_copy(copy), m_limit(CopyLimit(compressed.size())),
-      m_in(ChunkSize, Qt::Uninitialized)
+      m_in(ChunkSize, Qt::Uninitialized), m_state(std::make_unique<inflate_state>())
 {
-    // 15 + 16: the largest window, and a gzip header and trailer.
-    if (inflateInit2(&m_stream, 15 + 16) != Z_OK)
-        throw std::bad_alloc();
+    isal_inflate_init(m_state.get());
+    m_state->crc_flag = ISAL_GZIP; // reads the header, checks the trailer's CRC
 }
 
-GzipSource::~GzipSource()
-{
-    inflateEnd(&m_stream);
-}
+GzipSource::~GzipSource() = default;
 
 // Reads more compressed bytes; false at the end of the file.
 bool GzipSource::refill()
@@ -75,8 +96,8 @@ bool GzipSource::refill()
     if (read < 0)
         throw FileError(ErrorNumber::DeviceIO, m_path,
                         u"the file cannot be read: %1"_s.arg(m_compressed.errorString()));
-    m_stream.next_in = reinterpret_cast<Bytef *>(m_in.data());
-    m_stream.avail_in = uInt(read);
+    m_state->next_in = reinterpret_cast<uint8_t *>(m_in.data());
+    m_state->avail_in = quint32(read);
     return read > 0;
 }
 
@@ -84,35 +105,38 @@ qint64 GzipSource::read(char *data, qint64 size)
 {
     if (size <= 0)
         return 0;
-    m_stream.next_out = reinterpret_cast<Bytef *>(data);
-    m_stream.avail_out = uInt(qMin<qint64>(size, ChunkSize));
-    const uInt room = m_stream.avail_out;
-    while (m_stream.avail_out == room) {
-        if (m_stream.avail_in == 0 && (m_inputEnded || !refill())) {
+    inflate_state &state = *m_state;
+    state.next_out = reinterpret_cast<uint8_t *>(data);
+    state.avail_out = quint32(qMin<qint64>(size, ChunkSize));
+    const quint32 room = state.avail_out;
+    while (state.avail_out == room) {
+        const bool streamEnded = state.block_state == ISAL_BLOCK_FINISH;
+        if (state.avail_in == 0 && (m_inputEnded || !refill())) {
             m_inputEnded = true;
-            if (m_status != Z_STREAM_END)
+            if (!streamEnded)
                 throw TruncatedDocument();
             break;
         }
-        if (m_status == Z_STREAM_END) {
+        if (streamEnded) {
             // Zero bytes after the last stream are padding, as gzip takes them.
-            const auto *next = m_stream.next_in;
-            if (std::all_of(next, next + m_stream.avail_in, [](Bytef byte) { return byte == 0; })) {
-                m_stream.avail_in = 0;
+            const uint8_t *next = state.next_in;
+            if (std::all_of(next, next + state.avail_in, [](uint8_t byte) { return byte == 0; })) {
+                state.avail_in = 0;
                 continue;
             }
             // Another stream after the end of one: gzip files may be joined.
-            if (inflateReset(&m_stream) != Z_OK)
-                throw std::bad_alloc();
+            // Other bytes are refused at once, not waited on as a header
+            // that has not come yet.
+            if (!MayBeginGzip(QByteArrayView(next, state.avail_in)))
+                throw InvalidStream(ISAL_INVALID_WRAPPER);
+            isal_inflate_reset(&state);
+            state.crc_flag = ISAL_GZIP;
         }
-        m_status = inflate(&m_stream, Z_NO_FLUSH);
-        if (m_status == Z_MEM_ERROR)
-            throw std::bad_alloc();
-        if (m_status == Z_NEED_DICT || (m_status < 0 && m_status != Z_BUF_ERROR))
-            throw MzmlFault{u"the document is damaged: its gzip stream is invalid (%1)"_s.arg(
-                QString::fromLatin1(m_stream.msg ? m_stream.msg : "no message"))};
+        const int status = isal_inflate(&state);
+        if (status < 0 || status == ISAL_NEED_DICT)
+            throw InvalidStream(status);
     }
-    const qint64 produced = room - m_stream.avail_out;
+    const qint64 produced = room - state.avail_out;
     m_written += produced;
     if (m_written > m_limit)
         throw MzmlFault{u"its gzip stream inflates beyond %1 MiB, more than this reader copies for a file of "

@@ -7,9 +7,9 @@
 #include <QString>
 #include <QTemporaryFile>
 
-#include <zlib.h>
-
 #include <memory>
+
+struct inflate_state;
 
 // Whether content that begins with these bytes is gzip-compressed.
 bool IsGzip(QByteArrayView start);
@@ -51,10 +51,9 @@ private:
     QFileDevice *m_copy;
     qint64 m_limit;
     qint64 m_written = 0;
-    int m_status = Z_OK;
     bool m_inputEnded = false;
     QByteArray m_in;
-    z_stream m_stream{};
+    std::unique_ptr<inflate_state> m_state; // some 40 KiB
 };
 
 // A new temporary file for the decompressed content of path, in

@@ -36,6 +36,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -82,6 +83,8 @@ private Q_SLOTS:
     void largeFileReadInHalves();
     void copyFolder_data();
     void copyFolder();
+    void gzipReadsAsZlibDoes_data();
+    void gzipReadsAsZlibDoes();
     void refusesWhatIsNotAFile_data();
     void refusesWhatIsNotAFile();
     void opensTheExportBeside_data();
@@ -1044,6 +1047,17 @@ void TestMzmlReader::badInput_data()
     QTest::newRow("gzip, damaged") << true << Gzip([](QByteArray &d) { d[d.size() / 2] = char(~d[d.size() / 2]); })
                                    << u"Open"_s << 0 << u"the document is damaged: its gzip stream is invalid"_s;
     QTest::newRow("gzip, cut short") << true << Gzip(Truncate(0.9)) << u"Count"_s << 0 << u"truncated"_s;
+    const QString invalid = u"the document is damaged: its gzip stream is invalid (%1)"_s;
+    QTest::newRow("gzip, its checksum wrong") << true << Gzip([](QByteArray &d) { d[d.size() - 8] ^= 1; }) << u"Open"_s
+                                              << 0 << invalid.arg(u"incorrect data check"_s);
+    QTest::newRow("gzip, not deflate") << true << Gzip([](QByteArray &d) { d[2] = 7; }) << u"Open"_s << 0
+                                       << invalid.arg(u"unknown compression method"_s);
+    QTest::newRow("gzip, the second of two streams damaged") << false << Mutation([](QByteArray &d) {
+        const QByteArray second = Gzipped(d.sliced(d.size() / 2));
+        d = Gzipped(d.first(d.size() / 2)) + second.first(second.size() - 8) + "\xff\xff\xff\xff" + second.last(4);
+    }) << u"Count"_s << 0 << invalid.arg(u"incorrect data check"_s);
+    QTest::newRow("gzip, other bytes after it") << true << Gzip([](QByteArray &d) { d += "not gzip"; }) << u"Count"_s
+                                                << 0 << invalid.arg(u"incorrect header check"_s);
     // The pass stops at the fault while the stream inflates megabytes ahead.
     QTest::newRow("gzip, a fault long before its end") << false << Mutation([](QByteArray &d) {
         Replace("<scan>", "<scan><referenceableParamGroupRef ref=\"nowhere\"/>")(d);
@@ -1660,6 +1674,98 @@ void TestMzmlReader::copyFolder()
     const QString found = CopyFolder();
     qputenv("TMPDIR", before);
     QCOMPARE(found, copyFolder.isEmpty() ? folder : copyFolder);
+}
+
+namespace {
+
+// What gunzip makes of bytes, by zlib's own streaming inflate: the content
+// of each stream in a row, zero bytes after the last taken as padding;
+// nothing when it refuses them.
+std::optional<QByteArray> Gunzipped(QByteArray bytes)
+{
+    QByteArray content;
+    z_stream stream{};
+    if (inflateInit2(&stream, 15 + 16) != Z_OK)
+        qFatal("zlib cannot start");
+    stream.next_in = reinterpret_cast<Bytef *>(bytes.data());
+    stream.avail_in = uInt(bytes.size());
+    int status = Z_OK;
+    char out[65536];
+    while (stream.avail_in > 0) {
+        if (status == Z_STREAM_END) {
+            if (std::all_of(stream.next_in, stream.next_in + stream.avail_in, [](Bytef b) { return b == 0; }))
+                break;
+            inflateReset(&stream);
+        }
+        stream.next_out = reinterpret_cast<Bytef *>(out);
+        stream.avail_out = sizeof out;
+        status = inflate(&stream, Z_NO_FLUSH);
+        content.append(out, qsizetype(sizeof out - stream.avail_out));
+        if (status != Z_OK && status != Z_STREAM_END)
+            break;
+    }
+    inflateEnd(&stream);
+    return status == Z_STREAM_END ? std::optional(content) : std::nullopt;
+}
+
+// What the reader's gzip source makes of the file; nothing when it refuses it.
+std::optional<QByteArray> ReadThroughGzipSource(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("cannot open %s", qPrintable(path));
+    QByteArray content;
+    try {
+        GzipSource source(file, path);
+        char piece[40000];
+        for (qint64 read; (read = source.read(piece, sizeof piece)) > 0;)
+            content.append(piece, read);
+    } catch (const MzmlFault &) {
+        return std::nullopt;
+    }
+    return content;
+}
+
+} // namespace
+
+void TestMzmlReader::gzipReadsAsZlibDoes_data()
+{
+    QTest::addColumn<Mutation>("damage");
+    QTest::addColumn<int>("seed");
+    // Each kind of damage at a place that the seed picks, over many rounds.
+    const auto at = [](const QByteArray &d, int seed) { return qsizetype(QRandomGenerator(seed).bounded(d.size())); };
+    QTest::newRow("a byte changed") << Mutation([=](QByteArray &d) { d[at(d, d.size())] ^= char(1 << (d.size() % 8)); })
+                                    << 1;
+    QTest::newRow("cut short") << Mutation([=](QByteArray &d) { d.truncate(at(d, d.size())); }) << 2;
+    QTest::newRow("a byte put in") << Mutation([=](QByteArray &d) { d.insert(at(d, d.size()), char(d.size())); }) << 3;
+    QTest::newRow("two streams, one byte of either changed") << Mutation([=](QByteArray &d) {
+        d += Gzipped(QByteArray::number(d.size()).repeated(100));
+        d[at(d, d.size())] ^= char(1 << (d.size() % 8));
+    }) << 4;
+    QTest::newRow("a header's flags changed") << Mutation([=](QByteArray &d) { d[3] = char(d.size() % 32); }) << 5;
+}
+
+// The reader's own inflating of gzip files accepts what zlib accepts and
+// gives the same bytes, whatever the damage.
+void TestMzmlReader::gzipReadsAsZlibDoes()
+{
+    QFETCH(Mutation, damage);
+    QFETCH(int, seed);
+    QRandomGenerator random(seed);
+    const QString path = m_dir.filePath(u"damaged.gz"_s);
+    for (int round = 0; round < 150; ++round) {
+        QByteArray content(qsizetype(random.bounded(1, 60000)), Qt::Uninitialized);
+        for (char &c : content)
+            c = "0123456789.\t\n<>abc"[random.bounded(8 + round % 12)];
+        QByteArray bytes = Gzipped(content);
+        damage(bytes.append(QByteArray(round % 3, '\0')));
+        QVERIFY(WriteBytes(path, bytes));
+        const std::optional<QByteArray> expected = Gunzipped(bytes);
+        const std::optional<QByteArray> read = ReadThroughGzipSource(path);
+        QVERIFY2(read.has_value() == expected.has_value() && (!read || *read == *expected),
+                 qPrintable(u"round %1: zlib %2, the reader %3"_s.arg(round).arg(
+                     expected ? u"reads it"_s : u"refuses it"_s, read ? u"reads it"_s : u"refuses it"_s)));
+    }
 }
 
 void TestMzmlReader::refusesWhatIsNotAFile_data()

@@ -1,6 +1,6 @@
 # Shared by the scripts: installs missing Debian packages and builds.
 
-BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev zlib1g-dev libdeflate-dev libmsnumpress-dev fonts-liberation2"
+BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev zlib1g-dev libdeflate-dev libmsnumpress-dev libisal-dev fonts-liberation2"
 # msconvert: the reference the mzML reader's conformance test compares with;
 # the real acquisitions it converts: OpenMS's examples and pymzML's test data;
 # GNU parallel, Snakemake, desktop-file-validate and man: the install and

@@ -2,8 +2,6 @@
 
 #include <QHashFunctions>
 
-#include <bit>
-
 namespace {
 
 constexpr qsizetype BlockSize = 1 << 20;
@@ -49,9 +47,10 @@ qint32 FilterTable::add(QByteArrayView utf8)
     return qint32(m_places.size() - 1);
 }
 
+// Twice the slots: a quarter of them in use, up to half before the next.
 void FilterTable::rehash()
 {
-    m_slots.assign(std::bit_ceil(qMax<size_t>(16, 4 * (m_places.size() + 1))), -1);
+    m_slots.assign(qMax<size_t>(16, 2 * m_slots.size()), -1);
     const size_t mask = m_slots.size() - 1;
     for (qint32 id = 0; id < size(); ++id) {
         size_t slot = qHash(bytes(id), 0) & mask;

@@ -6,7 +6,7 @@
 
 #include <QtEndian>
 
-#include <zlib.h>
+#include <isa-l/igzip_lib.h>
 
 #include <algorithm>
 
@@ -62,42 +62,42 @@ private:
 class Inflater
 {
 public:
-    explicit Inflater(const QString &name) : m_name(name)
+    explicit Inflater(const QString &name) : m_name(name), m_state(std::make_unique<inflate_state>())
     {
-        if (inflateInit(&m_stream) != Z_OK)
-            throw ArrayFault(name, u"cannot be inflated: out of memory"_s);
+        isal_inflate_init(m_state.get());
+        m_state->crc_flag = ISAL_ZLIB; // reads the header, checks the trailer's Adler-32
     }
-    ~Inflater() { inflateEnd(&m_stream); }
-    Inflater(const Inflater &) = delete;
-    Inflater &operator=(const Inflater &) = delete;
 
     // The next bytes of the stream; they must stay until it has taken them.
     void input(const std::vector<unsigned char> &bytes)
     {
-        m_stream.next_in = const_cast<Bytef *>(bytes.data());
-        m_stream.avail_in = uInt(bytes.size());
+        m_state->next_in = const_cast<unsigned char *>(bytes.data());
+        m_state->avail_in = quint32(bytes.size());
     }
-    bool needsInput() const { return m_stream.avail_in == 0 && !m_ended; }
+    // Only once it left room in the output: until then it may hold inflated
+    // bytes of what it took, even with no input left.
+    bool needsInput() const { return m_state->avail_in == 0 && !m_ended && m_leftRoom; }
     bool ended() const { return m_ended; }
 
     // Inflates into the size bytes at out; returns how many it gave. The
     // bytes after the stream's end are not read, as a whole inflation does not.
     size_t output(unsigned char *out, size_t size)
     {
-        m_stream.next_out = out;
-        m_stream.avail_out = uInt(size);
-        const int result = inflate(&m_stream, Z_NO_FLUSH);
-        if (result == Z_STREAM_END)
-            m_ended = true;
-        else if (result != Z_OK && result != Z_BUF_ERROR)
+        m_state->next_out = out;
+        m_state->avail_out = quint32(size);
+        const int result = isal_inflate(m_state.get());
+        if (result < 0 || result == ISAL_NEED_DICT)
             throw DamagedZlibStream(m_name);
-        return size - m_stream.avail_out;
+        m_ended = m_state->block_state == ISAL_BLOCK_FINISH;
+        m_leftRoom = m_state->avail_out > 0;
+        return size - m_state->avail_out;
     }
 
 private:
-    z_stream m_stream{};
     const QString &m_name;
+    std::unique_ptr<inflate_state> m_state; // some 40 KiB
     bool m_ended = false;
+    bool m_leftRoom = true;
 };
 
 } // namespace

@@ -79,7 +79,7 @@ struct MzmlFile : AcquisitionFile
         return known.second;
     }
 
-    const SpectrumEntry &spectrum(qint32 n)
+    SpectrumEntry spectrum(qint32 n)
     {
         const SpectrumEntries &entries = allSpectra().entries;
         if (n < 1 || size_t(n) > entries.size())

@@ -233,9 +233,8 @@ std::optional<DirectArrays> FoundAt(QByteArrayView arrays, const ArrayPlaces &pl
 
 std::optional<ArrayPlaces> PlacesOf(const DirectArrays &direct)
 {
-    constexpr qint64 Reach = std::numeric_limits<quint16>::max();
     const qint64 gap = qint64(direct.intensities.start) - direct.masses.start - direct.masses.size;
-    if (direct.masses.start > Reach || gap < 0 || gap > Reach)
+    if (direct.masses.start > MostArrayPlace || gap < 0 || gap > MostArrayPlace)
         return std::nullopt;
     return ArrayPlaces{quint16(direct.masses.start), quint16(gap), direct.massEncoding, direct.intensityEncoding};
 }

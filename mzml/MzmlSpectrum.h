@@ -35,10 +35,15 @@ struct DirectArrays
     ArrayEncoding intensityEncoding;
 };
 
+// The farthest an array's place may be (see ArrayPlaces): a few hundred
+// bytes in an export, kept in 12 bits by the index.
+constexpr qint64 MostArrayPlace = 4094;
+
 // Where a spectrum's direct arrays stand, in few bytes, for the index that
 // keeps them for every spectrum: the m/z array's text from its start among
-// the arrays' bytes, then the markup up to the intensity array's text. Each
-// text runs up to its "</binary>", where it is found again.
+// the arrays' bytes, then the markup up to the intensity array's text, each
+// at most MostArrayPlace. Each text runs up to its "</binary>", where it is
+// found again.
 struct ArrayPlaces
 {
     quint16 massesStart = 0;
@@ -48,7 +53,7 @@ struct ArrayPlaces
 };
 
 // The places of the direct arrays; nothing unless the m/z array comes first
-// and both are within reach of the few bytes.
+// and both are within MostArrayPlace.
 std::optional<ArrayPlaces> PlacesOf(const DirectArrays &direct);
 // Where the text that begins at start among the bytes ends: at its
 // "</binary>"; -1 when no such end tag is the first markup after it.

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 using namespace Qt::Literals::StringLiterals;
@@ -129,9 +130,8 @@ public:
     // Adds the spectra that another builder read after these.
     void append(IndexBuilder &&later)
     {
-        later.m_index.entries.forEach([&](SpectrumEntry &entry) {
-            entry.filter = m_index.filters.id(later.m_index.filters.bytes(entry.filter));
-        });
+        later.m_index.entries.forEachFilter(
+            [&](qint32 &filter) { filter = m_index.filters.id(later.m_index.filters.bytes(filter)); });
         m_index.entries.append(std::move(later.m_index.entries));
     }
 
@@ -141,27 +141,44 @@ private:
 
 } // namespace
 
-const SpectrumEntry &SpectrumEntries::operator[](size_t i) const
+SpectrumEntry SpectrumEntries::operator[](size_t i) const
 {
-    const size_t block = size_t(std::upper_bound(m_ends.begin(), m_ends.end(), i) - m_ends.begin());
-    return m_blocks[block][i - (block == 0 ? 0 : m_ends[block - 1])];
+    const size_t index = size_t(std::upper_bound(m_ends.begin(), m_ends.end(), i) - m_ends.begin());
+    const Block &block = m_blocks[index];
+    const Kept &kept = block.entries[i - (index == 0 ? 0 : m_ends[index - 1])];
+    SpectrumEntry entry;
+    entry.offset = block.base + kept.offset;
+    entry.m_startTimeFault = std::isnan(kept.startTime);
+    entry.startTime = entry.m_startTimeFault ? 0 : kept.startTime;
+    entry.filter = kept.filter;
+    entry.m_declaredLength = kept.declaredLength;
+    entry.m_arraysFrom = kept.arraysFrom;
+    entry.m_arraysSize = kept.arraysSize;
+    entry.m_masses = kept.masses;
+    entry.m_intensities = kept.intensities;
+    return entry;
 }
 
 void SpectrumEntries::push_back(const SpectrumEntry &entry)
 {
-    if (m_blocks.empty() || m_blocks.back().size() == BlockEntries) {
-        m_blocks.emplace_back().reserve(BlockEntries);
+    if (m_blocks.empty() || m_blocks.back().entries.size() == BlockEntries
+        || entry.offset - m_blocks.back().base > qint64(std::numeric_limits<quint32>::max())) {
+        m_blocks.push_back({entry.offset, {}});
+        m_blocks.back().entries.reserve(BlockEntries);
         m_ends.push_back(size());
     }
-    m_blocks.back().push_back(entry);
+    Block &block = m_blocks.back();
+    block.entries.push_back({entry.m_startTimeFault ? std::numeric_limits<double>::quiet_NaN() : entry.startTime,
+                             entry.filter, quint32(entry.offset - block.base), entry.m_declaredLength,
+                             entry.m_arraysFrom, entry.m_arraysSize, entry.m_masses, entry.m_intensities});
     ++m_ends.back();
 }
 
 void SpectrumEntries::append(SpectrumEntries &&later)
 {
-    for (std::vector<SpectrumEntry> &block : later.m_blocks) {
+    for (Block &block : later.m_blocks) {
         m_blocks.push_back(std::move(block));
-        m_ends.push_back(size() + m_blocks.back().size());
+        m_ends.push_back(size() + m_blocks.back().entries.size());
     }
     later = {};
 }
@@ -169,11 +186,6 @@ void SpectrumEntries::append(SpectrumEntries &&later)
 void SpectrumEntry::setDeclaredLength(qint64 length)
 {
     m_declaredLength = length < 0 || length > MostDeclaredLength ? AtFault : quint32(length);
-}
-
-void SpectrumEntry::setStartTimeFault(bool fault)
-{
-    m_flags = fault ? m_flags | StartTimeFault : m_flags & ~StartTimeFault;
 }
 
 void SpectrumEntry::setArrays(qint64 start, qint64 end)
@@ -187,36 +199,40 @@ void SpectrumEntry::setArrays(qint64 start, qint64 end)
 
 namespace {
 
-// An encoding in one byte: the precision, zlib, then numpress above them.
-quint8 Packed(const ArrayEncoding &encoding)
+// An encoding in four bits: the precision, zlib, then numpress above them.
+quint16 Packed(const ArrayEncoding &encoding)
 {
-    return quint8(encoding.precision == Precision::Float64) | quint8(encoding.zlib) << 1
-         | quint8(encoding.numpress) << 2;
+    return quint16(encoding.precision == Precision::Float64) | quint16(encoding.zlib) << 1
+         | quint16(encoding.numpress) << 2;
 }
 
-ArrayEncoding Unpacked(quint8 packed)
+ArrayEncoding Unpacked(quint16 packed)
 {
-    return {packed & 1 ? Precision::Float64 : Precision::Float32, (packed & 2) != 0, Numpress(packed >> 2)};
+    return {packed & 1 ? Precision::Float64 : Precision::Float32, (packed & 2) != 0, Numpress(packed >> 2 & 3)};
 }
 
 } // namespace
 
 std::optional<ArrayPlaces> SpectrumEntry::places() const
 {
-    if (!(m_flags & Direct))
+    constexpr quint16 Place = NotDirect;
+    if ((m_masses & Place) == NotDirect)
         return std::nullopt;
-    return ArrayPlaces{m_massesStart, m_gap, Unpacked(m_massEncoding), Unpacked(m_intensityEncoding)};
+    return ArrayPlaces{quint16(m_masses & Place), quint16(m_intensities & Place), Unpacked(m_masses >> PlaceBits),
+                       Unpacked(m_intensities >> PlaceBits)};
 }
 
 void SpectrumEntry::setPlaces(const std::optional<ArrayPlaces> &places)
 {
-    m_flags = places ? m_flags | Direct : m_flags & ~Direct;
-    if (!places)
+    static_assert(MostArrayPlace < NotDirect);
+    if (!places) {
+        m_masses = NotDirect;
+        m_intensities = 0;
         return;
-    m_massesStart = places->massesStart;
-    m_gap = places->gap;
-    m_massEncoding = Packed(places->massEncoding);
-    m_intensityEncoding = Packed(places->intensityEncoding);
+    }
+    Q_ASSERT(places->massesStart <= MostArrayPlace && places->gap <= MostArrayPlace);
+    m_masses = quint16(places->massesStart | Packed(places->massEncoding) << PlaceBits);
+    m_intensities = quint16(places->gap | Packed(places->intensityEncoding) << PlaceBits);
 }
 
 SpectrumIndex BuildSpectrumIndex(ByteSource &source, const MzmlHead &head)

@@ -12,11 +12,11 @@
 #include <vector>
 
 // Where a spectrum stands and what the conversion asks of it before its
-// points. Packed into 40 bytes: there is one for every spectrum, and a run
-// of a million spectra keeps a million. A fault keeps no text here: a file
-// of a million spectra in a unit of hours would hold a million texts, and
-// one value of megabytes a text as long. StartTimeFault and
-// DeclaredLengthAt find the fault again when it is reported.
+// points. There is one for every spectrum, and a run of a million spectra
+// keeps a million: SpectrumEntries keeps each in 32 bytes. A fault keeps no
+// text here: a file of a million spectra in a unit of hours would hold a
+// million texts, and one value of megabytes a text as long. StartTimeFault
+// and DeclaredLengthAt find the fault again when it is reported.
 class SpectrumEntry
 {
 public:
@@ -36,24 +36,25 @@ public:
     void setArrays(qint64 start, qint64 end);
     std::optional<ArrayPlaces> places() const;
     void setPlaces(const std::optional<ArrayPlaces> &places);
-    bool startTimeFault() const { return (m_flags & StartTimeFault) != 0; }
-    void setStartTimeFault(bool fault);
+    bool startTimeFault() const { return m_startTimeFault; }
+    void setStartTimeFault(bool fault) { m_startTimeFault = fault; }
 
 private:
+    friend class SpectrumEntries;
+
     static constexpr quint32 AtFault = std::numeric_limits<quint32>::max();
-    static constexpr quint8 Direct = 1;
-    static constexpr quint8 StartTimeFault = 2;
+    // An array's place and its encoding in 16 bits: the place in the low 12
+    // (MostArrayPlace at most), the encoding above.
+    static constexpr int PlaceBits = 12;
+    static constexpr quint16 NotDirect = (1 << PlaceBits) - 1; // as the m/z text's place
 
     quint32 m_declaredLength = 0;
     quint32 m_arraysFrom = 0; // after offset
     quint32 m_arraysSize = 0;
-    quint16 m_massesStart = 0; // see ArrayPlaces
-    quint16 m_gap = 0;
-    quint8 m_massEncoding = 0; // packed; see setPlaces
-    quint8 m_intensityEncoding = 0;
-    quint8 m_flags = 0;
+    quint16 m_masses = NotDirect; // the m/z text's start, see ArrayPlaces
+    quint16 m_intensities = 0;    // the gap before the intensity text
+    bool m_startTimeFault = false;
 };
-static_assert(sizeof(SpectrumEntry) <= 40);
 
 // The most points that a spectrum may declare: its entry keeps the length
 // in 32 bits.
@@ -61,28 +62,49 @@ constexpr qint64 MostDeclaredLength = qint64(std::numeric_limits<quint32>::max()
 
 // The entries of a document's spectra in document order, in blocks of a
 // fixed size: neither a part that grows nor the joining of the halves of a
-// pass copies an entry, and no block holds more than a few hundred kilobytes.
+// pass copies an entry, and no block holds more than a few hundred
+// kilobytes. An entry is kept in 32 bytes, its offset counted from its
+// block's first entry: a block ends where that would not fit 32 bits.
 class SpectrumEntries
 {
 public:
     size_t size() const { return m_ends.empty() ? 0 : m_ends.back(); }
-    const SpectrumEntry &operator[](size_t i) const;
+    SpectrumEntry operator[](size_t i) const;
     void push_back(const SpectrumEntry &entry);
     // Adds the entries read after these.
     void append(SpectrumEntries &&later);
-    // Calls visit with each entry, in order.
-    template <typename Visit>
-    void forEach(Visit &&visit)
+    // Calls renumber with each entry's filter number, in order, which it may change.
+    template <typename Renumber>
+    void forEachFilter(Renumber &&renumber)
     {
-        for (std::vector<SpectrumEntry> &block : m_blocks)
-            for (SpectrumEntry &entry : block)
-                visit(entry);
+        for (Block &block : m_blocks)
+            for (Kept &kept : block.entries)
+                renumber(kept.filter);
     }
 
 private:
     static constexpr size_t BlockEntries = 8192;
 
-    std::vector<std::vector<SpectrumEntry>> m_blocks;
+    struct Kept
+    {
+        double startTime; // NaN when at fault
+        qint32 filter;
+        quint32 offset; // from the block's base
+        quint32 declaredLength;
+        quint32 arraysFrom;
+        quint32 arraysSize;
+        quint16 masses;
+        quint16 intensities;
+    };
+    static_assert(sizeof(Kept) == 32);
+
+    struct Block
+    {
+        qint64 base = 0; // the offset of its first entry
+        std::vector<Kept> entries;
+    };
+
+    std::vector<Block> m_blocks;
     std::vector<size_t> m_ends; // of each block, counted from the first entry
 };
 

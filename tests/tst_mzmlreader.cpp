@@ -9,6 +9,7 @@
 #include "mzml/MzmlDocument.h"
 #include "mzml/MzmlFault.h"
 #include "mzml/MzmlParams.h"
+#include "mzml/MzmlSpectrumIndex.h"
 #include "mzml/XmlTokenizer.h"
 #include "tests/fake/ScopedReplacement.h"
 #include "tests/fake/TestFiles.h"
@@ -46,6 +47,7 @@ Q_DECLARE_METATYPE(Tolerance)
 Q_DECLARE_METATYPE(Mutation)
 Q_DECLARE_METATYPE(Numpress)
 Q_DECLARE_METATYPE(ArrayEncoding)
+Q_DECLARE_METATYPE(std::vector<SpectrumEntry>)
 
 class TestMzmlReader : public QObject
 {
@@ -81,6 +83,8 @@ private Q_SLOTS:
     void tokenizerIgnoresHowBytesArrive();
     void largeFileReadInHalves_data();
     void largeFileReadInHalves();
+    void entriesKeepEveryField_data();
+    void entriesKeepEveryField();
     void copyFolder_data();
     void copyFolder();
     void gzipReadsAsZlibDoes_data();
@@ -1340,8 +1344,8 @@ void TestMzmlReader::largeSpectrumInRuns_data()
         << zlib << Replace("<binary>eJ", "<binary><!-- c -->eJ") << false << false;
     QTest::newRow("70,000 blanks in the m/z text")
         << zlib << Replace("<binary>eJ", "<binary>" + QByteArray(70000, ' ') + "eJ") << false << true;
-    QTest::newRow("the m/z text beyond 64 KiB of markup")
-        << zlib << Replace("<binary>eJ", "<!--" + QByteArray(70000, ' ') + "--><binary>eJ") << false << false;
+    QTest::newRow("the m/z text beyond 4 KiB of markup")
+        << zlib << Replace("<binary>eJ", "<!--" + QByteArray(4100, ' ') + "--><binary>eJ") << false << false;
     QTest::newRow("the intensity array first")
         << MzmlLayout{.masses = zlib64, .intensities = zlib32} << Mutation([](QByteArray &d) {
                const qsizetype list = d.indexOf("<binaryDataArrayList");
@@ -1600,6 +1604,75 @@ void TestMzmlReader::largeFileReadInHalves()
     document->Open(path);
     const QString description = FailureOf([&] { document->Detector(0, 1)->Spectra(0)->Count(); });
     QVERIFY2(description.endsWith(failure + u'.'), qPrintable(description));
+}
+
+namespace {
+
+// An entry at offset, its arrays a few hundred bytes on, its other fields
+// made from the offset.
+SpectrumEntry Entry(qint64 offset, std::optional<double> startTime, std::optional<ArrayPlaces> places = {},
+                    qint64 declaredLength = 2)
+{
+    SpectrumEntry entry;
+    entry.offset = offset;
+    entry.startTime = startTime.value_or(0);
+    entry.setStartTimeFault(!startTime);
+    entry.filter = qint32(offset % 7);
+    entry.setDeclaredLength(declaredLength);
+    entry.setArrays(offset + 300 + offset % 11, offset + 900 + offset % 1000);
+    entry.setPlaces(places);
+    return entry;
+}
+
+} // namespace
+
+void TestMzmlReader::entriesKeepEveryField_data()
+{
+    QTest::addColumn<std::vector<SpectrumEntry>>("entries");
+    constexpr qint64 GiB = qint64(1) << 30;
+    QTest::newRow("offsets across 4 GiB") << std::vector<SpectrumEntry>{
+        Entry(0, 0.5),         Entry(3 * GiB, 1),     Entry(4 * GiB - 1, 2), Entry(4 * GiB + 10, 3),
+        Entry(8 * GiB + 5, 4), Entry(8 * GiB + 6, 5), Entry(40 * GiB, 6)};
+    std::vector<SpectrumEntry> blocks;
+    for (qint64 n = 0; n < 20000; ++n)
+        blocks.push_back(Entry(n * 1000 + n % 3, n * 0.25));
+    QTest::newRow("more than two blocks") << blocks;
+    std::vector<SpectrumEntry> encodings;
+    for (int n = 0; n < 256; ++n) {
+        const auto encoding = [](int bits) {
+            return ArrayEncoding{bits & 1 ? Precision::Float64 : Precision::Float32, (bits & 2) != 0,
+                                 Numpress(bits >> 2 & 3)};
+        };
+        const quint16 place = quint16(n % 2 == 0 ? MostArrayPlace : n);
+        encodings.push_back(
+            Entry(n * 5000, n, ArrayPlaces{place, quint16(MostArrayPlace - n), encoding(n), encoding(n >> 4)}));
+    }
+    QTest::newRow("places at their farthest, every pair of encodings") << encodings;
+    QTest::newRow("faults and extremes") << std::vector<SpectrumEntry>{
+        Entry(10, std::nullopt),
+        Entry(20, 0.0),
+        Entry(30, -0.0),
+        Entry(40, -1e300),
+        Entry(50, 1e-300, {}, -1),
+        Entry(60, std::nullopt, ArrayPlaces{0, 0, {}, {}}, MostDeclaredLength),
+        Entry(70, 7, {}, MostDeclaredLength + 1)};
+}
+
+// Every field of an entry reads back as it was put, whether the entries were
+// kept in one list or in two joined at their middle.
+void TestMzmlReader::entriesKeepEveryField()
+{
+    QFETCH(std::vector<SpectrumEntry>, entries);
+    for (const size_t cut : {entries.size(), entries.size() / 2}) {
+        SpectrumEntries first;
+        SpectrumEntries second;
+        for (size_t i = 0; i < entries.size(); ++i)
+            (i < cut ? first : second).push_back(entries[i]);
+        first.append(std::move(second));
+        QCOMPARE(first.size(), entries.size());
+        for (size_t i = 0; i < entries.size(); ++i)
+            QCOMPARE(Described(first[i]), Described(entries[i]));
+    }
 }
 
 void TestMzmlReader::tokenizerIgnoresHowBytesArrive_data()

@@ -36,6 +36,27 @@ QString Described(const ArrayEncoding &encoding)
     return u"%1/%2/%3"_s.arg(int(encoding.precision)).arg(encoding.zlib).arg(int(encoding.numpress));
 }
 
+} // namespace
+
+QString Described(const SpectrumEntry &entry)
+{
+    const std::optional<ArrayPlaces> places = entry.places();
+    return u"%1 %2 %3 %4 %5 %6-%7 %8"_s.arg(entry.offset)
+        .arg(entry.declaredLength())
+        .arg(entry.startTime, 0, 'a')
+        .arg(entry.startTimeFault())
+        .arg(entry.filter)
+        .arg(entry.arraysStart())
+        .arg(entry.arraysEnd())
+        .arg(places ? u"%1+%2 %3 %4"_s.arg(places->massesStart)
+                          .arg(places->gap)
+                          .arg(Described(places->massEncoding))
+                          .arg(Described(places->intensityEncoding))
+                    : u"-"_s);
+}
+
+namespace {
+
 // Everything that the index says, a line a spectrum, or the fault.
 QString Described(const std::function<SpectrumIndex()> &pass)
 {
@@ -43,20 +64,8 @@ QString Described(const std::function<SpectrumIndex()> &pass)
         const SpectrumIndex index = pass();
         QStringList lines;
         for (size_t i = 0; i < index.entries.size(); ++i) {
-            const SpectrumEntry &entry = index.entries[i];
-            const std::optional<ArrayPlaces> places = entry.places();
-            lines << u"%1 %2 %3 %4 [%5] %6-%7 %8"_s.arg(entry.offset)
-                         .arg(entry.declaredLength())
-                         .arg(entry.startTime, 0, 'a')
-                         .arg(entry.startTimeFault())
-                         .arg(index.filterOf(entry))
-                         .arg(entry.arraysStart())
-                         .arg(entry.arraysEnd())
-                         .arg(places ? u"%1+%2 %3 %4"_s.arg(places->massesStart)
-                                           .arg(places->gap)
-                                           .arg(Described(places->massEncoding))
-                                           .arg(Described(places->intensityEncoding))
-                                     : u"-"_s);
+            const SpectrumEntry entry = index.entries[i];
+            lines << Described(entry) + u" ["_s + index.filterOf(entry) + u']';
         }
         return lines.join(u'\n');
     } catch (const MzmlFault &fault) {

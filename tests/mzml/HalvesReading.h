@@ -3,6 +3,11 @@
 #include <QByteArray>
 #include <QString>
 
+class SpectrumEntry;
+
+// Every field of an entry, on one line.
+QString Described(const SpectrumEntry &entry);
+
 // Empty when the pass over the document in two halves, cut at byte cut,
 // reads what the pass in one reads: the same spectra, or the same fault;
 // or when the halves do not join, which sends the reader to one pass.

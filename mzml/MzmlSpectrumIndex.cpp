@@ -208,18 +208,17 @@ quint16 Packed(const ArrayEncoding &encoding)
 
 ArrayEncoding Unpacked(quint16 packed)
 {
-    return {packed & 1 ? Precision::Float64 : Precision::Float32, (packed & 2) != 0, Numpress(packed >> 2 & 3)};
+    return {packed & 1 ? Precision::Float64 : Precision::Float32, (packed & 2) != 0, Numpress(packed >> 2)};
 }
 
 } // namespace
 
 std::optional<ArrayPlaces> SpectrumEntry::places() const
 {
-    constexpr quint16 Place = NotDirect;
-    if ((m_masses & Place) == NotDirect)
+    if ((m_masses & PlaceMask) == NotDirect)
         return std::nullopt;
-    return ArrayPlaces{quint16(m_masses & Place), quint16(m_intensities & Place), Unpacked(m_masses >> PlaceBits),
-                       Unpacked(m_intensities >> PlaceBits)};
+    return ArrayPlaces{quint16(m_masses & PlaceMask), quint16(m_intensities & PlaceMask),
+                       Unpacked(m_masses >> PlaceBits), Unpacked(m_intensities >> PlaceBits)};
 }
 
 void SpectrumEntry::setPlaces(const std::optional<ArrayPlaces> &places)

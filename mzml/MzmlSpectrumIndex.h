@@ -46,7 +46,8 @@ private:
     // An array's place and its encoding in 16 bits: the place in the low 12
     // (MostArrayPlace at most), the encoding above.
     static constexpr int PlaceBits = 12;
-    static constexpr quint16 NotDirect = (1 << PlaceBits) - 1; // as the m/z text's place
+    static constexpr quint16 PlaceMask = (1 << PlaceBits) - 1;
+    static constexpr quint16 NotDirect = PlaceMask; // as the m/z text's place
 
     quint32 m_declaredLength = 0;
     quint32 m_arraysFrom = 0; // after offset

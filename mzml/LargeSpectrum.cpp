@@ -10,8 +10,6 @@
 
 #include <algorithm>
 
-using namespace Qt::Literals::StringLiterals;
-
 namespace {
 
 // The base64 text read at a time, and the bytes inflated at a time.
@@ -173,7 +171,7 @@ void ArrayValueReader::read(std::vector<double> &out, size_t count)
 {
     m_buffer.resize(count * m_valueBytes);
     if (m_bytes->read(m_buffer.data(), m_buffer.size()) < m_buffer.size())
-        throw MzmlFault{u"the document changed while it was read"_s};
+        throw DocumentChanged();
     out.resize(count);
     const unsigned char *bytes = m_buffer.data();
     for (size_t i = 0; i < count; ++i)

@@ -32,3 +32,9 @@ inline MzmlFault TruncatedDocument()
 {
     return MzmlFault{QStringLiteral("the document is truncated")};
 }
+
+// The fault of a file that is not what it was when its spectra were found.
+inline MzmlFault DocumentChanged()
+{
+    return MzmlFault{QStringLiteral("the document changed while it was read")};
+}

@@ -277,16 +277,6 @@ std::optional<SpectrumIndex> BuildSpectrumIndexInHalves(ByteSource &before, Byte
     return first.take();
 }
 
-namespace {
-
-// The file is not what it was when its spectra were found.
-MzmlFault Changed()
-{
-    return MzmlFault{u"the document changed while it was read"_s};
-}
-
-} // namespace
-
 MzmlFault StartTimeFault(ByteSource &source, qint64 offset, const MzmlHead &head)
 {
     XmlTokenizer tokenizer(source, offset, XmlTokenizer::Scope::Content, head.textEncoding);
@@ -298,7 +288,7 @@ MzmlFault StartTimeFault(ByteSource &source, qint64 offset, const MzmlHead &head
             return found;
         }
     }
-    return Changed();
+    return DocumentChanged();
 }
 
 qint64 DeclaredLengthAt(ByteSource &source, qint64 offset, const MzmlHead &head)
@@ -306,6 +296,6 @@ qint64 DeclaredLengthAt(ByteSource &source, qint64 offset, const MzmlHead &head)
     XmlTokenizer tokenizer(source, offset, XmlTokenizer::Scope::Content, head.textEncoding);
     const XmlToken &tag = tokenizer.next();
     if (!tag.opensElement() || tag.name != "spectrum")
-        throw Changed();
+        throw DocumentChanged();
     return DeclaredLength(tokenizer, "defaultArrayLength");
 }

@@ -24,6 +24,13 @@ constexpr qint32 LookAhead = 2048;
 // when asked for, so that no second copy of one is ever held.
 constexpr qint64 BatchBytes = 256 << 10;
 
+// Whether the spectrum is one to decode ahead: its length known, and not
+// one decoded in pieces.
+bool GoesAhead(const SpectrumEntry &entry)
+{
+    return entry.declaredLength() >= 0 && entry.declaredLength() <= LargeSpectrumPoints;
+}
+
 size_t BytesOf(const SpectrumPoints &points)
 {
     return (points.masses.size() + points.intensities.size()) * sizeof(double);
@@ -119,7 +126,8 @@ void DecodeAhead::Plan()
     bool ready = false;
     while (m_planned < last) {
         const qint32 n = m_planned + 1;
-        if (!m_asked[size_t(m_index.entries[size_t(n) - 1].filter)] || !GoesAhead(n)) {
+        const SpectrumEntry entry = m_index.entries[size_t(n) - 1];
+        if (!m_asked[size_t(entry.filter)] || !GoesAhead(entry)) {
             m_planned = n;
             continue;
         }
@@ -131,7 +139,6 @@ void DecodeAhead::Plan()
             ready = ready || !m_slots.empty();
             m_slots.push_back(Slot{{}, 0, m_nextId++, Slot::State::Waiting, {}, {}});
         }
-        const SpectrumEntry &entry = m_index.entries[size_t(n) - 1];
         m_slots.back().spectra.push_back(n);
         m_slots.back().bytes +=
             std::max(entry.arraysEnd() - entry.arraysStart(), entry.declaredLength() * qint64(2 * sizeof(double)));
@@ -139,12 +146,6 @@ void DecodeAhead::Plan()
     }
     if (ready || (!m_slots.empty() && m_slots.back().bytes >= BatchBytes))
         m_work.notify_one();
-}
-
-bool DecodeAhead::GoesAhead(qint32 n) const
-{
-    const SpectrumEntry &entry = m_index.entries[size_t(n) - 1];
-    return entry.declaredLength() >= 0 && entry.declaredLength() <= LargeSpectrumPoints;
 }
 
 DecodeAhead::Slot *DecodeAhead::Find(quint64 id)

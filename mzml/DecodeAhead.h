@@ -55,7 +55,6 @@ private:
 
     void Run();
     void Plan();
-    bool GoesAhead(qint32 n) const;
     Slot *Find(quint64 id);
     Slot *FirstReady();
     size_t HeldBytes() const;

@@ -243,17 +243,16 @@ bool DecodesInPieces(qint64 declaredLength, const std::optional<ArrayPlaces> &pl
 namespace {
 
 // Where the array text that begins at from in the file ends, before limit:
-// see ArrayTextEnd.
+// see ArrayTextEnd. Each piece read takes the first bytes of the next too,
+// enough to tell an end tag that begins in it.
 qint64 TextEndInFile(QFile &file, std::mutex &mutex, qint64 from, qint64 limit)
 {
-    for (qint64 at = from; at < limit;) {
-        const QByteArray text = ReadRange(file, mutex, at, std::min(limit, at + TextPiece));
-        const qsizetype markup = text.indexOf('<');
-        if (markup >= 0) {
-            const qint64 tag = at + markup;
-            return ArrayTextEnd(ReadRange(file, mutex, tag, std::min(limit, tag + 16)), 0) == 0 ? tag : -1;
-        }
-        at += text.size();
+    constexpr qint64 EndTagRoom = 16;
+    for (qint64 at = from; at < limit; at += TextPiece) {
+        const QByteArray text = ReadRange(file, mutex, at, std::min(limit, at + TextPiece + EndTagRoom));
+        const qsizetype markup = QByteArrayView(text).first(std::min(text.size(), TextPiece)).indexOf('<');
+        if (markup >= 0)
+            return ArrayTextEnd(text, markup) == markup ? at + markup : -1;
     }
     return -1;
 }

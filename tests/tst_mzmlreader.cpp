@@ -431,7 +431,10 @@ void TestMzmlReader::mapsSampleAndSpectrum_data()
                            "<sample id=\"b\" name=\"second\"><userParam name=\"comment\" value=\"lower case\"/>"
                            "<userParam name=\"Comment\" value=\" of b \"/></sample></sampleList>\n";
     const QByteArray filter = "<cvParam accession=\"MS:1000512\" value=\"+ p ESI Full ms [100.00-1000.00]\"/>";
-    const QByteArray time = "<cvParam accession=\"MS:1000016\" value=\"7.5\" unitAccession=\"UO:0000031\"/>";
+    const auto timeParam = [](const char *value, const char *unit) -> QByteArray {
+        return QByteArray("<cvParam accession=\"MS:1000016\" value=\"") + value + "\" unitAccession=\"" + unit + "\"/>";
+    };
+    const QByteArray time = timeParam("7.5", "UO:0000031");
     QTest::newRow("sampleRef names the second") << two << QByteArray("sampleRef=\"b\"") << QByteArray() << QByteArray()
                                                 << u"second"_s << u" of b "_s << QString() << 0.0 << QString();
     QTest::newRow("no sampleRef: the first")
@@ -450,20 +453,15 @@ void TestMzmlReader::mapsSampleAndSpectrum_data()
     QTest::newRow("start time only of the first scan") << QByteArray() << QByteArray() << time << QByteArray()
                                                        << QString() << QString() << QString() << 0.0 << QString();
     QTest::newRow("start time with a plus sign")
-        << QByteArray() << QByteArray() << QByteArray()
-        << QByteArray("<cvParam accession=\"MS:1000016\" value=\" +7.5\" unitAccession=\"UO:0000031\"/>") << QString()
-        << QString() << QString() << 7.5 << QString();
-    QTest::newRow("start time with the minus sign U+2212")
-        << QByteArray() << QByteArray() << QByteArray()
-        << QByteArray("<cvParam accession=\"MS:1000016\" value=\"\xe2\x88\x92"
-                      "7.5e\xe2\x88\x92"
-                      "1\" "
-                      "unitAccession=\"UO:0000031\"/>")
-        << QString() << QString() << QString() << -0.75 << QString();
+        << QByteArray() << QByteArray() << QByteArray() << timeParam(" +7.5", "UO:0000031") << QString() << QString()
+        << QString() << 7.5 << QString();
+    QTest::newRow("start time with the minus sign U+2212") << QByteArray() << QByteArray() << QByteArray()
+                                                           << timeParam("\xe2\x88\x92"
+                                                                        "7.5e\xe2\x88\x92"
+                                                                        "1",
+                                                                        "UO:0000031")
+                                                           << QString() << QString() << QString() << -0.75 << QString();
     // What reads as it stands and what reads only as the document means it agree.
-    const auto timeParam = [](const char *value, const char *unit) -> QByteArray {
-        return QByteArray("<cvParam accession=\"MS:1000016\" value=\"") + value + "\" unitAccession=\"" + unit + "\"/>";
-    };
     QTest::newRow("start time between tab and line break")
         << QByteArray() << QByteArray() << QByteArray() << timeParam("\t7.5\n", "UO:0000031") << QString() << QString()
         << QString() << 7.5 << QString();

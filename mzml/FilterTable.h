@@ -4,33 +4,77 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <memory>
 #include <vector>
 
-// The distinct filter texts of an acquisition, each kept once, by number. An
-// acquisition repeats a few texts; one that gives each spectrum its own
-// stays small all the same: the texts are kept as their UTF-8 bytes in
-// blocks, and a text becomes a QString only when it is asked for.
+struct libdeflate_compressor;
+struct libdeflate_decompressor;
+
+// The filter texts of an acquisition, by number. A method repeats a few
+// texts, and each is kept once, as its UTF-8 bytes. A run can also give most
+// spectra a text of their own (an MS2 scan's names its precursor): once the
+// texts kept once fill a fixed allowance, every new text takes a number of
+// its own and is kept deflated in a pack with its neighbours, about 6 bytes
+// a text, and inflated again when it is asked for. Not for two threads at
+// once: reading a text may inflate its pack.
 class FilterTable
 {
 public:
+    FilterTable();
+    FilterTable(FilterTable &&) noexcept;
+    FilterTable &operator=(FilterTable &&) noexcept;
+    ~FilterTable();
+
     // The number of the text, which is added when it is new.
     qint32 id(QByteArrayView utf8);
-    QString text(qint32 id) const;
-    QByteArrayView bytes(qint32 id) const;
-    qint32 size() const { return qint32(m_places.size()); }
+    // Valid until the table is used again.
+    QByteArrayView bytes(qint32 id);
+    QString text(qint32 id) { return QString::fromUtf8(bytes(id)); }
+    qint32 size() const { return m_size; }
 
 private:
     struct Place
     {
-        quint32 block;
         quint32 offset;
         quint32 size;
     };
+    struct Pack
+    {
+        qint32 end;   // the number after its last text
+        quint32 size; // inflated
+        QByteArray deflated;
+    };
+    struct FreeDeflate
+    {
+        void operator()(libdeflate_compressor *compressor) const;
+        void operator()(libdeflate_decompressor *decompressor) const;
+    };
 
+    bool looksUp(QByteArrayView utf8) const;
     qint32 add(QByteArrayView utf8);
     void rehash();
+    qint32 pack(QByteArrayView utf8);
+    void seal();
+    qint32 firstOf(size_t pack) const;
+    void inflate(size_t pack);
 
-    std::vector<QByteArray> m_blocks; // filled up to their capacity, never moved
-    std::vector<Place> m_places;      // by number
-    std::vector<qint32> m_slots;      // open addressing by hash: a number, or -1
+    // The texts kept once, looked up by their bytes: numbers 0 to
+    // m_places.size() - 1.
+    QByteArray m_texts;
+    std::vector<Place> m_places;
+    std::vector<qint32> m_slots; // open addressing by hash: a number, or -1
+
+    // The texts after those, each a length and its bytes, in packs.
+    std::vector<Pack> m_sealed;
+    QByteArray m_open; // the pack still taking texts
+    qint32 m_size = 0;
+    std::unique_ptr<libdeflate_compressor, FreeDeflate> m_compressor;
+    std::unique_ptr<libdeflate_decompressor, FreeDeflate> m_decompressor;
+
+    // The pack last read (m_sealed.size() for the open one), or NoPack, and
+    // where its texts stand in it.
+    static constexpr size_t NoPack = size_t(-1);
+    size_t m_inflatedPack = NoPack;
+    QByteArray m_inflated;
+    std::vector<Place> m_inflatedPlaces;
 };

@@ -115,7 +115,7 @@ struct SpectrumIndex
     SpectrumEntries entries;
     FilterTable filters;
 
-    QString filterOf(const SpectrumEntry &entry) const { return filters.text(entry.filter); }
+    QString filterOf(const SpectrumEntry &entry) { return filters.text(entry.filter); }
 };
 
 // Reads the whole document, whose head is known, from source in one pass:

@@ -85,6 +85,8 @@ private Q_SLOTS:
     void largeFileReadInHalves();
     void entriesKeepEveryField_data();
     void entriesKeepEveryField();
+    void filterTableKeepsEveryText_data();
+    void filterTableKeepsEveryText();
     void copyFolder_data();
     void copyFolder();
     void gzipReadsAsZlibDoes_data();
@@ -1670,6 +1672,72 @@ void TestMzmlReader::entriesKeepEveryField()
         QCOMPARE(first.size(), entries.size());
         for (size_t i = 0; i < entries.size(); ++i)
             QCOMPARE(Described(first[i]), Described(entries[i]));
+    }
+}
+
+void TestMzmlReader::filterTableKeepsEveryText_data()
+{
+    QTest::addColumn<QByteArrayList>("texts");
+    QTest::addColumn<qint32>("numbers"); // at the end
+    QByteArrayList repeated;
+    for (int n = 0; n < 30000; ++n)
+        repeated << QByteArrayList{"FTMS + p ESI Full ms [350.00-1800.00]", "+ c ESI SIM ms [400.00-410.00]",
+                                   ""}[n % 3];
+    QTest::newRow("a few texts repeated") << repeated << 3;
+    // The first text is repeated throughout; the others are new each time,
+    // far more than are looked up.
+    QByteArrayList distinct;
+    for (int n = 0; n < 60000; ++n)
+        distinct << (n % 5 == 0 ? QByteArray("FTMS + p ESI Full ms [350.00-1800.00]")
+                                : "ITMS + c ESI d Full ms2 " + QByteArray::number(n * 0.37, 'f', 2) + "@cid35.00");
+    QTest::newRow("distinct texts beyond those looked up") << distinct << 1 + 48000;
+    // Short enough that the count of texts looked up, not their bytes, ends
+    // the lookup; then repeated, each packed again.
+    QByteArrayList many;
+    for (int n = 0; n < 40000; ++n)
+        many << QByteArray::number(n);
+    many += many;
+    QTest::newRow("more texts than are looked up") << many << 32768 + 2 * 7232;
+    // Lengths that take one, two and three bytes to write, one longer than
+    // every text looked up, and texts packed alone. The six before it are
+    // looked up, and so is the empty text when it comes again.
+    QByteArrayList lengths;
+    for (const int size : {0, 127, 128, 16383, 16384, 5000, 1 << 20, 3 << 20, 1, 0, 4096, 127})
+        lengths << QByteArray(size, char('a' + lengths.size()));
+    lengths += lengths;
+    QTest::newRow("lengths of every kind") << lengths << 6 + 2 * 5;
+}
+
+// Every text reads back as it was added, at once and later in any order,
+// and a text keeps its number while the table looks texts up. A table built
+// from two halves, the later's texts added to the first's in order, numbers
+// them as the one built in one pass.
+void TestMzmlReader::filterTableKeepsEveryText()
+{
+    QFETCH(QByteArrayList, texts);
+    QFETCH(qint32, numbers);
+    FilterTable whole;
+    std::vector<qint32> ids;
+    for (const QByteArray &text : texts) {
+        ids.push_back(whole.id(text));
+        QVERIFY(ids.back() <= whole.size() - 1);
+        QCOMPARE(whole.bytes(ids.back()), text);
+    }
+    QCOMPARE(whole.size(), numbers);
+    QRandomGenerator random(5);
+    for (int round = 0; round < 20000; ++round) {
+        const auto i = size_t(random.bounded(qsizetype(texts.size())));
+        QCOMPARE(whole.bytes(ids[i]), texts[qsizetype(i)]);
+    }
+    for (const qsizetype cut : {texts.size() / 2, qsizetype(random.bounded(texts.size()))}) {
+        FilterTable first;
+        FilterTable later;
+        std::vector<qint32> joined;
+        for (qsizetype i = 0; i < texts.size(); ++i)
+            joined.push_back((i < cut ? first : later).id(texts[i]));
+        for (size_t i = size_t(cut); i < joined.size(); ++i)
+            joined[i] = first.id(later.bytes(joined[i]));
+        QVERIFY2(joined == ids, qPrintable(u"cut at text %1"_s.arg(cut)));
     }
 }
 

@@ -61,7 +61,7 @@ namespace {
 QString Described(const std::function<SpectrumIndex()> &pass)
 {
     try {
-        const SpectrumIndex index = pass();
+        SpectrumIndex index = pass();
         QStringList lines;
         for (size_t i = 0; i < index.entries.size(); ++i) {
             const SpectrumEntry entry = index.entries[i];

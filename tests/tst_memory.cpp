@@ -88,6 +88,18 @@ void WriteStartTimesInHours(const QString &path)
     QVERIFY(WriteBytes(path, content));
 }
 
+// 20,000 spectra without points, each a filter text of its own of about
+// 1.7 kB, 34 MB in all, as a run gives its MS2 scans: kept packed.
+void WriteDistinctFilterTexts(const QString &path)
+{
+    constexpr qint64 spectra = 20000;
+    MzmlWriter writer(path, FakeAcquisition{}, spectra);
+    const QString ranges = u"[100.00-2000.00] "_s.repeated(100);
+    for (qint64 n = 0; n < spectra; ++n)
+        writer.add({u"+ p ESI Full ms %1@cid35.00 "_s.arg(n) + ranges, double(n), {}, {}});
+    writer.finish();
+}
+
 // The example acquisition with two spectra, each text put in before the
 // first occurrence of its place; "#" in a text stands for 64 MiB of "x",
 // made only while the file is written.
@@ -166,6 +178,7 @@ void TestMemory::conversionMemoryStaysFlat_data()
     QTest::newRow("20,000 spectra") << WriteAcquisition(WriteLargeAcquisition) << true;
     QTest::newRow("one spectrum of 2,000,000 points") << WriteAcquisition(WriteOneLargeSpectrum) << true;
     QTest::newRow("spectra that inflate a thousandfold") << WriteAcquisition(WriteSpectraOfZeros) << true;
+    QTest::newRow("a filter text of its own in every spectrum") << WriteAcquisition(WriteDistinctFilterTexts) << true;
     // Texts of 64 MiB are refused, having been held no further than the limit.
     QTest::newRow("comment between spectra") << WithInserted({{"<spectrum index=\"1\"", "<!--#-->\n"}}) << false;
     QTest::newRow("attribute of a spectrum") << WithInserted({{" index=\"1\"", " n=\"#\""}}) << false;

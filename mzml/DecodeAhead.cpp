@@ -62,7 +62,8 @@ SpectrumPoints DecodeAhead::Points(qint32 n)
         m_planned = 0;
     }
     m_last = n;
-    m_asked[size_t(m_index.entries[size_t(n) - 1].filter)] = true;
+    if (const qint32 filter = m_index.entries[size_t(n) - 1].filter; filter != FilterTable::Unkept)
+        m_asked[size_t(filter)] = true;
     while (!m_slots.empty() && m_slots.front().spectra.back() < n)
         m_slots.pop_front();
     m_planned = std::max(m_planned, n);
@@ -127,7 +128,7 @@ void DecodeAhead::Plan()
     while (m_planned < last) {
         const qint32 n = m_planned + 1;
         const SpectrumEntry entry = m_index.entries[size_t(n) - 1];
-        if (!m_asked[size_t(entry.filter)] || !GoesAhead(entry)) {
+        if (entry.filter == FilterTable::Unkept || !m_asked[size_t(entry.filter)] || !GoesAhead(entry)) {
             m_planned = n;
             continue;
         }

@@ -16,6 +16,12 @@ constexpr size_t LookupTexts = 1 << 15;
 // A pack is deflated once its texts take this many bytes: enough for
 // deflate to find what neighbouring texts share, little to inflate for one.
 constexpr qsizetype PackBytes = 4 << 10;
+// Enough for millions of texts as instruments write them, and a bound on
+// what texts made to fill memory take: two tables in a pass in halves.
+constexpr qsizetype PackedBytes = 16 << 20;
+// What a pack takes beside its bytes: its entry, the bytes' header and the
+// allocator's own.
+constexpr qsizetype PackOverhead = 64;
 // Fast: a run of distinct texts deflates each of them once.
 constexpr int DeflateLevel = 1;
 
@@ -113,6 +119,8 @@ void FilterTable::rehash()
 
 qint32 FilterTable::pack(QByteArrayView utf8)
 {
+    if (m_sealedBytes >= PackedBytes)
+        return Unkept;
     AppendLength(m_open, quint32(utf8.size()));
     m_open.append(utf8);
     // The open pack, when at hand, is at hand no longer: it has one more.
@@ -135,6 +143,7 @@ void FilterTable::seal()
     const size_t size = libdeflate_deflate_compress(m_compressor.get(), m_open.constData(), size_t(m_open.size()),
                                                     deflated.data(), deflated.size());
     m_sealed.push_back({m_size, quint32(m_open.size()), QByteArray(deflated.data(), qsizetype(size))});
+    m_sealedBytes += qsizetype(size) + PackOverhead;
     m_open.resize(0);
 }
 

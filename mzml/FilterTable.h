@@ -15,19 +15,24 @@ struct libdeflate_decompressor;
 // spectra a text of their own (an MS2 scan's names its precursor): once the
 // texts kept once fill a fixed allowance, every new text takes a number of
 // its own and is kept deflated in a pack with its neighbours, about 6 bytes
-// a text, and inflated again when it is asked for. Not for two threads at
-// once: reading a text may inflate its pack.
+// a text, and inflated again when it is asked for. The packs too have an
+// allowance, which only texts made to fill memory reach: a new text beyond
+// it is not kept at all, and is read again where it stands. Not for two
+// threads at once: reading a text may inflate its pack.
 class FilterTable
 {
 public:
+    // The number of a text not kept.
+    static constexpr qint32 Unkept = -1;
+
     FilterTable();
     FilterTable(FilterTable &&) noexcept;
     FilterTable &operator=(FilterTable &&) noexcept;
     ~FilterTable();
 
-    // The number of the text, which is added when it is new.
+    // The number of the text, which is added when it is new; or Unkept.
     qint32 id(QByteArrayView utf8);
-    // Valid until the table is used again.
+    // Of a number id gave, not Unkept. Valid until the table is used again.
     QByteArrayView bytes(qint32 id);
     QString text(qint32 id) { return QString::fromUtf8(bytes(id)); }
     qint32 size() const { return m_size; }
@@ -66,7 +71,8 @@ private:
 
     // The texts after those, each a length and its bytes, in packs.
     std::vector<Pack> m_sealed;
-    QByteArray m_open; // the pack still taking texts
+    qsizetype m_sealedBytes = 0; // deflated
+    QByteArray m_open;           // the pack still taking texts
     qint32 m_size = 0;
     std::unique_ptr<libdeflate_compressor, FreeDeflate> m_compressor;
     std::unique_ptr<libdeflate_decompressor, FreeDeflate> m_decompressor;

@@ -71,8 +71,15 @@ struct MzmlFile : AcquisitionFile
         });
     }
 
-    QString filterText(const SpectrumEntry &entry)
+    QString filterText(const SpectrumEntry &entry, qint32 n)
     {
+        if (entry.filter == FilterTable::Unkept)
+            return reading(
+                [&] {
+                    SharedFileSource source(spectraFile(), spectraFileMutex, entry.offset);
+                    return QString::fromUtf8(FilterTextAt(source, entry.offset, head));
+                },
+                n);
         std::pair<qint32, QString> &known = filterTexts[size_t(entry.filter) % filterTexts.size()];
         if (known.first != entry.filter)
             known = {entry.filter, spectra->filterOf(entry)};
@@ -175,7 +182,7 @@ public:
     std::unique_ptr<ScanFilter> ScanNumber(qint32 n) override
     {
         const SpectrumEntry &entry = m_file->spectrum(n);
-        return std::make_unique<MzmlScanFilter>(m_file->filterText(entry));
+        return std::make_unique<MzmlScanFilter>(m_file->filterText(entry, n));
     }
 
 private:

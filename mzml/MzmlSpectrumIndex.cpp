@@ -130,8 +130,10 @@ public:
     // Adds the spectra that another builder read after these.
     void append(IndexBuilder &&later)
     {
-        later.m_index.entries.forEachFilter(
-            [&](qint32 &filter) { filter = m_index.filters.id(later.m_index.filters.bytes(filter)); });
+        later.m_index.entries.forEachFilter([&](qint32 &filter) {
+            if (filter != FilterTable::Unkept)
+                filter = m_index.filters.id(later.m_index.filters.bytes(filter));
+        });
         m_index.entries.append(std::move(later.m_index.entries));
     }
 
@@ -289,6 +291,16 @@ MzmlFault StartTimeFault(ByteSource &source, qint64 offset, const MzmlHead &head
         }
     }
     return DocumentChanged();
+}
+
+QByteArray FilterTextAt(ByteSource &source, qint64 offset, const MzmlHead &head)
+{
+    XmlTokenizer tokenizer(source, offset, XmlTokenizer::Scope::Content, head.textEncoding);
+    const XmlToken &tag = tokenizer.next();
+    if (!tag.opensElement() || tag.name != "spectrum")
+        throw DocumentChanged();
+    const SpectrumTags tags = SpectrumTagReader(tokenizer, head, 0).read();
+    return FilterText(tags.spectrum, tags.scan);
 }
 
 qint64 DeclaredLengthAt(ByteSource &source, qint64 offset, const MzmlHead &head)

@@ -115,6 +115,7 @@ struct SpectrumIndex
     SpectrumEntries entries;
     FilterTable filters;
 
+    // Of an entry whose text was kept.
     QString filterOf(const SpectrumEntry &entry) { return filters.text(entry.filter); }
 };
 
@@ -134,6 +135,9 @@ std::optional<SpectrumIndex> BuildSpectrumIndexInHalves(ByteSource &before, Byte
 // its start tag on, at offset in the document, read again where it stands
 // (or what else is wrong there).
 MzmlFault StartTimeFault(ByteSource &source, qint64 offset, const MzmlHead &head);
+// The filter text of that spectrum, read again where it stands: for an entry
+// whose text the index did not keep. Throws the fault of what is wrong there.
+QByteArray FilterTextAt(ByteSource &source, qint64 offset, const MzmlHead &head);
 // The declared length of that spectrum, read again where it stands: for an
 // entry that keeps none. Throws the fault of the length (or of what else is
 // wrong there).

@@ -1552,6 +1552,7 @@ void TestMzmlReader::largeFileReadInHalves_data()
 {
     QTest::addColumn<Mutation>("mutation");
     QTest::addColumn<QString>("failure"); // of Count
+    QTest::addColumn<int>("noise");       // bytes of random text after each filter text
     // After the start tag of the n-th spectrum (1-based).
     const auto inSpectrum = [](int n, QByteArray text) {
         return Mutation([=](QByteArray &d) {
@@ -1562,15 +1563,19 @@ void TestMzmlReader::largeFileReadInHalves_data()
         });
     };
     const QByteArray nowhere = "<referenceableParamGroupRef ref=\"nowhere\"/>";
-    QTest::newRow("as written") << Mutation([](QByteArray &) {}) << QString();
+    const Mutation asWritten = [](QByteArray &) {};
+    QTest::newRow("as written") << asWritten << QString() << 0;
     QTest::newRow("a spectrum at fault in the first half")
         << inSpectrum(100, nowhere)
-        << u"spectrum 100: it refers to the parameter group \"nowhere\", which the document does not define"_s;
+        << u"spectrum 100: it refers to the parameter group \"nowhere\", which the document does not define"_s << 0;
     QTest::newRow("a spectrum at fault in the second half")
         << inSpectrum(7000, nowhere)
-        << u"spectrum 7000: it refers to the parameter group \"nowhere\", which the document does not define"_s;
+        << u"spectrum 7000: it refers to the parameter group \"nowhere\", which the document does not define"_s << 0;
     QTest::newRow("markup broken in the second half")
-        << inSpectrum(7000, "</scam>") << u"the end tag </scam> at byte {at} does not close <spectrum>"_s;
+        << inSpectrum(7000, "</scam>") << u"the end tag </scam> at byte {at} does not close <spectrum>"_s << 0;
+    // 8,000 filter texts that do not deflate, more than the index keeps even
+    // of each half: those it does not keep are read again.
+    QTest::newRow("filter texts beyond what the index keeps") << asWritten << QString() << 6144;
 }
 
 // A file large enough to be read in two halves reads as one pass reads it,
@@ -1580,11 +1585,20 @@ void TestMzmlReader::largeFileReadInHalves()
 {
     QFETCH(Mutation, mutation);
     QFETCH(QString, failure);
+    QFETCH(int, noise);
     // A filter text each, and in each half one longer than a block of the
     // texts' table.
     FakeAcquisition a = ExampleAcquisition();
+    QRandomGenerator random(17);
+    const auto noiseText = [&] {
+        QString text(noise, Qt::Uninitialized);
+        for (QChar &c : text)
+            c = QChar(u'(' + random.bounded(u'z' - u'(')); // no character that XML escapes
+        return text;
+    };
     for (int n = 0; n < 8000; ++n)
-        a.spectra.push_back(Generated(u"+ p ESI %1 ms [%2]"_s.arg(n % 4 == 3 ? u"SIM" : u"Full").arg(n), n, 100));
+        a.spectra.push_back(
+            Generated(u"+ p ESI %1 ms [%2] "_s.arg(n % 4 == 3 ? u"SIM" : u"Full").arg(n) + noiseText(), n, 100));
     a.spectra[5].filter += QString(2 << 20, u'x');
     a.spectra[6000].filter += QString(2 << 20, u'y');
     const QString path = m_dir.filePath(u"halves.raw"_s);
@@ -1679,25 +1693,26 @@ void TestMzmlReader::filterTableKeepsEveryText_data()
 {
     QTest::addColumn<QByteArrayList>("texts");
     QTest::addColumn<qint32>("numbers"); // at the end
+    QTest::addColumn<bool>("unkept");    // whether some are not kept
     QByteArrayList repeated;
     for (int n = 0; n < 30000; ++n)
         repeated << QByteArrayList{"FTMS + p ESI Full ms [350.00-1800.00]", "+ c ESI SIM ms [400.00-410.00]",
                                    ""}[n % 3];
-    QTest::newRow("a few texts repeated") << repeated << 3;
+    QTest::newRow("a few texts repeated") << repeated << 3 << false;
     // The first text is repeated throughout; the others are new each time,
     // far more than are looked up.
     QByteArrayList distinct;
     for (int n = 0; n < 60000; ++n)
         distinct << (n % 5 == 0 ? QByteArray("FTMS + p ESI Full ms [350.00-1800.00]")
                                 : "ITMS + c ESI d Full ms2 " + QByteArray::number(n * 0.37, 'f', 2) + "@cid35.00");
-    QTest::newRow("distinct texts beyond those looked up") << distinct << 1 + 48000;
+    QTest::newRow("distinct texts beyond those looked up") << distinct << 1 + 48000 << false;
     // Short enough that the count of texts looked up, not their bytes, ends
     // the lookup; then repeated, each packed again.
     QByteArrayList many;
     for (int n = 0; n < 40000; ++n)
         many << QByteArray::number(n);
     many += many;
-    QTest::newRow("more texts than are looked up") << many << 32768 + 2 * 7232;
+    QTest::newRow("more texts than are looked up") << many << 32768 + 2 * 7232 << false;
     // Lengths that take one, two and three bytes to write, one longer than
     // every text looked up, and texts packed alone. The six before it are
     // looked up, and so is the empty text when it comes again.
@@ -1705,7 +1720,17 @@ void TestMzmlReader::filterTableKeepsEveryText_data()
     for (const int size : {0, 127, 128, 16383, 16384, 5000, 1 << 20, 3 << 20, 1, 0, 4096, 127})
         lengths << QByteArray(size, char('a' + lengths.size()));
     lengths += lengths;
-    QTest::newRow("lengths of every kind") << lengths << 6 + 2 * 5;
+    QTest::newRow("lengths of every kind") << lengths << 6 + 2 * 5 << false;
+    // Texts that do not deflate, 24 MiB of them, each one new; the one looked
+    // up is found throughout.
+    QByteArrayList noise;
+    QRandomGenerator random(9);
+    for (int n = 0; n < 6000; ++n) {
+        QByteArray text(4096, Qt::Uninitialized);
+        random.fillRange(reinterpret_cast<quint32 *>(text.data()), text.size() / 4);
+        noise << (n % 10 == 0 ? QByteArray("FTMS + p ESI Full ms [350.00-1800.00]") : text);
+    }
+    QTest::newRow("texts made to fill memory") << noise << qint32(-1) << true;
 }
 
 // Every text reads back as it was added, at once and later in any order,
@@ -1716,18 +1741,33 @@ void TestMzmlReader::filterTableKeepsEveryText()
 {
     QFETCH(QByteArrayList, texts);
     QFETCH(qint32, numbers);
+    QFETCH(bool, unkept);
     FilterTable whole;
     std::vector<qint32> ids;
+    qsizetype keptBytes = 0;
     for (const QByteArray &text : texts) {
         ids.push_back(whole.id(text));
+        if (ids.back() == FilterTable::Unkept)
+            continue;
         QVERIFY(ids.back() <= whole.size() - 1);
         QCOMPARE(whole.bytes(ids.back()), text);
+        if (ids.back() == whole.size() - 1)
+            keptBytes += text.size();
     }
-    QCOMPARE(whole.size(), numbers);
+    QCOMPARE(std::count(ids.begin(), ids.end(), FilterTable::Unkept) > 0, unkept);
+    if (unkept) {
+        // The texts looked up, those packed, then the pack that reached the end.
+        QVERIFY2(keptBytes <= (1 << 20) + (16 << 20) + (8 << 10), qPrintable(QString::number(keptBytes)));
+        QCOMPARE(ids.front(), 0);
+        QCOMPARE(std::count(ids.begin(), ids.end(), 0), texts.count(texts.front()));
+    } else {
+        QCOMPARE(whole.size(), numbers);
+    }
     QRandomGenerator random(5);
     for (int round = 0; round < 20000; ++round) {
         const auto i = size_t(random.bounded(qsizetype(texts.size())));
-        QCOMPARE(whole.bytes(ids[i]), texts[qsizetype(i)]);
+        if (ids[i] != FilterTable::Unkept)
+            QCOMPARE(whole.bytes(ids[i]), texts[qsizetype(i)]);
     }
     for (const qsizetype cut : {texts.size() / 2, qsizetype(random.bounded(texts.size()))}) {
         FilterTable first;
@@ -1736,7 +1776,8 @@ void TestMzmlReader::filterTableKeepsEveryText()
         for (qsizetype i = 0; i < texts.size(); ++i)
             joined.push_back((i < cut ? first : later).id(texts[i]));
         for (size_t i = size_t(cut); i < joined.size(); ++i)
-            joined[i] = first.id(later.bytes(joined[i]));
+            if (joined[i] != FilterTable::Unkept)
+                joined[i] = first.id(later.bytes(joined[i]));
         QVERIFY2(joined == ids, qPrintable(u"cut at text %1"_s.arg(cut)));
     }
 }

@@ -65,7 +65,8 @@ QString Described(const std::function<SpectrumIndex()> &pass)
         QStringList lines;
         for (size_t i = 0; i < index.entries.size(); ++i) {
             const SpectrumEntry entry = index.entries[i];
-            lines << Described(entry) + u" ["_s + index.filterOf(entry) + u']';
+            const QString filter = entry.filter == FilterTable::Unkept ? u"read again"_s : index.filterOf(entry);
+            lines << Described(entry) + u" ["_s + filter + u']';
         }
         return lines.join(u'\n');
     } catch (const MzmlFault &fault) {

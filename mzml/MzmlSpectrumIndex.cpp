@@ -279,35 +279,44 @@ std::optional<SpectrumIndex> BuildSpectrumIndexInHalves(ByteSource &before, Byte
     return first.take();
 }
 
-MzmlFault StartTimeFault(ByteSource &source, qint64 offset, const MzmlHead &head)
+namespace {
+
+// What read makes of the spectrum whose start tag stands at offset, read
+// again from there; the document changed when no spectrum begins there.
+template <typename Read>
+auto ReadSpectrumAgain(ByteSource &source, qint64 offset, const MzmlHead &head, Read &&read)
 {
     XmlTokenizer tokenizer(source, offset, XmlTokenizer::Scope::Content, head.textEncoding);
     const XmlToken &tag = tokenizer.next();
-    if (tag.opensElement() && tag.name == "spectrum") {
-        try {
+    if (!tag.opensElement() || tag.name != "spectrum")
+        throw DocumentChanged();
+    return read(tokenizer);
+}
+
+} // namespace
+
+MzmlFault StartTimeFault(ByteSource &source, qint64 offset, const MzmlHead &head)
+{
+    try {
+        ReadSpectrumAgain(source, offset, head, [&](XmlTokenizer &tokenizer) {
             StartTimeInMinutes(SpectrumTagReader(tokenizer, head, 0).read().scan.startTime);
-        } catch (const MzmlFault &found) {
-            return found;
-        }
+        });
+    } catch (const MzmlFault &found) {
+        return found;
     }
     return DocumentChanged();
 }
 
 QByteArray FilterTextAt(ByteSource &source, qint64 offset, const MzmlHead &head)
 {
-    XmlTokenizer tokenizer(source, offset, XmlTokenizer::Scope::Content, head.textEncoding);
-    const XmlToken &tag = tokenizer.next();
-    if (!tag.opensElement() || tag.name != "spectrum")
-        throw DocumentChanged();
-    const SpectrumTags tags = SpectrumTagReader(tokenizer, head, 0).read();
-    return FilterText(tags.spectrum, tags.scan);
+    return ReadSpectrumAgain(source, offset, head, [&](XmlTokenizer &tokenizer) {
+        const SpectrumTags tags = SpectrumTagReader(tokenizer, head, 0).read();
+        return FilterText(tags.spectrum, tags.scan);
+    });
 }
 
 qint64 DeclaredLengthAt(ByteSource &source, qint64 offset, const MzmlHead &head)
 {
-    XmlTokenizer tokenizer(source, offset, XmlTokenizer::Scope::Content, head.textEncoding);
-    const XmlToken &tag = tokenizer.next();
-    if (!tag.opensElement() || tag.name != "spectrum")
-        throw DocumentChanged();
-    return DeclaredLength(tokenizer, "defaultArrayLength");
+    return ReadSpectrumAgain(source, offset, head,
+                             [](XmlTokenizer &tokenizer) { return DeclaredLength(tokenizer, "defaultArrayLength"); });
 }

@@ -1,12 +1,11 @@
 #include "mzml/DecompressedCopy.h"
 
 #include "convert/Errors.h"
+#include "mzml/IsalInflate.h"
 #include "mzml/MzmlFault.h"
 
 #include <QDir>
 #include <QFileInfo>
-
-#include <isa-l/igzip_lib.h>
 
 #include <algorithm>
 
@@ -81,10 +80,8 @@ qint64 CopyLimit(qint64 compressedSize)
 
 GzipSource::GzipSource(QFile &compressed, const QString &path, QFileDevice *copy)
     : m_compressed(compressed), m_path(path), m_copy(copy), m_limit(CopyLimit(compressed.size())),
-      m_in(ChunkSize, Qt::Uninitialized), m_state(std::make_unique<inflate_state>())
+      m_in(ChunkSize, Qt::Uninitialized), m_state(NewInflateState(ISAL_GZIP))
 {
-    isal_inflate_init(m_state.get());
-    m_state->crc_flag = ISAL_GZIP; // reads the header, checks the trailer's CRC
 }
 
 GzipSource::~GzipSource() = default;
@@ -133,7 +130,7 @@ qint64 GzipSource::read(char *data, qint64 size)
             state.crc_flag = ISAL_GZIP;
         }
         const int status = isal_inflate(&state);
-        if (status < 0 || status == ISAL_NEED_DICT)
+        if (IsDamagedStream(status))
             throw InvalidStream(status);
     }
     const qint64 produced = room - state.avail_out;

@@ -2,11 +2,10 @@
 
 #include "mzml/Base64Decoder.h"
 #include "mzml/FileWindow.h"
+#include "mzml/IsalInflate.h"
 #include "mzml/MzmlFault.h"
 
 #include <QtEndian>
-
-#include <isa-l/igzip_lib.h>
 
 #include <algorithm>
 
@@ -60,11 +59,7 @@ private:
 class Inflater
 {
 public:
-    explicit Inflater(const QString &name) : m_name(name), m_state(std::make_unique<inflate_state>())
-    {
-        isal_inflate_init(m_state.get());
-        m_state->crc_flag = ISAL_ZLIB; // reads the header, checks the trailer's Adler-32
-    }
+    explicit Inflater(const QString &name) : m_name(name), m_state(NewInflateState(ISAL_ZLIB)) {}
 
     // The next bytes of the stream; they must stay until it has taken them.
     void input(const std::vector<unsigned char> &bytes)
@@ -84,7 +79,7 @@ public:
         m_state->next_out = out;
         m_state->avail_out = quint32(size);
         const int result = isal_inflate(m_state.get());
-        if (result < 0 || result == ISAL_NEED_DICT)
+        if (IsDamagedStream(result))
             throw DamagedZlibStream(m_name);
         m_ended = m_state->block_state == ISAL_BLOCK_FINISH;
         m_leftRoom = m_state->avail_out > 0;
@@ -93,7 +88,7 @@ public:
 
 private:
     const QString &m_name;
-    std::unique_ptr<inflate_state> m_state; // some 40 KiB
+    std::unique_ptr<inflate_state> m_state;
     bool m_ended = false;
     bool m_leftRoom = true;
 };

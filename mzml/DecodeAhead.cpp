@@ -39,7 +39,8 @@ size_t BytesOf(const SpectrumPoints &points)
 } // namespace
 
 DecodeAhead::DecodeAhead(QFile &file, std::mutex &fileMutex, const MzmlHead &head, const SpectrumIndex &index)
-    : m_file(file), m_head(head), m_index(index), m_fileMutex(fileMutex), m_asked(index.filters.size(), false)
+    : m_file(file), m_head(head), m_index(index), m_fileMutex(fileMutex),
+      m_asked(size_t(index.filters.size() - FilterTable::Unkept), false)
 {
 }
 
@@ -62,8 +63,7 @@ SpectrumPoints DecodeAhead::Points(qint32 n)
         m_planned = 0;
     }
     m_last = n;
-    if (const qint32 filter = m_index.entries[size_t(n) - 1].filter; filter != FilterTable::Unkept)
-        m_asked[size_t(filter)] = true;
+    asked(m_index.entries[size_t(n) - 1].filter) = true;
     while (!m_slots.empty() && m_slots.front().spectra.back() < n)
         m_slots.pop_front();
     m_planned = std::max(m_planned, n);
@@ -128,7 +128,7 @@ void DecodeAhead::Plan()
     while (m_planned < last) {
         const qint32 n = m_planned + 1;
         const SpectrumEntry entry = m_index.entries[size_t(n) - 1];
-        if (entry.filter == FilterTable::Unkept || !m_asked[size_t(entry.filter)] || !GoesAhead(entry)) {
+        if (!asked(entry.filter) || !GoesAhead(entry)) {
             m_planned = n;
             continue;
         }

@@ -58,6 +58,9 @@ private:
     Slot *Find(quint64 id);
     Slot *FirstReady();
     size_t HeldBytes() const;
+    // Whether a spectrum of the filter number was asked for in this pass; the
+    // texts that the index did not keep count as one.
+    std::vector<bool>::reference asked(qint32 filter) { return m_asked[size_t(filter - FilterTable::Unkept)]; }
     void Decode(Slot &slot, std::unique_lock<std::mutex> &lock, FileWindow &window);
     SpectrumPoints Read(qint32 n, FileWindow &window);
 
@@ -71,7 +74,7 @@ private:
     std::condition_variable m_work;                 // a slot waits for the worker, or the stop
     std::condition_variable m_done;                 // a slot is decoded
     std::deque<Slot> m_slots;                       // in rising spectrum number; a few at most
-    std::vector<bool> m_asked;                      // by filter text: asked for in this pass
+    std::vector<bool> m_asked;                      // by filter text: asked for in this pass; see asked
     qint32 m_last = 0;                              // the spectrum asked for last
     qint32 m_planned = 0;                           // looked at for decoding ahead in this pass up to here
     quint64 m_nextId = 0;

@@ -32,6 +32,9 @@ public:
 
     // The number of the text, which is added when it is new; or Unkept.
     qint32 id(QByteArrayView utf8);
+    // The number here of the text numbered id in other, as id gives it; Unkept
+    // stays Unkept.
+    qint32 idOf(FilterTable &other, qint32 id) { return id == Unkept ? Unkept : this->id(other.bytes(id)); }
     // Of a number id gave, not Unkept. Valid until the table is used again.
     QByteArrayView bytes(qint32 id);
     QString text(qint32 id) { return QString::fromUtf8(bytes(id)); }

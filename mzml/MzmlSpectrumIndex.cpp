@@ -130,10 +130,8 @@ public:
     // Adds the spectra that another builder read after these.
     void append(IndexBuilder &&later)
     {
-        later.m_index.entries.forEachFilter([&](qint32 &filter) {
-            if (filter != FilterTable::Unkept)
-                filter = m_index.filters.id(later.m_index.filters.bytes(filter));
-        });
+        later.m_index.entries.forEachFilter(
+            [&](qint32 &filter) { filter = m_index.filters.idOf(later.m_index.filters, filter); });
         m_index.entries.append(std::move(later.m_index.entries));
     }
 

@@ -37,7 +37,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -47,7 +46,6 @@ Q_DECLARE_METATYPE(Tolerance)
 Q_DECLARE_METATYPE(Mutation)
 Q_DECLARE_METATYPE(Numpress)
 Q_DECLARE_METATYPE(ArrayEncoding)
-Q_DECLARE_METATYPE(std::vector<SpectrumEntry>)
 
 class TestMzmlReader : public QObject
 {
@@ -83,14 +81,11 @@ private Q_SLOTS:
     void tokenizerIgnoresHowBytesArrive();
     void largeFileReadInHalves_data();
     void largeFileReadInHalves();
-    void entriesKeepEveryField_data();
     void entriesKeepEveryField();
     void filterTableKeepsEveryText_data();
     void filterTableKeepsEveryText();
     void copyFolder_data();
     void copyFolder();
-    void gzipReadsAsZlibDoes_data();
-    void gzipReadsAsZlibDoes();
     void refusesWhatIsNotAFile_data();
     void refusesWhatIsNotAFile();
     void opensTheExportBeside_data();
@@ -1056,10 +1051,6 @@ void TestMzmlReader::badInput_data()
                                               << 0 << invalid.arg(u"incorrect data check"_s);
     QTest::newRow("gzip, not deflate") << true << Gzip([](QByteArray &d) { d[2] = 7; }) << u"Open"_s << 0
                                        << invalid.arg(u"unknown compression method"_s);
-    QTest::newRow("gzip, the second of two streams damaged") << false << Mutation([](QByteArray &d) {
-        const QByteArray second = Gzipped(d.sliced(d.size() / 2));
-        d = Gzipped(d.first(d.size() / 2)) + second.first(second.size() - 8) + "\xff\xff\xff\xff" + second.last(4);
-    }) << u"Count"_s << 0 << invalid.arg(u"incorrect data check"_s);
     QTest::newRow("gzip, other bytes after it") << true << Gzip([](QByteArray &d) { d += "not gzip"; }) << u"Count"_s
                                                 << 0 << invalid.arg(u"incorrect header check"_s);
     // The pass stops at the fault while the stream inflates megabytes ahead.
@@ -1217,10 +1208,12 @@ void TestMzmlReader::damageNeverCrashes_data()
 {
     QTest::addColumn<bool>("indexed");
     QTest::addColumn<Numpress>("numpress");
-    QTest::newRow("indexed, zlib") << true << Numpress::None;
-    QTest::newRow("plain, zlib") << false << Numpress::None;
-    QTest::newRow("indexed, numpress") << true << Numpress::Linear;
-    QTest::newRow("plain, numpress") << false << Numpress::Slof;
+    QTest::addColumn<bool>("gzip"); // damaged after compressing
+    QTest::newRow("indexed, zlib") << true << Numpress::None << false;
+    QTest::newRow("plain, zlib") << false << Numpress::None << false;
+    QTest::newRow("indexed, numpress") << true << Numpress::Linear << false;
+    QTest::newRow("plain, numpress") << false << Numpress::Slof << false;
+    QTest::newRow("gzip export") << true << Numpress::None << true;
 }
 
 void TestMzmlReader::damageNeverCrashes()
@@ -1228,10 +1221,11 @@ void TestMzmlReader::damageNeverCrashes()
     // Random damage anywhere: every outcome is a result or an Error.
     QFETCH(bool, indexed);
     QFETCH(Numpress, numpress);
+    QFETCH(bool, gzip);
     const QString original = m_dir.filePath(u"undamaged.raw"_s);
     WriteMzml(original, TestAcquisition(),
               MzmlLayout{indexed, {Precision::Float64, true, numpress}, {Precision::Float32, true, Numpress::None}});
-    const QByteArray content = ContentOf(original);
+    const QByteArray content = gzip ? Gzipped(ContentOf(original)) : ContentOf(original);
     QRandomGenerator random(11);
     int failures = 0;
     for (int round = 0; round < 150; ++round) {
@@ -1620,63 +1614,30 @@ void TestMzmlReader::largeFileReadInHalves()
     QVERIFY2(description.endsWith(failure + u'.'), qPrintable(description));
 }
 
-namespace {
-
-// An entry at offset, its arrays a few hundred bytes on, its other fields
-// made from the offset.
-SpectrumEntry Entry(qint64 offset, std::optional<double> startTime, std::optional<ArrayPlaces> places = {},
-                    qint64 declaredLength = 2)
-{
-    SpectrumEntry entry;
-    entry.offset = offset;
-    entry.startTime = startTime.value_or(0);
-    entry.setStartTimeFault(!startTime);
-    entry.filter = qint32(offset % 7);
-    entry.setDeclaredLength(declaredLength);
-    entry.setArrays(offset + 300 + offset % 11, offset + 900 + offset % 1000);
-    entry.setPlaces(places);
-    return entry;
-}
-
-} // namespace
-
-void TestMzmlReader::entriesKeepEveryField_data()
-{
-    QTest::addColumn<std::vector<SpectrumEntry>>("entries");
-    constexpr qint64 GiB = qint64(1) << 30;
-    QTest::newRow("offsets across 4 GiB") << std::vector<SpectrumEntry>{
-        Entry(0, 0.5),         Entry(3 * GiB, 1),     Entry(4 * GiB - 1, 2), Entry(4 * GiB + 10, 3),
-        Entry(8 * GiB + 5, 4), Entry(8 * GiB + 6, 5), Entry(40 * GiB, 6)};
-    std::vector<SpectrumEntry> blocks;
-    for (qint64 n = 0; n < 20000; ++n)
-        blocks.push_back(Entry(n * 1000 + n % 3, n * 0.25));
-    QTest::newRow("more than two blocks") << blocks;
-    std::vector<SpectrumEntry> encodings;
-    for (int n = 0; n < 256; ++n) {
-        const auto encoding = [](int bits) {
-            return ArrayEncoding{bits & 1 ? Precision::Float64 : Precision::Float32, (bits & 2) != 0,
-                                 Numpress(bits >> 2 & 3)};
-        };
-        const quint16 place = quint16(n % 2 == 0 ? MostArrayPlace : n);
-        encodings.push_back(
-            Entry(n * 5000, n, ArrayPlaces{place, quint16(MostArrayPlace - n), encoding(n), encoding(n >> 4)}));
-    }
-    QTest::newRow("places at their farthest, every pair of encodings") << encodings;
-    QTest::newRow("faults and extremes") << std::vector<SpectrumEntry>{
-        Entry(10, std::nullopt),
-        Entry(20, 0.0),
-        Entry(30, -0.0),
-        Entry(40, -1e300),
-        Entry(50, 1e-300, {}, -1),
-        Entry(60, std::nullopt, ArrayPlaces{0, 0, {}, {}}, MostDeclaredLength),
-        Entry(70, 7, {}, MostDeclaredLength + 1)};
-}
-
 // Every field of an entry reads back as it was put, whether the entries were
-// kept in one list or in two joined at their middle.
+// kept in one list or in two joined at their middle: offsets across several
+// 4 GiB lines (a block ends at one, or when full), places at their farthest,
+// every pair of encodings, start times at fault, -0 or huge, lengths at fault
+// or at their most.
 void TestMzmlReader::entriesKeepEveryField()
 {
-    QFETCH(std::vector<SpectrumEntry>, entries);
+    const auto encoding = [](qint64 bits) {
+        return ArrayEncoding{bits & 1 ? Precision::Float64 : Precision::Float32, (bits & 2) != 0,
+                             Numpress(bits >> 2 & 3)};
+    };
+    std::vector<SpectrumEntry> entries(20000);
+    for (qint64 n = 0; n < qint64(entries.size()); ++n) {
+        SpectrumEntry &entry = entries[size_t(n)];
+        entry.offset = n * 700000 + n % 3;
+        entry.startTime = n % 5 == 0 ? 0 : n % 5 == 1 ? -0.0 : n * 0.25 - 1e300 * (n % 5 == 2);
+        entry.setStartTimeFault(n % 5 == 0);
+        entry.filter = qint32(n % 7);
+        entry.setDeclaredLength(n % 4 == 0 ? -1 : n % 4 == 1 ? MostDeclaredLength : n);
+        entry.setArrays(entry.offset + 300 + n % 11, entry.offset + 900 + n % 1000);
+        if (n % 3 != 0)
+            entry.setPlaces(ArrayPlaces{quint16(n % 2 == 0 ? MostArrayPlace : n % MostArrayPlace),
+                                        quint16(MostArrayPlace - n % MostArrayPlace), encoding(n), encoding(n >> 4)});
+    }
     for (const size_t cut : {entries.size(), entries.size() / 2}) {
         SpectrumEntries first;
         SpectrumEntries second;
@@ -1691,83 +1652,58 @@ void TestMzmlReader::entriesKeepEveryField()
 
 void TestMzmlReader::filterTableKeepsEveryText_data()
 {
-    QTest::addColumn<QByteArrayList>("texts");
-    QTest::addColumn<qint32>("numbers"); // at the end
-    QTest::addColumn<bool>("unkept");    // whether some are not kept
-    QByteArrayList repeated;
-    for (int n = 0; n < 30000; ++n)
-        repeated << QByteArrayList{"FTMS + p ESI Full ms [350.00-1800.00]", "+ c ESI SIM ms [400.00-410.00]",
-                                   ""}[n % 3];
-    QTest::newRow("a few texts repeated") << repeated << 3 << false;
-    // The first text is repeated throughout; the others are new each time,
-    // far more than are looked up.
+    QTest::addColumn<QByteArrayList>("texts"); // the first comes again among them
+    QTest::addColumn<qint32>("least");         // numbers at the end
+    QTest::addColumn<qint32>("most");
+    const QByteArray ms = "FTMS + p ESI Full ms [350.00-1800.00]";
     QByteArrayList distinct;
     for (int n = 0; n < 60000; ++n)
-        distinct << (n % 5 == 0 ? QByteArray("FTMS + p ESI Full ms [350.00-1800.00]")
-                                : "ITMS + c ESI d Full ms2 " + QByteArray::number(n * 0.37, 'f', 2) + "@cid35.00");
-    QTest::newRow("distinct texts beyond those looked up") << distinct << 1 + 48000 << false;
-    // Short enough that the count of texts looked up, not their bytes, ends
-    // the lookup; then repeated, each packed again.
+        distinct << (n % 5 == 0 ? ms : "ITMS + c ESI d Full ms2 " + QByteArray::number(n * 0.37, 'f', 2) + "@cid35.00");
+    QTest::newRow("distinct texts beyond those looked up") << distinct << 1 + 48000 << 1 + 48000;
+    // Short: the count of texts looked up, not their bytes, ends the lookup;
+    // then each again, packed again.
     QByteArrayList many;
-    for (int n = 0; n < 40000; ++n)
-        many << QByteArray::number(n);
-    many += many;
-    QTest::newRow("more texts than are looked up") << many << 32768 + 2 * 7232 << false;
-    // Lengths that take one, two and three bytes to write, one longer than
-    // every text looked up, and texts packed alone. The six before it are
-    // looked up, and so is the empty text when it comes again.
+    for (int n = 0; n < 80000; ++n)
+        many << QByteArray::number(n % 40000);
+    QTest::newRow("more texts than are looked up") << many << 32768 + 2 * 7232 << 32768 + 2 * 7232;
+    // Lengths written in one, two and three bytes, one longer than all texts
+    // looked up (the six before it), texts packed alone.
     QByteArrayList lengths;
     for (const int size : {0, 127, 128, 16383, 16384, 5000, 1 << 20, 3 << 20, 1, 0, 4096, 127})
         lengths << QByteArray(size, char('a' + lengths.size()));
-    lengths += lengths;
-    QTest::newRow("lengths of every kind") << lengths << 6 + 2 * 5 << false;
-    // Texts that do not deflate, 24 MiB of them, each one new; the one looked
-    // up is found throughout.
+    QTest::newRow("lengths of every kind") << lengths + lengths << 6 + 2 * 5 << 6 + 2 * 5;
+    // 24 MiB that do not deflate: kept only within the allowances, 17 MiB.
     QByteArrayList noise;
     QRandomGenerator random(9);
     for (int n = 0; n < 6000; ++n) {
         QByteArray text(4096, Qt::Uninitialized);
         random.fillRange(reinterpret_cast<quint32 *>(text.data()), text.size() / 4);
-        noise << (n % 10 == 0 ? QByteArray("FTMS + p ESI Full ms [350.00-1800.00]") : text);
+        noise << (n % 10 == 0 ? ms : text);
     }
-    QTest::newRow("texts made to fill memory") << noise << qint32(-1) << true;
+    QTest::newRow("texts made to fill memory") << noise << 1 << ((17 << 20) + (8 << 10)) / 4096;
 }
 
-// Every text reads back as it was added, at once and later in any order,
-// and a text keeps its number while the table looks texts up. A table built
-// from two halves, the later's texts added to the first's in order, numbers
-// them as the one built in one pass.
+// Every text kept reads back as it was added, at once and later in any
+// order; the first keeps its number; two tables of the halves, the later's
+// texts added to the first's in order, number them as one table does.
 void TestMzmlReader::filterTableKeepsEveryText()
 {
     QFETCH(QByteArrayList, texts);
-    QFETCH(qint32, numbers);
-    QFETCH(bool, unkept);
+    QFETCH(qint32, least);
+    QFETCH(qint32, most);
     FilterTable whole;
     std::vector<qint32> ids;
-    qsizetype keptBytes = 0;
     for (const QByteArray &text : texts) {
         ids.push_back(whole.id(text));
-        if (ids.back() == FilterTable::Unkept)
-            continue;
-        QVERIFY(ids.back() <= whole.size() - 1);
-        QCOMPARE(whole.bytes(ids.back()), text);
-        if (ids.back() == whole.size() - 1)
-            keptBytes += text.size();
+        if (ids.back() != FilterTable::Unkept)
+            QCOMPARE(whole.bytes(ids.back()), text);
     }
-    QCOMPARE(std::count(ids.begin(), ids.end(), FilterTable::Unkept) > 0, unkept);
-    if (unkept) {
-        // The texts looked up, those packed, then the pack that reached the end.
-        QVERIFY2(keptBytes <= (1 << 20) + (16 << 20) + (8 << 10), qPrintable(QString::number(keptBytes)));
-        QCOMPARE(ids.front(), 0);
-        QCOMPARE(std::count(ids.begin(), ids.end(), 0), texts.count(texts.front()));
-    } else {
-        QCOMPARE(whole.size(), numbers);
-    }
+    QVERIFY2(whole.size() >= least && whole.size() <= most, qPrintable(QString::number(whole.size())));
     QRandomGenerator random(5);
     for (int round = 0; round < 20000; ++round) {
-        const auto i = size_t(random.bounded(qsizetype(texts.size())));
-        if (ids[i] != FilterTable::Unkept)
-            QCOMPARE(whole.bytes(ids[i]), texts[qsizetype(i)]);
+        const auto i = qsizetype(random.bounded(texts.size()));
+        QCOMPARE(ids[size_t(i)] == FilterTable::Unkept ? texts[i] : whole.bytes(ids[size_t(i)]), texts[i]);
+        QCOMPARE(texts[i] == texts.front(), ids[size_t(i)] == 0);
     }
     for (const qsizetype cut : {texts.size() / 2, qsizetype(random.bounded(texts.size()))}) {
         FilterTable first;
@@ -1776,8 +1712,7 @@ void TestMzmlReader::filterTableKeepsEveryText()
         for (qsizetype i = 0; i < texts.size(); ++i)
             joined.push_back((i < cut ? first : later).id(texts[i]));
         for (size_t i = size_t(cut); i < joined.size(); ++i)
-            if (joined[i] != FilterTable::Unkept)
-                joined[i] = first.id(later.bytes(joined[i]));
+            joined[i] = first.idOf(later, joined[i]);
         QVERIFY2(joined == ids, qPrintable(u"cut at text %1"_s.arg(cut)));
     }
 }
@@ -1854,98 +1789,6 @@ void TestMzmlReader::copyFolder()
     const QString found = CopyFolder();
     qputenv("TMPDIR", before);
     QCOMPARE(found, copyFolder.isEmpty() ? folder : copyFolder);
-}
-
-namespace {
-
-// What gunzip makes of bytes, by zlib's own streaming inflate: the content
-// of each stream in a row, zero bytes after the last taken as padding;
-// nothing when it refuses them.
-std::optional<QByteArray> Gunzipped(QByteArray bytes)
-{
-    QByteArray content;
-    z_stream stream{};
-    if (inflateInit2(&stream, 15 + 16) != Z_OK)
-        qFatal("zlib cannot start");
-    stream.next_in = reinterpret_cast<Bytef *>(bytes.data());
-    stream.avail_in = uInt(bytes.size());
-    int status = Z_OK;
-    char out[65536];
-    while (stream.avail_in > 0) {
-        if (status == Z_STREAM_END) {
-            if (std::all_of(stream.next_in, stream.next_in + stream.avail_in, [](Bytef b) { return b == 0; }))
-                break;
-            inflateReset(&stream);
-        }
-        stream.next_out = reinterpret_cast<Bytef *>(out);
-        stream.avail_out = sizeof out;
-        status = inflate(&stream, Z_NO_FLUSH);
-        content.append(out, qsizetype(sizeof out - stream.avail_out));
-        if (status != Z_OK && status != Z_STREAM_END)
-            break;
-    }
-    inflateEnd(&stream);
-    return status == Z_STREAM_END ? std::optional(content) : std::nullopt;
-}
-
-// What the reader's gzip source makes of the file; nothing when it refuses it.
-std::optional<QByteArray> ReadThroughGzipSource(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("cannot open %s", qPrintable(path));
-    QByteArray content;
-    try {
-        GzipSource source(file, path);
-        char piece[40000];
-        for (qint64 read; (read = source.read(piece, sizeof piece)) > 0;)
-            content.append(piece, read);
-    } catch (const MzmlFault &) {
-        return std::nullopt;
-    }
-    return content;
-}
-
-} // namespace
-
-void TestMzmlReader::gzipReadsAsZlibDoes_data()
-{
-    QTest::addColumn<Mutation>("damage");
-    QTest::addColumn<int>("seed");
-    // Each kind of damage at a place that the seed picks, over many rounds.
-    const auto at = [](const QByteArray &d, int seed) { return qsizetype(QRandomGenerator(seed).bounded(d.size())); };
-    QTest::newRow("a byte changed") << Mutation([=](QByteArray &d) { d[at(d, d.size())] ^= char(1 << (d.size() % 8)); })
-                                    << 1;
-    QTest::newRow("cut short") << Mutation([=](QByteArray &d) { d.truncate(at(d, d.size())); }) << 2;
-    QTest::newRow("a byte put in") << Mutation([=](QByteArray &d) { d.insert(at(d, d.size()), char(d.size())); }) << 3;
-    QTest::newRow("two streams, one byte of either changed") << Mutation([=](QByteArray &d) {
-        d += Gzipped(QByteArray::number(d.size()).repeated(100));
-        d[at(d, d.size())] ^= char(1 << (d.size() % 8));
-    }) << 4;
-    QTest::newRow("a header's flags changed") << Mutation([=](QByteArray &d) { d[3] = char(d.size() % 32); }) << 5;
-}
-
-// The reader's own inflating of gzip files accepts what zlib accepts and
-// gives the same bytes, whatever the damage.
-void TestMzmlReader::gzipReadsAsZlibDoes()
-{
-    QFETCH(Mutation, damage);
-    QFETCH(int, seed);
-    QRandomGenerator random(seed);
-    const QString path = m_dir.filePath(u"damaged.gz"_s);
-    for (int round = 0; round < 150; ++round) {
-        QByteArray content(qsizetype(random.bounded(1, 60000)), Qt::Uninitialized);
-        for (char &c : content)
-            c = "0123456789.\t\n<>abc"[random.bounded(8 + round % 12)];
-        QByteArray bytes = Gzipped(content);
-        damage(bytes.append(QByteArray(round % 3, '\0')));
-        QVERIFY(WriteBytes(path, bytes));
-        const std::optional<QByteArray> expected = Gunzipped(bytes);
-        const std::optional<QByteArray> read = ReadThroughGzipSource(path);
-        QVERIFY2(read.has_value() == expected.has_value() && (!read || *read == *expected),
-                 qPrintable(u"round %1: zlib %2, the reader %3"_s.arg(round).arg(
-                     expected ? u"reads it"_s : u"refuses it"_s, read ? u"reads it"_s : u"refuses it"_s)));
-    }
 }
 
 void TestMzmlReader::refusesWhatIsNotAFile_data()
